@@ -1,0 +1,33 @@
+# The native build: the portable core, its unit tests (with sanitizers) and the
+# benchmarks (without).
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+add_library(patinex_core STATIC ${PATINEX_CORE_SOURCES} ${PATINEX_PORTABLE_SOURCES})
+target_include_directories(patinex_core PUBLIC ${CMAKE_SOURCE_DIR})
+
+# The same core again with the sanitizers, for the tests.
+set(PATINEX_SANITIZE -fsanitize=address,undefined -fsanitize=float-cast-overflow
+    -fno-sanitize-recover=all -fno-omit-frame-pointer)
+add_library(patinex_core_san STATIC ${PATINEX_CORE_SOURCES} ${PATINEX_PORTABLE_SOURCES})
+target_include_directories(patinex_core_san PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(patinex_core_san PUBLIC ${PATINEX_SANITIZE} -O1 -g)
+target_link_options(patinex_core_san PUBLIC ${PATINEX_SANITIZE})
+
+file(GLOB PATINEX_NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
+add_executable(patinex_native_tests ${PATINEX_NATIVE_TESTS})
+target_link_libraries(patinex_native_tests PRIVATE patinex_core_san GTest::gtest_main Threads::Threads)
+add_test(NAME native_tests COMMAND patinex_native_tests)
+
+file(GLOB PATINEX_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+find_package(benchmark QUIET)
+if(benchmark_FOUND AND PATINEX_BENCH_SOURCES)
+  add_executable(patinex_bench ${PATINEX_BENCH_SOURCES})
+  target_link_libraries(patinex_bench PRIVATE patinex_core benchmark::benchmark Threads::Threads)
+endif()
+
+# Native extras (the frei0r plug-in, ...) add themselves here.
+file(GLOB PATINEX_NATIVE_EXTRAS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/native-*.cmake)
+foreach(extra ${PATINEX_NATIVE_EXTRAS})
+  include(${extra})
+endforeach()

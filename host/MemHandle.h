@@ -1,0 +1,40 @@
+// The plug-in's own memory: two-level handles that the host keeps for it, and
+// zero-filled plain blocks. The Win32 build takes both from the global heap
+// (MemHandleWin32.cpp); the native build from the C heap (MemHandlePortable.cpp),
+// with the same master block, zero filling and error codes.
+#pragma once
+
+#include <cstdint>
+
+#include "render/Rect.h"
+
+const int16_t kMemFullErr = -108;
+const int16_t kNilHandleErr = -109;
+const int16_t kResizeNoHandleErr = -111;
+
+// A master block: the data block's address, then the four tag bytes "OTOF".
+// Hosts that save plug-in handles recognise them by that size and tag.
+struct MasterBlock {
+  void* data;
+  char tag[4];
+};
+const int32_t kMasterBlockSize = int32_t(sizeof(void*)) + 4;
+typedef MasterBlock* MemHandle;
+
+// The data block of a handle, or null.
+inline void* HandleData(MemHandle h) { return h != nullptr ? h->data : nullptr; }
+
+MemHandle NewMemHandle(int32_t size);
+void DisposeMemHandle(MemHandle handle);
+int32_t GetMemHandleSize(MemHandle handle);
+void SetMemHandleSize(MemHandle handle, int32_t size);
+int16_t LastMemHandleError();
+
+void* NewMemBlock(int32_t size);
+void FreeMemBlock(void* block);
+
+// Test-only: the next `count` NewMemBlock calls fail (0 restores normal service).
+void FailNextBlockAllocationsForTesting(int32_t count);
+
+// Fills a host rectangle from the arguments in the order left, top, right, bottom.
+void SetHostRect(Rect* rect, int16_t left, int16_t top, int16_t right, int16_t bottom);

@@ -1,0 +1,42 @@
+// The passes of RenderEffect, called in a fixed order on the destination. Each
+// returns false when the host's abort callback asked to stop.
+#pragma once
+
+#include "render/Random.h"
+#include "render/RenderJob.h"
+#include "render/WorkingValues.h"
+
+// Reports one unit of work and asks whether to stop: progressProc(done, total),
+// then abortProc(). True when the host wants the render stopped. Either callback
+// may be missing (a caller that does not care), which counts as "go on".
+inline bool ReportAndCheckAbort(const RenderJob& job, int32_t done, int32_t total) {
+  if (job.progressProc != nullptr) job.progressProc(done, total);
+  return job.abortProc != nullptr && job.abortProc() != 0;
+}
+
+bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
+bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
+bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
+
+// The five scratch arrays, owned by one call of RenderEffect: all none at the
+// start, released by its clean-up whatever way the call ends.
+struct ScratchArrays {
+  float* scratchX;
+  float* scratchY;
+  float* scratchAge;
+  float* scratchStepX;
+  float* scratchStepY;
+};
+
+// The replayed scratch state of an earlier call, kept so that frame n + 1 right
+// after frame n steps on instead of replaying from frame 0. Opaque here; null
+// means "always replay in full". Every result is identical either way.
+struct ScratchCache;
+ScratchCache* NewScratchCache();
+void DeleteScratchCache(ScratchCache* cache);
+// The cache RenderEffect uses; lives as long as the module.
+ScratchCache* ModuleScratchCache();
+
+bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng,
+                    ScratchArrays* arrays, ScratchCache* cache);
+void FreeScratchArrays(ScratchArrays* arrays);

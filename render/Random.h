@@ -1,0 +1,31 @@
+// The renderer's random numbers: exactly the platform runtime's srand/rand
+// (state = state * 214013 + 2531011 mod 2^32, rand() = bits 16..30 of the state,
+// RAND_MAX 32767), but with a state of the plug-in's own, so that rendering never
+// reseeds the host's rand(). Both builds draw the same sequence, so a native test
+// can replay any render of the Windows module from its seed.
+#pragma once
+
+#include <cstdint>
+
+const int32_t kRandMax = 32767;
+
+struct Rng {
+  uint32_t state;
+};
+
+inline void SeedRng(Rng& rng, uint32_t seed) { rng.state = seed; }
+
+inline int32_t NextRand(Rng& rng) {
+  rng.state = rng.state * 214013u + 2531011u;
+  return static_cast<int32_t>((rng.state >> 16) & 0x7FFF);
+}
+
+// The module-level generator that RenderEffect uses: seeded from the clock at the
+// start of every render and left where the render's last draw left it.
+Rng& ModuleRng();
+
+// The clock the renderer seeds from: clock() unless a test has put its own in.
+typedef long (*ClockSource)(void);
+long ReadRenderClock();
+// Test-only: renders after this seed from the given source; nullptr restores clock().
+void SetClockSourceForTesting(ClockSource source);

@@ -1,0 +1,96 @@
+// RenderEffect: working values, background, jitter and flicker, then the passes
+// in their fixed order on the destination, and one clean-up exit.
+#include <cmath>
+
+#include "render/Numerics.h"
+#include "render/Passes.h"
+#include "render/PixelBlock.h"
+#include "render/Random.h"
+#include "render/RenderJob.h"
+#include "render/WorkingValues.h"
+
+WorkingValues ComputeWorkingValues(const EffectParams& params, const RenderJob& job) {
+  const double* P = params.value;
+  WorkingValues wv;
+  wv.bytesPerPixel = job.dstHasAlpha ? 4 : 3;
+  wv.toneExponent = 1.0 / ((P[kFilmResponse] + 1.0) / 25.0);
+  wv.grainRange = P[kGrainAmount] * 2.55;
+  wv.dustSize = P[kDustSize];
+  wv.dustCountBase = P[kDustAmount] / 4.0 + 1.0;
+  for (int c = 0; c < 3; ++c) wv.dustColor[c] = P[kDustColorRed + c];
+  wv.hairSize = P[kHairSize];
+  wv.hairCountBase = P[kHairAmount] / 6.0 + 1.0;
+  for (int c = 0; c < 3; ++c) wv.hairColor[c] = P[kHairColorRed + c];
+  wv.scratchCount = TruncToInt(P[kScratchAmount] + 0.5);
+  wv.scratchVelocity = P[kScratchVelocity];
+  wv.scratchLifespan = P[kScratchLifespan] + 1.0;
+  wv.scratchOpacity = P[kScratchOpacity] / 100.0;
+  wv.jitterMaxFraction = P[kJitterMaxOffset] / 100.0;
+  wv.jitterProbability = P[kJitterProbability];
+  wv.grayOn = TruncToInt(P[kConvertToGray]);
+  for (int c = 0; c < 3; ++c) wv.tintFactor[c] = P[kGrayTintRed + c] / 256.0;
+  wv.flickerSpeed = P[kFlickerSpeed] / 10.0;
+  wv.flickerAmount = P[kFlickerAmount] / 100.0;
+  wv.revealBackLayer = TruncToInt(P[kRevealBackLayer]);
+  wv.frameNumber = TruncToInt(P[kFrameNumber] + 0.5);
+  wv.width = RectWidth(job.dstRect);
+  wv.height = RectHeight(job.dstRect);
+  wv.jitterOffset = 0;
+  return wv;
+}
+
+namespace {
+
+void PrepareBackground(const RenderJob& job, const WorkingValues& wv) {
+  if (wv.revealBackLayer != 0) {
+    CopyPixelBlock(job.srcData, job.srcRowBytes, job.srcHasAlpha != 0, job.dstData,
+                   job.dstRowBytes, job.dstHasAlpha != 0, wv.width, wv.height);
+  } else {
+    FillPixelBlock(job.dstData, job.dstRowBytes, job.dstRect, job.dstHasAlpha != 0, 0, 0, 0);
+  }
+}
+
+// One draw decides whether the frame jitters; a second, only then, how far:
+// trunc((rand() % trunc(A)) - A / 3) with A = height * jitterMaxFraction.
+int32_t DrawJitterOffset(const WorkingValues& wv, Rng& rng) {
+  if (!(double(NextRand(rng) % 100) < wv.jitterProbability)) return 0;
+  const double a = double(wv.height) * wv.jitterMaxFraction;
+  const int32_t offset = TruncToInt(double(ModOrZero(NextRand(rng), TruncToInt(a))) - a / 3.0);
+  // An offset of a whole height or more either way leaves no picture row; keep it
+  // there so that row arithmetic (y + jitterOffset) cannot overflow.
+  const int32_t limit = wv.height > 0 ? wv.height : 0;
+  return offset > limit ? limit : (offset < -limit ? -limit : offset);
+}
+
+}  // namespace
+
+int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* context) {
+  // Set-up: the scratch arrays start empty, the working values come from the record.
+  int32_t result = 1;
+  ScratchArrays arrays = {nullptr, nullptr, nullptr, nullptr, nullptr};
+  Rng& rng = *context->rng;
+  WorkingValues wv = ComputeWorkingValues(*job->params, *job);
+
+  PrepareBackground(*job, wv);
+
+  SeedRng(rng, seed);
+  wv.jitterOffset = DrawJitterOffset(wv, rng);
+  if (wv.flickerSpeed > 0) {
+    wv.toneExponent += std::cos(double(wv.frameNumber) * wv.flickerSpeed) * wv.flickerAmount;
+  }
+
+  // The passes in their fixed order; the first that is stopped ends the render.
+  bool finished = RunTonePass(*job, wv, rng);
+  if (finished && wv.dustCountBase > 1.0) finished = RunDustPass(*job, wv, rng);
+  if (finished && wv.hairCountBase > 1.0) finished = RunHairPass(*job, wv, rng);
+  if (finished) finished = RunScratchPass(*job, wv, rng, &arrays, context->scratchCache);
+  if (!finished) result = 0;
+
+  FreeScratchArrays(&arrays);
+  return result;
+}
+
+int32_t RenderEffect(const RenderJob* job) {
+  RenderContext context = {&ModuleRng(), ModuleScratchCache()};
+  return RenderEffectSeeded(job, static_cast<uint32_t>(ReadRenderClock()), &context);
+}

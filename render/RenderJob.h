@@ -1,0 +1,44 @@
+// RenderJob: what a caller hands RenderEffect. The caller owns every buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "host/EffectParams.h"
+#include "render/CallConv.h"
+#include "render/Rect.h"
+
+typedef void(PATINEX_CDECL* ProgressProc)(int32_t done, int32_t total);
+typedef uint8_t(PATINEX_CDECL* AbortProc)(void);
+typedef void* PropertyProc;  // the host's getProperty; carried, never called
+
+struct RenderJob {
+  const EffectParams* params;
+  Rect srcRect;  // both callers set it equal to dstRect; not read
+  Rect dstRect;  // its width and height are the size of the render
+  const uint8_t* srcData;
+  uint8_t* dstData;
+  int32_t srcRowBytes;
+  int32_t dstRowBytes;
+  uint8_t srcHasAlpha;
+  uint8_t dstHasAlpha;
+  ProgressProc progressProc;
+  PropertyProc propertyProc;
+  AbortProc abortProc;
+};
+
+// Renders the whole effect into job->dstData. Returns 1 when every pass ran to
+// its end, 0 when the host's abort callback asked to stop.
+int32_t RenderEffect(const RenderJob* job);
+
+struct ScratchCache;
+
+// What one render draws from and may keep: the generator it seeds and draws from,
+// and the scratch replay cache (may be null). RenderEffect uses the module's own;
+// a caller that renders on several threads gives each render its own context.
+struct RenderContext {
+  struct Rng* rng;
+  ScratchCache* scratchCache;
+};
+
+// RenderEffect with an explicit seed instead of the clock, on a given context.
+int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* context);

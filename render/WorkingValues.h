@@ -1,0 +1,38 @@
+// The renderer's working values, derived from EffectParams at the start of every
+// call and shared by all passes under these names.
+#pragma once
+
+#include <cstdint>
+
+#include "render/RenderJob.h"
+
+struct WorkingValues {
+  int32_t bytesPerPixel;    // 4 when dstHasAlpha, else 3
+  double toneExponent;      // 1 / ((P0 + 1) / 25), plus the flicker term
+  double grainRange;        // P1 * 2.55
+  double dustSize;          // P2
+  double dustCountBase;     // P3 / 4 + 1
+  double dustColor[3];      // P4..P6: red, green, blue
+  double hairSize;          // P7
+  double hairCountBase;     // P8 / 6 + 1
+  double hairColor[3];      // P9..P11
+  int32_t scratchCount;     // trunc(P12 + 0.5)
+  double scratchVelocity;   // P13
+  double scratchLifespan;   // P14 + 1
+  double scratchOpacity;    // P15 / 100
+  double jitterMaxFraction; // P16 / 100
+  double jitterProbability; // P17
+  int32_t grayOn;           // trunc(P18)
+  double tintFactor[3];     // P19..P21 / 256 (256, not 255)
+  double flickerSpeed;      // P22 / 10
+  double flickerAmount;     // P23 / 100
+  int32_t revealBackLayer;  // trunc(P24)
+  int32_t frameNumber;      // trunc(P25 + 0.5)
+  int32_t width;            // dstRect right - left
+  int32_t height;           // dstRect bottom - top
+  int32_t jitterOffset;     // destination row y shows source row y + jitterOffset
+};
+
+// Computes every value from the record and the job; toneExponent without the
+// flicker term, jitterOffset 0 (both are decided later in the render).
+WorkingValues ComputeWorkingValues(const EffectParams& p, const RenderJob& job);
