@@ -1,0 +1,138 @@
+// The dust pass and the hair pass: short random walks of single pixels set
+// outright to one colour, drawn after the tone pass on the destination. Both
+// continue the render's clock-seeded sequence of draws, so specks and hairs fall
+// differently on every render.
+#include <cstddef>
+#include <cstdint>
+
+#include "render/Numerics.h"
+#include "render/Passes.h"
+#include "render/PixelBlock.h"
+#include "render/Random.h"
+
+namespace {
+
+// The shortest hair, in steps. It may be 10 or 13; we take 10. Hairs shorter
+// than 15 steps never turn (len div 15 is 0), so it also sets how many hairs
+// are straight lines.
+const int32_t minHairLength = 10;
+
+// Everything a walker needs of the job and the working values, taken once.
+struct WalkCanvas {
+  uint8_t* dstData;
+  ptrdiff_t dstRowBytes;
+  int32_t bytesPerPixel;
+  // The strict bounds, as doubles: 0 < x < width, and y above both lower
+  // bounds (0 and -jitterOffset) and below both upper ones (height and
+  // height - jitterOffset), so a walker never touches a row the jitter left
+  // without picture.
+  double xHigh;
+  double yLow;
+  double yHigh;
+  uint8_t color[3];
+};
+
+WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const double* color) {
+  WalkCanvas c;
+  c.dstData = job.dstData;
+  c.dstRowBytes = job.dstRowBytes;
+  c.bytesPerPixel = wv.bytesPerPixel;
+  const double height = double(wv.height);
+  const double jitter = double(wv.jitterOffset);
+  c.xHigh = double(wv.width);
+  c.yLow = -jitter > 0.0 ? -jitter : 0.0;
+  c.yHigh = height - jitter < height ? height - jitter : height;
+  // Each channel is trunc of its double, stored as its low 8 bits: no clamping.
+  for (int k = 0; k < 3; ++k) c.color[k] = static_cast<uint8_t>(TruncToInt(color[k]) & 0xFF);
+  return c;
+}
+
+inline bool Inside(const WalkCanvas& c, float x, float y) {
+  return 0.0 < double(x) && double(x) < c.xHigh && c.yLow < double(y) && double(y) < c.yHigh;
+}
+
+// Only called for a position that is Inside, so both truncations are in range.
+inline void Plot(const WalkCanvas& c, float x, float y) {
+  uint8_t* p = c.dstData + ptrdiff_t(int32_t(y)) * c.dstRowBytes +
+               ptrdiff_t(int32_t(x)) * c.bytesPerPixel;
+  p[kRed] = c.color[0];
+  p[kGreen] = c.color[1];
+  p[kBlue] = c.color[2];
+}
+
+// A step: (rand() mod 200 - 100) / 90, divided in double, kept in single precision.
+inline float DrawStep(Rng& rng) { return float(double(NextRand(rng) % 200 - 100) / 90.0); }
+
+// trunc((rand() mod trunc(base)) + 2 * base + 1) as a 16-bit count; base > 1 here.
+// A huge base from a record gives at most 32767 walkers.
+inline int16_t DrawWalkerCount(Rng& rng, double countBase) {
+  const int32_t r = ModOrZero(NextRand(rng), TruncToInt(countBase));
+  return TruncToInt16(double(r) + 2.0 * countBase + 1.0);
+}
+
+// (rand() mod trunc(size + extra)) + shortest, as a 16-bit length. A size of
+// 32767 or more would overflow the 16-bit length; it stops at 32767.
+inline int16_t DrawWalkLength(Rng& rng, double size, double extra, int32_t shortest) {
+  const int32_t r = ModOrZero(NextRand(rng), TruncToInt(size + extra));
+  const int32_t len = r + shortest;  // r <= 32767: no overflow
+  return len > INT16_MAX ? INT16_MAX : int16_t(len);
+}
+
+}  // namespace
+
+bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
+  if (!(wv.dustCountBase > 1.0)) return true;
+  const WalkCanvas canvas = MakeCanvas(job, wv, wv.dustColor);
+  const int16_t dustCount = DrawWalkerCount(rng, wv.dustCountBase);
+  for (int32_t i = 0; i < dustCount; ++i) {
+    // x, y, dx, dy, len
+    float x = float(ModOrZero(NextRand(rng), wv.width));
+    float y = float(ModOrZero(NextRand(rng), wv.height));
+    float dx = DrawStep(rng);
+    float dy = DrawStep(rng);
+    const int16_t len = DrawWalkLength(rng, wv.dustSize, 2.0, 2);
+    // Move, test, plot, perhaps turn: the first pixel is one step from the start,
+    // and a speck outside keeps moving in a straight line.
+    for (int32_t step = 0; step < len; ++step) {
+      x += dx;
+      y += dy;
+      if (!Inside(canvas, x, y)) continue;
+      Plot(canvas, x, y);
+      if (NextRand(rng) % len < len / 2) {
+        dx = DrawStep(rng);
+        dy = DrawStep(rng);
+      }
+    }
+    if (ReportAndCheckAbort(job, i + 1, dustCount)) return false;
+  }
+  return true;
+}
+
+bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
+  if (!(wv.hairCountBase > 1.0)) return true;
+  const WalkCanvas canvas = MakeCanvas(job, wv, wv.hairColor);
+  const int16_t hairCount = DrawWalkerCount(rng, wv.hairCountBase);
+  for (int32_t i = 0; i < hairCount; ++i) {
+    // x, y, dx, dy, len
+    float x = float(ModOrZero(NextRand(rng), wv.width));
+    float y = float(ModOrZero(NextRand(rng), wv.height));
+    float dx = DrawStep(rng);
+    float dy = DrawStep(rng);
+    const int16_t len = DrawWalkLength(rng, wv.hairSize, 1.0, minHairLength);
+    // Test, plot, perhaps turn, move: the start itself is the first pixel. A hair
+    // that finds itself outside never moves again, so its remaining steps would
+    // plot and draw nothing: it ends there.
+    for (int32_t step = 0; step < len; ++step) {
+      if (!Inside(canvas, x, y)) break;
+      Plot(canvas, x, y);
+      if (NextRand(rng) % len < len / 15) {
+        dx = DrawStep(rng);
+        dy = DrawStep(rng);
+      }
+      x += dx;
+      y += dy;
+    }
+    if (ReportAndCheckAbort(job, i + 1, hairCount)) return false;
+  }
+  return true;
+}
