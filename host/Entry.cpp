@@ -1,0 +1,162 @@
+// ENTRYPOINT and the selector handlers. One switch dispatches, and one place
+// writes the host's result. The handlers work on a working copy of PluginGlobals
+// that is copied back into the host-kept block at the end of every call.
+#include <cstring>
+
+#include "host/EffectParams.h"
+#include "host/MemHandle.h"
+#include "host/Selectors.h"
+#include "render/RenderJob.h"
+
+void InitPluginGlobals(PluginGlobals* globals) {
+  std::memset(globals, 0, sizeof *globals);
+  for (int i = 0; i < kCustomColorCount; ++i) globals->customColors[i] = uint32_t(i) * 0x010101u;
+}
+
+namespace {
+
+FilterRecord* HostFilterRecord(PluginGlobals* globals) {
+  return static_cast<FilterRecord*>(globals->hostRecord);
+}
+
+// The record in the host's parameters handle, made with its defaults when the
+// handle is empty (a host may skip the parameters selector, or keep nothing
+// between runs). Null only when there was no memory for it.
+EffectParams* ParamsOrDefaults(FilterRecord* record) {
+  if (HandleData(record->parameters) == nullptr) {
+    MemHandle handle = NewMemHandle(int32_t(sizeof(EffectParams)));
+    if (handle == nullptr) return nullptr;
+    record->parameters = handle;
+    SetDefaultParams(static_cast<EffectParams*>(HandleData(handle)));
+  }
+  return static_cast<EffectParams*>(HandleData(record->parameters));
+}
+
+bool IsEmptyRect(const Rect& r) { return RectWidth(r) <= 0 || RectHeight(r) <= 0; }
+
+}  // namespace
+
+int16_t DoAbout(PluginGlobals* globals) {
+  ShowHostAboutBox(static_cast<const AboutRecord*>(globals->hostRecord));
+  return noErr;
+}
+
+int16_t DoParameters(PluginGlobals* globals) {
+  EffectParams* params = ParamsOrDefaults(HostFilterRecord(globals));
+  if (params == nullptr) return memFullErr;
+  // Every parameters call, on a new record or one kept from an earlier run,
+  // asks the next continue for the dialog; nothing else of a kept record changes.
+  params->value[kShowDialog] = 1.0;
+  return noErr;
+}
+
+int16_t DoPrepare(PluginGlobals*) { return noErr; }
+
+// The whole area in one piece, all channels interleaved.
+int16_t DoStart(PluginGlobals* globals) {
+  FilterRecord* record = HostFilterRecord(globals);
+  if (ParamsOrDefaults(record) == nullptr) return memFullErr;
+  record->inRect = record->filterRect;
+  record->outRect = record->filterRect;
+  record->inLoPlane = 0;
+  record->outLoPlane = 0;
+  record->inHiPlane = int16_t(record->planes - 1);
+  record->outHiPlane = int16_t(record->planes - 1);
+  return noErr;
+}
+
+int16_t DoContinue(PluginGlobals* globals) {
+  FilterRecord* record = HostFilterRecord(globals);
+  EffectParams* params = ParamsOrDefaults(record);
+  if (params == nullptr) return memFullErr;
+  // The renderer knows RGB and RGB with transparency only; a host that ignores the
+  // property list's mode list may still hand gray or CMYK. Nothing is rendered then,
+  // and nothing is requested anew: the host ends the run on the error.
+  if (record->planes != 3 && record->planes != 4) return filterBadMode;
+  if (record->inData == nullptr || record->outData == nullptr || IsEmptyRect(record->filterRect)) {
+    return filterBadParameters;
+  }
+
+  // The parameters dialog belongs here: when index 26 is set it opens
+  // (ShowParametersDialog), a non-zero result afterwards (cancelled) returns at
+  // once, and OK clears index 26. The dialog is not part of the module yet, so
+  // until it is, every continue runs as a repeat of the filter and leaves index 26
+  // as it found it.
+
+  globals->frameCounter += 1;
+  params->value[kFrameNumber] = double(globals->frameCounter);
+
+  RenderJob job;
+  job.params = params;
+  job.srcRect = record->filterRect;
+  job.dstRect = record->filterRect;
+  job.srcData = static_cast<const uint8_t*>(record->inData);
+  job.dstData = static_cast<uint8_t*>(record->outData);
+  job.srcRowBytes = record->inRowBytes;
+  job.dstRowBytes = record->outRowBytes;
+  job.srcHasAlpha = record->planes == 4 ? 1 : 0;
+  job.dstHasAlpha = job.srcHasAlpha;
+  job.progressProc = record->progressProc;
+  job.propertyProc = record->getProperty;
+  job.abortProc = record->abortProc;
+  const int16_t code = RenderEffect(&job) == 0 ? userCanceledOrAborted : noErr;
+
+  // Nothing more to deliver, even after an abort.
+  SetHostRect(&record->inRect, 0, 0, 0, 0);
+  SetHostRect(&record->outRect, 0, 0, 0, 0);
+  return code;
+}
+
+// Releases the preview buffers; safe when the dialog has released them already.
+int16_t DoFinish(PluginGlobals* globals) {
+  FreeMemBlock(globals->previewSource);
+  globals->previewSource = nullptr;
+  FreeMemBlock(globals->previewOutput);
+  globals->previewOutput = nullptr;
+  return noErr;
+}
+
+namespace {
+
+int16_t Dispatch(int16_t selector, PluginGlobals* globals) {
+  switch (selector) {
+    case filterSelectorAbout: return DoAbout(globals);
+    case filterSelectorParameters: return DoParameters(globals);
+    case filterSelectorPrepare: return DoPrepare(globals);
+    case filterSelectorStart: return DoStart(globals);
+    case filterSelectorContinue: return DoContinue(globals);
+    case filterSelectorFinish: return DoFinish(globals);
+    default: return filterBadParameters;
+  }
+}
+
+// The host-kept PluginGlobals block, made when `data` is still 0. Null when there
+// is no memory for it: no handler runs, data stays 0 and the next call tries again.
+MemHandle GlobalsBlock(intptr_t* data) {
+  MemHandle block = reinterpret_cast<MemHandle>(*data);
+  if (block == nullptr) {
+    block = NewMemHandle(int32_t(sizeof(PluginGlobals)));
+    if (block == nullptr) return nullptr;
+    InitPluginGlobals(static_cast<PluginGlobals*>(HandleData(block)));
+    *data = reinterpret_cast<intptr_t>(block);
+  }
+  return block;
+}
+
+}  // namespace
+
+extern "C" void PATINEX_CDECL ENTRYPOINT(int16_t selector, void* record, intptr_t* data,
+                                         int16_t* result) {
+  MemHandle block = GlobalsBlock(data);
+  PluginGlobals working;
+  if (block == nullptr) {
+    working.result = memFullErr;
+  } else {
+    std::memcpy(&working, HandleData(block), sizeof working);
+    working.hostRecord = record;
+    working.result = noErr;
+    working.result = Dispatch(selector, &working);
+  }
+  *result = working.result;
+  if (block != nullptr) std::memcpy(HandleData(block), &working, sizeof working);
+}

@@ -1,0 +1,29 @@
+// The plug-in's door to the host: ENTRYPOINT and its six selector handlers.
+// Everything here is portable; what needs windows (the about box, the parameters
+// dialog) is reached through the few platform calls at the end, which the Win32
+// build implements in EntryWin32.cpp and the native build in EntryPortable.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "host/FilterRecord.h"
+#include "host/PluginGlobals.h"
+#include "render/CallConv.h"
+
+// Called by the host once per step of its protocol. `data` is the value the host
+// keeps for the plug-in (0 before the first call): the PluginGlobals handle.
+// Exported by name from the module's .def; the interface calls it with cdecl.
+extern "C" void PATINEX_CDECL ENTRYPOINT(int16_t selector, void* record, intptr_t* data,
+                                         int16_t* result);
+
+// The handlers work on the call's working copy of PluginGlobals and return the
+// host's result code; hostRecord is already set. Exposed for the tests.
+int16_t DoAbout(PluginGlobals* globals);
+int16_t DoParameters(PluginGlobals* globals);
+int16_t DoPrepare(PluginGlobals* globals);
+int16_t DoStart(PluginGlobals* globals);
+int16_t DoContinue(PluginGlobals* globals);
+int16_t DoFinish(PluginGlobals* globals);
+
+// Platform: shows the about box owned by the host window of the about record.
+void ShowHostAboutBox(const AboutRecord* about);
