@@ -1,0 +1,235 @@
+// The tone pass: every picture row of the destination from its (jittered) source
+// row, through gray and tint, the film-response curve and grain.
+//
+// Per pixel this is only table look-ups. Every input of the curve is a whole
+// number, so per call we tabulate trunc(pow(v / 255, toneExponent) * 255) exactly,
+// and the grain of each of the 32768 possible draws. Draws: one per pixel of the
+// picture rows, row by row, left to right, and only when grainRange > 0.
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+#include "render/Numerics.h"
+#include "render/Passes.h"
+#include "render/PixelBlock.h"
+#include "render/Random.h"
+
+namespace {
+
+// A channel whose power is infinite (pow(0, e) with e < 0) is stored as 0 whatever
+// the grain adds; this value keeps it below 0 through any grain (grain <= 32767).
+const int32_t kInfiniteChannel = INT32_MIN;
+
+int32_t CurveValue(double v, double exponent) {
+  const double scaled = std::pow(v / 255.0, exponent) * 255.0;
+  if (std::isinf(scaled)) return kInfiniteChannel;
+  return TruncToInt(scaled);
+}
+
+// The fast loops add grain of -128..127 to a curve value and clamp through one
+// table. A value below -128 stores the same byte as -128 after such grain (0),
+// one above 383 the same as 383 (255), so values are bounded to -128..383 and kept
+// with a bias of 128; the grain gets a bias of 128 too.
+const int32_t kValueLow = -128;
+const int32_t kValueHigh = 383;
+const int32_t kValueBias = 128;
+const int32_t kGrainBias = 128;
+const int32_t kClampBias = kValueBias + kGrainBias;  // clamp index = value + 256
+const int32_t kClampSize = (kValueHigh + kValueBias) + 255 + 1;
+
+const int32_t kDrawCount = kRandMax + 1;
+const int32_t kGraySums = 3 * 255 + 1;
+
+inline uint16_t BoundedValue(int32_t v) {
+  return uint16_t((v < kValueLow ? kValueLow : (v > kValueHigh ? kValueHigh : v)) + kValueBias);
+}
+
+// The generator four steps at a time: state(k) = A^k * state + C * (A^(k-1) + ... + 1),
+// so the four draws of a group come from independent multiplies instead of a chain.
+struct Lcg4 {
+  uint32_t a[4];
+  uint32_t c[4];
+};
+constexpr Lcg4 MakeLcg4() {
+  Lcg4 t = {{0, 0, 0, 0}, {0, 0, 0, 0}};
+  uint32_t a = 1, c = 0;
+  for (int k = 0; k < 4; ++k) {
+    a = a * 214013u;
+    c = c * 214013u + 2531011u;
+    t.a[k] = a;
+    t.c[k] = c;
+  }
+  return t;
+}
+constexpr Lcg4 kLcg4 = MakeLcg4();
+
+inline uint32_t DrawIndex(uint32_t state) { return (state >> 16) & 0x7FFF; }
+
+struct ToneTables {
+  // Exact, unclamped curve of every whole input 0..255.
+  int32_t curve[256];
+  // With gray on: the three tinted, curved channels of each gray level.
+  int32_t grayCurve[256][3];
+  // Bounded and biased forms for the fast loops: by channel byte, and (gray) by
+  // the sum of the three bytes, which saves the division by 3 per pixel.
+  uint16_t curveFast[256];
+  uint16_t grayFast[kGraySums][4];
+  uint8_t clamp[kClampSize];
+  // The biased grain of each possible draw (fast loops only).
+  uint8_t grain[kDrawCount];
+};
+
+struct GrainRule {
+  bool on;
+  int32_t modulus;  // trunc(grainRange); 0 or less counts every remainder as 0
+  double half;      // grainRange / 2
+};
+
+inline int32_t GrainOf(int32_t draw, const GrainRule& g) {
+  return TruncToInt(double(ModOrZero(draw, g.modulus)) - g.half);
+}
+
+void BuildCurves(const WorkingValues& wv, ToneTables* t) {
+  for (int32_t i = 0; i < 256; ++i) t->curve[i] = CurveValue(i, wv.toneExponent);
+  for (int32_t i = 0; i < 256; ++i) t->curveFast[i] = BoundedValue(t->curve[i]);
+  for (int32_t i = 0; i < kClampSize; ++i) t->clamp[i] = ClampChannel(i - kClampBias);
+  if (wv.grayOn == 0) return;
+  for (int32_t g = 0; g < 256; ++g) {
+    for (int c = 0; c < 3; ++c) {
+      // A tint above 255 (or below 0) takes the value past the curve table:
+      // those few are computed directly.
+      const int32_t tinted = TruncToInt(g * wv.tintFactor[c]);
+      t->grayCurve[g][c] = (tinted >= 0 && tinted <= 255) ? t->curve[tinted]
+                                                          : CurveValue(tinted, wv.toneExponent);
+    }
+  }
+  for (int32_t sum = 0; sum < kGraySums; ++sum) {
+    for (int c = 0; c < 3; ++c) t->grayFast[sum][c] = BoundedValue(t->grayCurve[sum / 3][c]);
+    t->grayFast[sum][3] = 0;
+  }
+}
+
+// Fills the grain table when every draw's grain lies in -128..127 (always so
+// with Grain Amount in its range); false sends the render to the general loop.
+bool BuildFastGrain(const GrainRule& g, ToneTables* t) {
+  // The grain grows with the remainder, so the smallest and largest remainders
+  // bound it.
+  const int32_t largestRemainder =
+      g.modulus <= 0 ? 0 : (g.modulus > kRandMax ? kRandMax : g.modulus - 1);
+  const int32_t low = GrainOf(0, g);
+  const int32_t high = GrainOf(largestRemainder, g);
+  if (low < -kGrainBias || high > 255 - kGrainBias) return false;
+  int32_t remainder = 0;
+  for (int32_t draw = 0; draw < kDrawCount; ++draw) {
+    t->grain[draw] = uint8_t(TruncToInt(double(remainder) - g.half) + kGrainBias);
+    if (g.modulus > 0 && ++remainder == g.modulus) remainder = 0;
+  }
+  return true;
+}
+
+template <bool kGray, int kBpp>
+inline void StorePixel(const uint8_t* s, uint8_t* d, const ToneTables& t, uint32_t grainBiased) {
+  const uint8_t* clamp = t.clamp + grainBiased;
+  if (kGray) {
+    const uint16_t* v = t.grayFast[s[kRed] + s[kGreen] + s[kBlue]];
+    d[kRed] = clamp[v[0]];
+    d[kGreen] = clamp[v[1]];
+    d[kBlue] = clamp[v[2]];
+  } else {
+    d[kRed] = clamp[t.curveFast[s[kRed]]];
+    d[kGreen] = clamp[t.curveFast[s[kGreen]]];
+    d[kBlue] = clamp[t.curveFast[s[kBlue]]];
+  }
+}
+
+template <bool kGray, bool kGrain, int kBpp>
+void ToneRowFast(const uint8_t* s, uint8_t* d, int32_t width, const ToneTables& t,
+                 uint32_t* state) {
+  int32_t x = 0;
+  if (kGrain) {
+    uint32_t st = *state;
+    for (; x + 4 <= width; x += 4, s += 4 * kBpp, d += 4 * kBpp) {
+      const uint32_t s1 = st * kLcg4.a[0] + kLcg4.c[0];
+      const uint32_t s2 = st * kLcg4.a[1] + kLcg4.c[1];
+      const uint32_t s3 = st * kLcg4.a[2] + kLcg4.c[2];
+      st = st * kLcg4.a[3] + kLcg4.c[3];
+      StorePixel<kGray, kBpp>(s, d, t, t.grain[DrawIndex(s1)]);
+      StorePixel<kGray, kBpp>(s + kBpp, d + kBpp, t, t.grain[DrawIndex(s2)]);
+      StorePixel<kGray, kBpp>(s + 2 * kBpp, d + 2 * kBpp, t, t.grain[DrawIndex(s3)]);
+      StorePixel<kGray, kBpp>(s + 3 * kBpp, d + 3 * kBpp, t, t.grain[DrawIndex(st)]);
+    }
+    for (; x < width; ++x, s += kBpp, d += kBpp) {
+      st = st * kLcg4.a[0] + kLcg4.c[0];
+      StorePixel<kGray, kBpp>(s, d, t, t.grain[DrawIndex(st)]);
+    }
+    *state = st;
+  } else {
+    for (; x < width; ++x, s += kBpp, d += kBpp) StorePixel<kGray, kBpp>(s, d, t, kGrainBias);
+  }
+}
+
+// Any grain at all (a record from elsewhere with a huge Grain Amount): values
+// unbounded, grain added in 64 bits. Slow, exact, and only for such records.
+void ToneRowGeneral(const uint8_t* s, uint8_t* d, int32_t width, int32_t bpp, bool gray,
+                    const GrainRule& g, const ToneTables& t, Rng& rng) {
+  for (int32_t x = 0; x < width; ++x, s += bpp, d += bpp) {
+    int32_t value[3];
+    if (gray) {
+      const int32_t* v = t.grayCurve[(s[kRed] + s[kGreen] + s[kBlue]) / 3];
+      for (int c = 0; c < 3; ++c) value[c] = v[c];
+    } else {
+      for (int c = 0; c < 3; ++c) value[c] = t.curve[s[c]];
+    }
+    const int64_t n = g.on ? GrainOf(NextRand(rng), g) : 0;
+    for (int c = 0; c < 3; ++c) {
+      const int64_t sum = int64_t(value[c]) + n;
+      d[c] = uint8_t(sum < 0 ? 0 : (sum > 255 ? 255 : sum));
+    }
+  }
+}
+
+typedef void (*FastRow)(const uint8_t*, uint8_t*, int32_t, const ToneTables&, uint32_t*);
+
+FastRow PickFastRow(bool gray, bool grain, int32_t bpp) {
+  if (bpp == 4) {
+    if (gray) return grain ? ToneRowFast<true, true, 4> : ToneRowFast<true, false, 4>;
+    return grain ? ToneRowFast<false, true, 4> : ToneRowFast<false, false, 4>;
+  }
+  if (gray) return grain ? ToneRowFast<true, true, 3> : ToneRowFast<true, false, 3>;
+  return grain ? ToneRowFast<false, true, 3> : ToneRowFast<false, false, 3>;
+}
+
+}  // namespace
+
+bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
+  const int32_t height = wv.height;
+  const int32_t width = wv.width;
+  const int32_t bpp = wv.bytesPerPixel;
+  const bool gray = wv.grayOn != 0;
+
+  GrainRule grain;
+  grain.on = wv.grainRange > 0;
+  grain.modulus = TruncToInt(wv.grainRange);
+  grain.half = wv.grainRange / 2.0;
+
+  // About 40 KB: on the stack, so a render allocates nothing for its tables.
+  ToneTables tables;
+  BuildCurves(wv, &tables);
+  const bool fast = !grain.on || BuildFastGrain(grain, &tables);
+  const FastRow fastRow = PickFastRow(gray, grain.on, bpp);
+
+  for (int32_t y = 0; y < height; ++y) {
+    const int64_t sourceRow = int64_t(y) + wv.jitterOffset;
+    if (sourceRow >= 0 && sourceRow < height && width > 0) {
+      const uint8_t* s = job.srcData + std::ptrdiff_t(sourceRow) * job.srcRowBytes;
+      uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
+      if (fast) {
+        fastRow(s, d, width, tables, &rng.state);
+      } else {
+        ToneRowGeneral(s, d, width, bpp, gray, grain, tables, rng);
+      }
+    }
+    if (ReportAndCheckAbort(job, y + 1, height)) return false;
+  }
+  return true;
+}
