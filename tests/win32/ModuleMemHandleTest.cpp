@@ -1,0 +1,144 @@
+// The global-heap memory handles and plain blocks of the Win32 build.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host/MemHandle.h"
+
+namespace {
+
+bool AllZero(const void* p, size_t n) {
+  const uint8_t* b = static_cast<const uint8_t*>(p);
+  for (size_t i = 0; i < n; ++i) {
+    if (b[i] != 0) return false;
+  }
+  return true;
+}
+
+// A block made by the plug-in: a movable global block, locked once, for life.
+void ExpectLockedMovableBlock(const void* address) {
+  HGLOBAL block = GlobalHandle(address);
+  ASSERT_NE(block, nullptr);
+  EXPECT_NE(block, reinterpret_cast<HGLOBAL>(const_cast<void*>(address)));  // movable
+  EXPECT_EQ(GlobalFlags(block) & GMEM_LOCKCOUNT, 1u);
+}
+
+TEST(MemHandleWin32, NewHandleHasTagZeroFilledDataAndLockedBlocks) {
+  for (int32_t size : {1, 216, 100000}) {
+    MemHandle h = NewMemHandle(size);
+    ASSERT_NE(h, nullptr) << size;
+    EXPECT_EQ(LastMemHandleError(), 0);
+    const uint8_t* master = reinterpret_cast<const uint8_t*>(h);
+    EXPECT_EQ(0, std::memcmp(master + sizeof(void*), "OTOF", 4));
+    // Read as a little-endian 32-bit value the tag is 'FOTO'.
+    uint32_t tag;
+    std::memcpy(&tag, master + sizeof(void*), 4);
+    EXPECT_EQ(tag, 0x464F544Fu);
+    EXPECT_GE(GlobalSize(GlobalHandle(h)), sizeof(void*) + 4);
+    ExpectLockedMovableBlock(h);
+    ExpectLockedMovableBlock(h->data);
+    EXPECT_TRUE(AllZero(h->data, size_t(size)));
+    EXPECT_GE(GetMemHandleSize(h), size);
+    EXPECT_EQ(LastMemHandleError(), 0);
+    DisposeMemHandle(h);
+    EXPECT_EQ(LastMemHandleError(), 0);
+  }
+}
+
+TEST(MemHandleWin32, ResizeKeepsContentsAndZeroFillsTheNewPart) {
+  MemHandle h = NewMemHandle(16);
+  ASSERT_NE(h, nullptr);
+  std::memset(h->data, 0x5C, 16);
+  SetMemHandleSize(h, 40000);
+  ASSERT_EQ(LastMemHandleError(), 0);
+  ASSERT_NE(h->data, nullptr);
+  ExpectLockedMovableBlock(h->data);
+  EXPECT_GE(GetMemHandleSize(h), 40000);
+  const uint8_t* b = static_cast<const uint8_t*>(h->data);
+  for (int i = 0; i < 16; ++i) ASSERT_EQ(b[i], 0x5C) << i;
+  EXPECT_TRUE(AllZero(b + 16, 40000 - 16));
+  SetMemHandleSize(h, 8);
+  EXPECT_EQ(LastMemHandleError(), 0);
+  EXPECT_EQ(static_cast<const uint8_t*>(h->data)[7], 0x5C);
+  DisposeMemHandle(h);
+}
+
+TEST(MemHandleWin32, ErrorCodes) {
+  DisposeMemHandle(nullptr);
+  EXPECT_EQ(LastMemHandleError(), kNilHandleErr);
+
+  EXPECT_EQ(GetMemHandleSize(nullptr), 0);
+  EXPECT_EQ(LastMemHandleError(), kNilHandleErr);
+
+  SetMemHandleSize(nullptr, 10);
+  EXPECT_EQ(LastMemHandleError(), kResizeNoHandleErr);
+
+  // A handle whose data block is gone.
+  MasterBlock empty = {nullptr, {'O', 'T', 'O', 'F'}};
+  EXPECT_EQ(GetMemHandleSize(&empty), 0);
+  EXPECT_EQ(LastMemHandleError(), kNilHandleErr);
+  SetMemHandleSize(&empty, 10);
+  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
+  EXPECT_EQ(empty.data, nullptr);
+
+  // More than a 32-bit process can have.
+  EXPECT_EQ(NewMemHandle(0x7FFFFFF0), nullptr);
+  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
+  EXPECT_EQ(NewMemHandle(-1), nullptr);
+  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
+
+  // A refused resize keeps the old block and its contents.
+  MemHandle h = NewMemHandle(32);
+  ASSERT_NE(h, nullptr);
+  std::memset(h->data, 7, 32);
+  SetMemHandleSize(h, 0x7FFFFFF0);
+  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
+  ASSERT_NE(h->data, nullptr);
+  EXPECT_EQ(static_cast<const uint8_t*>(h->data)[31], 7);
+  ExpectLockedMovableBlock(h->data);
+  DisposeMemHandle(h);
+
+  // Each operation clears the code on entry.
+  h = NewMemHandle(4);
+  EXPECT_EQ(LastMemHandleError(), 0);
+  DisposeMemHandle(h);
+}
+
+TEST(MemHandleWin32, PlainBlocksAreZeroFilledAndLeaveTheHandleErrorAlone) {
+  DisposeMemHandle(nullptr);  // leaves nilHandleErr
+  void* block = NewMemBlock(50000);
+  ASSERT_NE(block, nullptr);
+  ExpectLockedMovableBlock(block);
+  EXPECT_TRUE(AllZero(block, 50000));
+  EXPECT_EQ(NewMemBlock(0x7FFFFFF0), nullptr);
+  FreeMemBlock(block);
+  FreeMemBlock(nullptr);
+  EXPECT_EQ(LastMemHandleError(), kNilHandleErr);
+}
+
+TEST(MemHandleWin32, FailNextBlockAllocations) {
+  FailNextBlockAllocationsForTesting(2);
+  EXPECT_EQ(NewMemBlock(16), nullptr);
+  EXPECT_EQ(NewMemBlock(16), nullptr);
+  void* third = NewMemBlock(16);
+  EXPECT_NE(third, nullptr);
+  FreeMemBlock(third);
+  FailNextBlockAllocationsForTesting(5);
+  FailNextBlockAllocationsForTesting(0);
+  void* restored = NewMemBlock(16);
+  EXPECT_NE(restored, nullptr);
+  FreeMemBlock(restored);
+}
+
+TEST(MemHandleWin32, SetHostRectTakesLeftTopRightBottom) {
+  Rect r;
+  SetHostRect(&r, 1, 2, 3, 4);
+  EXPECT_EQ(r.left, 1);
+  EXPECT_EQ(r.top, 2);
+  EXPECT_EQ(r.right, 3);
+  EXPECT_EQ(r.bottom, 4);
+}
+
+}  // namespace
