@@ -1,0 +1,38 @@
+# The frei0r filter for Linux video editors: patinex.so beside the other native
+# outputs, built from the same portable core; its unit tests (with sanitizers)
+# and a run inside real hosts (ffmpeg's frei0r filter and MLT's melt).
+find_path(FREI0R_INCLUDE_DIR frei0r.h REQUIRED)
+
+# The core goes into a shared object, so it must be position-independent.
+set_property(TARGET patinex_core PROPERTY POSITION_INDEPENDENT_CODE ON)
+
+set(PATINEX_FREI0R_SOURCES
+    ${CMAKE_SOURCE_DIR}/frei0r/Patinex0r.cpp ${CMAKE_SOURCE_DIR}/frei0r/Frei0rParams.cpp)
+set(PATINEX_FREI0R_EXPORTS ${CMAKE_SOURCE_DIR}/frei0r/patinex.map)
+
+add_library(patinex_frei0r MODULE ${PATINEX_FREI0R_SOURCES})
+set_target_properties(patinex_frei0r PROPERTIES
+  PREFIX "" OUTPUT_NAME patinex
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+  LINK_DEPENDS ${PATINEX_FREI0R_EXPORTS})
+target_include_directories(patinex_frei0r PRIVATE ${CMAKE_SOURCE_DIR} ${FREI0R_INCLUDE_DIR})
+target_link_libraries(patinex_frei0r PRIVATE patinex_core Threads::Threads)
+target_link_options(patinex_frei0r PRIVATE
+  -Wl,--version-script=${PATINEX_FREI0R_EXPORTS} -Wl,--no-undefined)
+
+# The plug-in's sources again, with the sanitizers, called in-process by the tests.
+file(GLOB PATINEX_FREI0R_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/frei0r/*.cpp)
+add_executable(patinex_frei0r_tests ${PATINEX_FREI0R_TESTS} ${PATINEX_FREI0R_SOURCES})
+target_include_directories(patinex_frei0r_tests PRIVATE ${FREI0R_INCLUDE_DIR})
+target_link_libraries(patinex_frei0r_tests PRIVATE patinex_core_san GTest::gtest_main Threads::Threads)
+add_test(NAME frei0r_unit_tests COMMAND patinex_frei0r_tests)
+
+# The built module inside ffmpeg and melt, from generated clips, against the
+# same module driven directly one frame at a time.
+add_executable(frei0r_render_frame ${CMAKE_SOURCE_DIR}/tests/frei0r/tools/RenderFrame.cpp)
+target_include_directories(frei0r_render_frame PRIVATE ${FREI0R_INCLUDE_DIR})
+target_link_libraries(frei0r_render_frame PRIVATE ${CMAKE_DL_LIBS})
+add_test(NAME frei0r_in_hosts
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/frei0r/run-in-hosts.sh
+          $<TARGET_FILE:patinex_frei0r> $<TARGET_FILE:frei0r_render_frame>
+          ${CMAKE_BINARY_DIR}/frei0r-hosts)

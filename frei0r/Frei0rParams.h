@@ -1,0 +1,59 @@
+// The frei0r plug-in's parameters and how they map onto EffectParams. Pure
+// arithmetic, kept apart from the f0r_* entry points so that it is tested alone.
+//
+// frei0r hands every value in 0..1 (colours as three floats in 0..1). Mappings:
+//   amounts          value x 100 (0..100, the dialog's range)
+//   switches         on from 0.5 (frei0r's rule for booleans), stored as 1 or 0
+//   colours          each channel x 255, rounded to a whole number 0..255
+//   Film Frame Rate  value x 100 frames per second (default 0.24 = 24 fps)
+//   Seed             value x 1000, rounded to a whole number 0..1000
+// A value outside 0..1 (or NaN) is taken as the nearest end of the range: a
+// host can send anything, and an amount of 1e9 would mean a billion specks.
+#pragma once
+
+#include <cstdint>
+
+#include "host/EffectParams.h"
+
+enum Frei0rParamKind {
+  kAmountParam,
+  kSwitchParam,
+  kColorParam,
+  kFilmFrameRateParam,
+  kSeedParam,
+};
+
+struct Frei0rParamInfo {
+  const char* name;         // the dialog's label without its mnemonic
+  const char* explanation;  // what a host shows beside the control
+  Frei0rParamKind kind;
+  int recordIndex;          // first index in EffectParams; -1 for the plug-in's own
+};
+
+const int kFrei0rParamCount = 21;
+extern const Frei0rParamInfo kFrei0rParams[kFrei0rParamCount];
+
+// The plug-in's whole setting: the record (frame number and show-dialog flag
+// unused) and the two values that only the frei0r plug-in has.
+struct Frei0rSettings {
+  EffectParams record;
+  double filmFrameRate;  // frames per second, 0..100
+  uint32_t seedNumber;   // 0..1000
+};
+
+// The record's defaults, 24 frames per second, seed 0.
+void SetDefaultFrei0rSettings(Frei0rSettings* settings);
+
+// frei0r values of one parameter: one double, or three for a colour (red, green,
+// blue). Setting an index outside 0 .. kFrei0rParamCount - 1 changes nothing;
+// getting one reads zeros.
+void SetFrei0rParam(Frei0rSettings* settings, int index, const double* values);
+void GetFrei0rParam(const Frei0rSettings& settings, int index, double* values);
+
+// The film frame shown at a host's time (seconds): trunc(time x rate + 0.5),
+// never below 0 and saturated at the int32 range (NaN gives 0).
+int32_t FrameNumberAt(double timeSeconds, double filmFrameRate);
+
+// The generator's seed for one frame: the frame number and the seed number mixed
+// so that neighbouring frames (and seeds) start unrelated sequences.
+uint32_t FrameSeed(int32_t frameNumber, uint32_t seedNumber);

@@ -1,0 +1,192 @@
+// The frei0r filter: the same renderer as the .8bf, for Linux video editors
+// (MLT: Kdenlive, Shotcut, melt; ffmpeg's frei0r filter; GStreamer).
+//
+// A video editor differs from a photo host in two ways that shape this file.
+// It asks for frames in any order (seeking, previews, several threads), so the
+// frame number comes from the host's time and the generator's seed from the frame
+// number and the Seed parameter: a frame looks the same however it was reached.
+// And it may render on several threads: every render draws from its own
+// generator on the stack, and the instance's scratch replay cache is lent to one
+// render at a time.
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+extern "C" {
+#include <frei0r.h>
+}
+
+#include "frei0r/Frei0rParams.h"
+#include "render/Passes.h"
+#include "render/Random.h"
+#include "render/RenderJob.h"
+
+namespace {
+
+// Frames larger than this do not fit the renderer's 16-bit rectangle.
+const unsigned kMaxFrameSide = 32767;
+
+struct PatinexInstance {
+  unsigned width;
+  unsigned height;
+  std::mutex settingsMutex;  // guards settings against a host that sets while rendering
+  Frei0rSettings settings;
+  std::mutex cacheMutex;     // whoever holds it may use scratchCache
+  ScratchCache* scratchCache;
+};
+
+int Frei0rType(Frei0rParamKind kind) {
+  switch (kind) {
+    case kSwitchParam:
+      return F0R_PARAM_BOOL;
+    case kColorParam:
+      return F0R_PARAM_COLOR;
+    default:
+      return F0R_PARAM_DOUBLE;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int f0r_init(void) { return 1; }
+
+void f0r_deinit(void) {}
+
+void f0r_get_plugin_info(f0r_plugin_info_t* info) {
+  info->name = "Patinex";
+  info->author = "Lumivex";
+  info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
+  info->color_model = F0R_COLOR_MODEL_RGBA8888;
+  info->frei0r_version = FREI0R_MAJOR_VERSION;
+  info->major_version = 1;
+  info->minor_version = 0;
+  info->num_params = kFrei0rParamCount;
+  info->explanation =
+      "Old, worn film: tone curve, tinted gray, flicker, jitter, grain, dust, hairs and "
+      "scratches that drift from frame to frame";
+}
+
+void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
+  if (param_index < 0 || param_index >= kFrei0rParamCount) return;
+  const Frei0rParamInfo& p = kFrei0rParams[param_index];
+  info->name = p.name;
+  info->type = Frei0rType(p.kind);
+  info->explanation = p.explanation;
+}
+
+f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
+  if (width == 0 || height == 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
+    return nullptr;
+  }
+  PatinexInstance* instance = new (std::nothrow) PatinexInstance;
+  if (instance == nullptr) return nullptr;
+  instance->width = width;
+  instance->height = height;
+  SetDefaultFrei0rSettings(&instance->settings);
+  // Without a cache every frame replays its scratches from frame 0: slower, same result.
+  instance->scratchCache = NewScratchCache();
+  return instance;
+}
+
+void f0r_destruct(f0r_instance_t instance) {
+  PatinexInstance* self = static_cast<PatinexInstance*>(instance);
+  if (self == nullptr) return;
+  DeleteScratchCache(self->scratchCache);
+  delete self;
+}
+
+void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int param_index) {
+  PatinexInstance* self = static_cast<PatinexInstance*>(instance);
+  if (self == nullptr || param == nullptr || param_index < 0 || param_index >= kFrei0rParamCount) {
+    return;
+  }
+  double values[3] = {0.0, 0.0, 0.0};
+  if (kFrei0rParams[param_index].kind == kColorParam) {
+    const f0r_param_color_t* color = static_cast<const f0r_param_color_t*>(param);
+    values[0] = color->r;
+    values[1] = color->g;
+    values[2] = color->b;
+  } else {
+    values[0] = *static_cast<const double*>(param);
+  }
+  std::lock_guard<std::mutex> lock(self->settingsMutex);
+  SetFrei0rParam(&self->settings, param_index, values);
+}
+
+void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int param_index) {
+  PatinexInstance* self = static_cast<PatinexInstance*>(instance);
+  if (self == nullptr || param == nullptr || param_index < 0 || param_index >= kFrei0rParamCount) {
+    return;
+  }
+  double values[3];
+  {
+    std::lock_guard<std::mutex> lock(self->settingsMutex);
+    GetFrei0rParam(self->settings, param_index, values);
+  }
+  if (kFrei0rParams[param_index].kind == kColorParam) {
+    f0r_param_color_t* color = static_cast<f0r_param_color_t*>(param);
+    color->r = float(values[0]);
+    color->g = float(values[1]);
+    color->b = float(values[2]);
+  } else {
+    *static_cast<double*>(param) = values[0];
+  }
+}
+
+void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
+                uint32_t* outframe) {
+  PatinexInstance* self = static_cast<PatinexInstance*>(instance);
+  if (self == nullptr || inframe == nullptr || outframe == nullptr) return;
+
+  Frei0rSettings settings;
+  {
+    std::lock_guard<std::mutex> lock(self->settingsMutex);
+    settings = self->settings;
+  }
+  const int32_t frameNumber = FrameNumberAt(time, settings.filmFrameRate);
+  settings.record.value[kFrameNumber] = double(frameNumber);
+
+  // The renderer never writes alpha, and without Reveal Back Layer it leaves the
+  // destination's alpha bytes as they were: start the output as a copy of the
+  // frame, so that alpha passes through as editors expect when they composite.
+  // In place (one buffer for both), the renderer still needs the untouched frame
+  // as its source, because the jitter shift reads rows after others are written.
+  const size_t frameBytes = size_t(self->width) * self->height * 4;
+  const uint8_t* source = reinterpret_cast<const uint8_t*>(inframe);
+  std::vector<uint8_t> sourceCopy;
+  if (static_cast<const void*>(inframe) == static_cast<const void*>(outframe)) {
+    sourceCopy.assign(source, source + frameBytes);
+    source = sourceCopy.data();
+  } else {
+    std::memcpy(outframe, inframe, frameBytes);
+  }
+
+  // RGBA8888 is the renderer's 4-byte layout: red, green, blue, alpha.
+  const Rect frame = {0, 0, int16_t(self->height), int16_t(self->width)};
+  RenderJob job;
+  job.params = &settings.record;
+  job.srcRect = frame;
+  job.dstRect = frame;
+  job.srcData = source;
+  job.dstData = reinterpret_cast<uint8_t*>(outframe);
+  job.srcRowBytes = int32_t(self->width * 4);
+  job.dstRowBytes = int32_t(self->width * 4);
+  job.srcHasAlpha = 1;
+  job.dstHasAlpha = 1;
+  job.progressProc = nullptr;  // no host to report to: the renderer goes on
+  job.propertyProc = nullptr;
+  job.abortProc = nullptr;
+
+  // A second render that finds the cache busy replays its scratches from frame
+  // 0 instead; the pixels are the same either way.
+  Rng rng = {0};
+  std::unique_lock<std::mutex> cacheLock(self->cacheMutex, std::try_to_lock);
+  RenderContext context = {&rng, cacheLock.owns_lock() ? self->scratchCache : nullptr};
+  RenderEffectSeeded(&job, FrameSeed(frameNumber, settings.seedNumber), &context);
+}
+
+}  // extern "C"

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <set>
+#include <string>
+
+#include "frei0r/Frei0rParams.h"
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+double Get(const Frei0rSettings& s, int index) {
+  double v[3];
+  GetFrei0rParam(s, index, v);
+  return v[0];
+}
+
+void Set(Frei0rSettings* s, int index, double v) {
+  const double values[3] = {v, 0.0, 0.0};
+  SetFrei0rParam(s, index, values);
+}
+
+Frei0rSettings Defaults() {
+  Frei0rSettings s;
+  SetDefaultFrei0rSettings(&s);
+  return s;
+}
+
+}  // namespace
+
+// The dialog's labels without their mnemonics, in the dialog's order, then the
+// plug-in's own two. Hosts address parameters by these names or positions.
+TEST(Frei0rParams, NamesAndKindsFollowTheDialog) {
+  const char* expected[kFrei0rParamCount] = {
+      "Film Response",     "Grain Amount",       "Dust Size",         "Dust Amount",
+      "Dust Color",        "Hair Size",          "Hair Amount",       "Hair Color",
+      "Scratch Amount",    "Scratch Velocity",   "Scratch Lifespan",  "Scratch Opacity",
+      "Jitter Max Offset", "Jitter Probability", "Convert to Gray",   "Gray Tint Value",
+      "Flicker Speed",     "Flicker Amount",     "Reveal Back Layer", "Film Frame Rate",
+      "Seed"};
+  std::set<int> recordIndices;
+  for (int i = 0; i < kFrei0rParamCount; ++i) {
+    EXPECT_STREQ(kFrei0rParams[i].name, expected[i]) << i;
+    ASSERT_NE(kFrei0rParams[i].explanation, nullptr);
+    const Frei0rParamKind kind = kFrei0rParams[i].kind;
+    const bool isColor = i == 4 || i == 7 || i == 15;
+    const bool isSwitch = i == 14 || i == 18;
+    EXPECT_EQ(kind == kColorParam, isColor) << i;
+    EXPECT_EQ(kind == kSwitchParam, isSwitch) << i;
+    const int first = kFrei0rParams[i].recordIndex;
+    if (i < 19) {
+      // Every record setting appears once, colours as three consecutive indices.
+      for (int c = 0; c < (isColor ? 3 : 1); ++c) EXPECT_TRUE(recordIndices.insert(first + c).second);
+    } else {
+      EXPECT_EQ(first, -1);
+    }
+  }
+  EXPECT_EQ(recordIndices.size(), size_t(kFrameNumber));
+  EXPECT_EQ(*recordIndices.begin(), 0);
+  EXPECT_EQ(*recordIndices.rbegin(), kRevealBackLayer);
+}
+
+// The record's documented defaults seen through frei0r's 0..1 values.
+TEST(Frei0rParams, DefaultsAreTheRecordsOnes) {
+  const Frei0rSettings s = Defaults();
+  const double amounts[][2] = {{0, 0.45},  {1, 0.23},  {2, 0.21},  {3, 0.15},  {5, 0.65},
+                               {6, 0.05},  {8, 0.10},  {9, 0.20},  {10, 0.45}, {11, 0.30},
+                               {12, 0.03}, {13, 0.05}, {16, 0.10}, {17, 0.10}};
+  for (const auto& a : amounts) EXPECT_DOUBLE_EQ(Get(s, int(a[0])), a[1]) << a[0];
+  EXPECT_EQ(Get(s, 14), 1.0);  // Convert to Gray on
+  EXPECT_EQ(Get(s, 18), 0.0);  // Reveal Back Layer off
+  const double colors[][4] = {{4, 50, 50, 50}, {7, 30, 30, 30}, {15, 200, 100, 0}};
+  for (const auto& c : colors) {
+    double v[3];
+    GetFrei0rParam(s, int(c[0]), v);
+    for (int k = 0; k < 3; ++k) EXPECT_DOUBLE_EQ(v[k] * 255.0, c[k + 1]) << c[0];
+  }
+  EXPECT_DOUBLE_EQ(Get(s, 19), 0.24);  // 24 frames per second
+  EXPECT_EQ(Get(s, 20), 0.0);
+  EXPECT_EQ(s.filmFrameRate, 24.0);
+  EXPECT_EQ(s.seedNumber, 0u);
+  EXPECT_EQ(s.record.value[kShowDialog], 0.0);
+}
+
+TEST(Frei0rParams, AmountsMapToHundredsAndClampOutsideTheUnitRange) {
+  Frei0rSettings s = Defaults();
+  Set(&s, 1, 0.37);
+  EXPECT_DOUBLE_EQ(s.record.value[kGrainAmount], 37.0);
+  Set(&s, 1, 1.0);
+  EXPECT_EQ(s.record.value[kGrainAmount], 100.0);
+  Set(&s, 1, 0.0);
+  EXPECT_EQ(s.record.value[kGrainAmount], 0.0);
+  // A host may send anything; a record beyond the dialog's range never results.
+  const double outside[][2] = {{-0.5, 0}, {1.5, 100}, {kNaN, 0}, {kInf, 100}, {-kInf, 0}, {1e300, 100}};
+  for (const auto& o : outside) {
+    Set(&s, 8, o[0]);  // Scratch Amount: 1e9 scratches would replay for hours
+    EXPECT_EQ(s.record.value[kScratchAmount], o[1]) << o[0];
+  }
+  // Film Response 24 is the identity curve; 0.24 must land on it exactly.
+  Set(&s, 0, 0.24);
+  EXPECT_EQ(s.record.value[kFilmResponse], 24.0);
+  // Each amount writes its own index and no other.
+  Frei0rSettings before = Defaults();
+  Frei0rSettings after = before;
+  Set(&after, 13, 0.77);  // Jitter Probability
+  for (int i = 0; i < kParamCount; ++i) {
+    if (i == kJitterProbability) {
+      EXPECT_DOUBLE_EQ(after.record.value[i], 77.0);
+    } else {
+      EXPECT_EQ(after.record.value[i], before.record.value[i]) << i;
+    }
+  }
+}
+
+TEST(Frei0rParams, SwitchesAreOnFromOneHalf) {
+  Frei0rSettings s = Defaults();
+  const double cases[][2] = {{0.0, 0}, {0.49, 0}, {0.5, 1}, {1.0, 1}, {kNaN, 0}, {7.0, 1}, {-1.0, 0}};
+  for (const auto& c : cases) {
+    Set(&s, 18, c[0]);
+    EXPECT_EQ(s.record.value[kRevealBackLayer], c[1]) << c[0];
+    EXPECT_EQ(Get(s, 18), c[1]) << c[0];
+  }
+  // A record value the dialog would not store still reads as the renderer sees it:
+  // only a whole part other than 0 is on.
+  s.record.value[kConvertToGray] = 0.5;
+  EXPECT_EQ(Get(s, 14), 0.0);
+}
+
+TEST(Frei0rParams, ColorsAreWholeChannelValues) {
+  Frei0rSettings s = Defaults();
+  const double set[3] = {1.0, 0.5, 0.0};
+  SetFrei0rParam(&s, 4, set);
+  EXPECT_EQ(s.record.value[kDustColorRed], 255.0);
+  EXPECT_EQ(s.record.value[kDustColorGreen], 128.0);  // 127.5 rounds up
+  EXPECT_EQ(s.record.value[kDustColorBlue], 0.0);
+  const double outside[3] = {-3.0, kNaN, 2.0};
+  SetFrei0rParam(&s, 7, outside);
+  EXPECT_EQ(s.record.value[kHairColorRed], 0.0);
+  EXPECT_EQ(s.record.value[kHairColorGreen], 0.0);
+  EXPECT_EQ(s.record.value[kHairColorBlue], 255.0);
+  // frei0r carries colours as floats: every channel value survives the trip.
+  for (int v = 0; v < 256; ++v) {
+    double got[3];
+    s.record.value[kGrayTintRed] = v;
+    GetFrei0rParam(s, 15, got);
+    const double back[3] = {double(float(got[0])), 0.0, 0.0};
+    SetFrei0rParam(&s, 15, back);
+    ASSERT_EQ(s.record.value[kGrayTintRed], double(v));
+  }
+}
+
+TEST(Frei0rParams, FrameRateAndSeedScales) {
+  Frei0rSettings s = Defaults();
+  Set(&s, 19, 0.25);
+  EXPECT_DOUBLE_EQ(s.filmFrameRate, 25.0);
+  EXPECT_DOUBLE_EQ(Get(s, 19), 0.25);
+  Set(&s, 19, 2.0);
+  EXPECT_EQ(s.filmFrameRate, 100.0);
+  Set(&s, 19, kNaN);
+  EXPECT_EQ(s.filmFrameRate, 0.0);
+
+  Set(&s, 20, 0.123);
+  EXPECT_EQ(s.seedNumber, 123u);
+  EXPECT_DOUBLE_EQ(Get(s, 20), 0.123);
+  Set(&s, 20, 0.0014);
+  EXPECT_EQ(s.seedNumber, 1u);
+  Set(&s, 20, 0.0016);
+  EXPECT_EQ(s.seedNumber, 2u);
+  Set(&s, 20, 5.0);
+  EXPECT_EQ(s.seedNumber, 1000u);
+  Set(&s, 20, -5.0);
+  EXPECT_EQ(s.seedNumber, 0u);
+}
+
+TEST(Frei0rParams, IndicesOutsideTheListAreIgnored) {
+  Frei0rSettings s = Defaults();
+  const Frei0rSettings before = s;
+  const double v[3] = {0.9, 0.9, 0.9};
+  SetFrei0rParam(&s, -1, v);
+  SetFrei0rParam(&s, kFrei0rParamCount, v);
+  EXPECT_EQ(std::memcmp(&s.record, &before.record, sizeof(EffectParams)), 0);
+  EXPECT_EQ(s.filmFrameRate, before.filmFrameRate);
+  EXPECT_EQ(s.seedNumber, before.seedNumber);
+  EXPECT_EQ(Get(s, kFrei0rParamCount), 0.0);
+  EXPECT_EQ(Get(s, -7), 0.0);
+}
+
+// Frame k of a clip at the film's own rate arrives at time k / rate, which is
+// rarely exact in binary; adding 0.5 before truncating finds k all the same.
+TEST(Frei0rFrames, EveryFrameTimeOfAClipGivesItsNumber) {
+  const double rates[] = {24.0, 25.0, 30000.0 / 1001.0, 100.0};
+  for (double rate : rates) {
+    for (int32_t k = 0; k < 200000; ++k) {
+      ASSERT_EQ(FrameNumberAt(double(k) / rate, rate), k) << rate;
+    }
+  }
+}
+
+TEST(Frei0rFrames, FrameNumbersRoundToTheNearestFilmFrame) {
+  EXPECT_EQ(FrameNumberAt(0.5, 24.0), 12);
+  EXPECT_EQ(FrameNumberAt(0.5, 25.0), 13);      // 12.5 rounds up
+  EXPECT_EQ(FrameNumberAt(0.02, 24.0), 0);      // 0.48
+  EXPECT_EQ(FrameNumberAt(0.021, 24.0), 1);     // 0.504
+  EXPECT_EQ(FrameNumberAt(1.0 / 25.0, 24.0), 1);  // a 25 fps host on 24 fps film
+  EXPECT_EQ(FrameNumberAt(3600.0, 24.0), 86400);
+  // Film that does not run, and times no host should send.
+  EXPECT_EQ(FrameNumberAt(12.3, 0.0), 0);
+  EXPECT_EQ(FrameNumberAt(-2.0, 24.0), 0);
+  EXPECT_EQ(FrameNumberAt(kNaN, 24.0), 0);
+  EXPECT_EQ(FrameNumberAt(kInf, 24.0), INT32_MAX);
+  EXPECT_EQ(FrameNumberAt(1e12, 24.0), INT32_MAX);
+}
+
+TEST(Frei0rFrames, SeedsOfNeighbouringFramesAndSeedsDiffer) {
+  EXPECT_EQ(FrameSeed(12, 3), FrameSeed(12, 3));
+  // The generator draws from the low 31 bits only: those must differ between
+  // neighbours, and seed s + 1 must not replay frame n + 1 of seed s.
+  const uint32_t kDrawnBits = 0x7FFFFFFFu;
+  std::set<uint32_t> seen;
+  for (int32_t n = 0; n < 5000; ++n) {
+    EXPECT_NE(FrameSeed(n, 0) & kDrawnBits, FrameSeed(n + 1, 0) & kDrawnBits) << n;
+    EXPECT_NE(FrameSeed(n, 1) & kDrawnBits, FrameSeed(n + 1, 0) & kDrawnBits) << n;
+    EXPECT_NE(FrameSeed(n, 0) & kDrawnBits, FrameSeed(n, 1) & kDrawnBits) << n;
+    seen.insert(FrameSeed(n, 7) & kDrawnBits);
+  }
+  EXPECT_GT(seen.size(), 4990u);
+}

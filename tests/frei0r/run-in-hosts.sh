@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# patinex.so inside real hosts: ffmpeg's frei0r filter and MLT's melt, on a
+# generated lossless clip (1 s, 320 x 240, 24 fps, RGBA), each checked against
+# the module driven directly one frame at a time (frei0r-render-frame).
+#
+#   run-in-hosts.sh MODULE RENDER_FRAME_TOOL WORK_DIR
+#
+# ffmpeg hands frei0r filters milliseconds where the interface says seconds;
+# FFMPEG_SECONDS / FFMPEG_RESTORE wrap the filter so that it receives seconds
+# (the README recommends the same chain).
+set -euo pipefail
+
+module=$(realpath "$1")
+render_frame=$(realpath "$2")
+work=$3
+here=$(cd "$(dirname "$0")" && pwd)
+
+rm -rf "$work"
+mkdir -p "$work/frei0r-1"
+# A folder holding only this module: MLT loads every .so on FREI0R_PATH.
+ln -s "$module" "$work/frei0r-1/patinex.so"
+export FREI0R_PATH="$work/frei0r-1"
+cd "$work"
+
+checks=0
+failures=0
+pass() { checks=$((checks + 1)); echo "ok: $*"; }
+fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAIL: $*"; }
+
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+mlt() {
+  # melt prints a LADSPA notice on every run; keep only real messages.
+  melt -silent -profile "$work/profile" "$@" 2>&1 | grep -v -e LADSPA -e '^$' >&2 || true
+}
+# "frame hash" per video frame of a file (framemd5 of its RGBA bytes).
+hashes() { ff -i "$1" -map 0:v -f framemd5 -pix_fmt rgba - | awk -F', *' '/^0,/ {print $2, $6}'; }
+hash_of() { md5sum "$1" | cut -d' ' -f1; }
+# Frames present in both lists whose hashes differ; "same" counts the equal ones.
+differing() { awk 'NR == FNR {h[$1] = $2; next} ($1 in h) && h[$1] != $2' "$1" "$2" | wc -l; }
+same() { awk 'NR == FNR {h[$1] = $2; next} ($1 in h) && h[$1] == $2' "$1" "$2" | wc -l; }
+
+FFMPEG_SECONDS="settb=expr=intb/1000,setpts=PTS/1000"
+FFMPEG_RESTORE="setpts=PTS*1000"
+
+echo "ffmpeg: $(ffmpeg -hide_banner -version | head -1)"
+echo "$(melt --version 2>&1 | head -1)"
+filters=$(ffmpeg -hide_banner -filters 2>/dev/null)
+grep -q ' frei0r ' <<<"$filters" || { echo "FAIL: ffmpeg has no frei0r filter"; exit 1; }
+
+# The clip, losslessly in RGBA, and its frame 12 alone as raw bytes.
+ff -f lavfi -i testsrc2=size=320x240:rate=24 -t 1 -pix_fmt rgba -c:v rawvideo clip.nut
+ff -i clip.nut -vf "select=eq(n\,12)" -frames:v 1 -f rawvideo -pix_fmt rgba frame12.rgba
+hashes clip.nut >source.txt
+
+# The module alone: frame 12 is the film's frame 12 at 0.5 s.
+"$render_frame" "$module" 320 240 0.5 frame12.rgba direct12.rgba
+direct12=$(hash_of direct12.rgba)
+
+# --- ffmpeg --------------------------------------------------------------
+ff -i clip.nut -vf "$FFMPEG_SECONDS,frei0r=patinex,$FFMPEG_RESTORE" -c:v rawvideo -pix_fmt rgba ffmpeg1.nut
+ff -i clip.nut -vf "$FFMPEG_SECONDS,frei0r=patinex,$FFMPEG_RESTORE" -c:v rawvideo -pix_fmt rgba ffmpeg2.nut
+hashes ffmpeg1.nut >ffmpeg1.txt
+hashes ffmpeg2.nut >ffmpeg2.txt
+frames=$(wc -l <ffmpeg1.txt)
+if [ "$frames" -eq 24 ]; then pass "ffmpeg filtered 24 frames"; else fail "ffmpeg gave $frames frames, not 24"; fi
+if cmp -s ffmpeg1.txt ffmpeg2.txt; then pass "ffmpeg: two runs give identical frames"
+else fail "ffmpeg: two runs differ"; diff ffmpeg1.txt ffmpeg2.txt | head -5; fi
+changed=$(differing source.txt ffmpeg1.txt)
+if [ "$changed" -eq 24 ]; then pass "ffmpeg: the effect changes every frame"
+else fail "ffmpeg: only $changed of 24 frames changed"; fi
+mid=$(awk '$1 == 12 {print $2}' ffmpeg1.txt)
+if [ "$mid" = "$direct12" ]; then pass "ffmpeg: frame 12 of the clip is the module's frame at 0.5 s"
+else fail "ffmpeg: frame 12 is $mid, the module alone gives $direct12"; fi
+
+# Frame 12 rendered alone: cut out before the filter, and sought to with -ss
+# (with -copyts, so that the filter sees the clip's own time).
+alone=$(ff -i clip.nut -vf "trim=start_frame=12:end_frame=13,$FFMPEG_SECONDS,frei0r=patinex,$FFMPEG_RESTORE" \
+          -f framemd5 -pix_fmt rgba - | awk -F', *' '/^0,/ {print $6}')
+if [ "$alone" = "$direct12" ]; then pass "ffmpeg: frame 12 rendered alone is identical"
+else fail "ffmpeg: frame 12 alone is $alone, in the clip $mid"; fi
+sought=$(ff -ss 0.5 -copyts -i clip.nut -vf "$FFMPEG_SECONDS,frei0r=patinex,$FFMPEG_RESTORE" -frames:v 1 \
+           -f framemd5 -pix_fmt rgba - | awk -F', *' '/^0,/ {print $6}')
+if [ "$sought" = "$direct12" ]; then pass "ffmpeg: seeking to 0.5 s shows the same frame 12"
+else fail "ffmpeg: after -ss 0.5 the frame is $sought, not $direct12"; fi
+
+# Parameters by position, a colour among them (Dust Color red; gray off).
+params="0.3|0.5|0.4|0.8|1/0/0|0.65|0.05|0.11765/0.11765/0.11765|0.1|0.2|0.45|0.3|0.03|0.05|n"
+with_params=$(ff -i clip.nut -vf "trim=start_frame=12:end_frame=13,$FFMPEG_SECONDS,frei0r=patinex:$params,$FFMPEG_RESTORE" \
+                -f framemd5 -pix_fmt rgba - | awk -F', *' '/^0,/ {print $6}')
+"$render_frame" "$module" 320 240 0.5 frame12.rgba params12.rgba \
+  0=0.3 1=0.5 2=0.4 3=0.8 4=1/0/0 7=0.11765/0.11765/0.11765 14=0
+if [ "$with_params" = "$(hash_of params12.rgba)" ] && [ "$with_params" != "$direct12" ]; then
+  pass "ffmpeg: parameters by position reach the module"
+else fail "ffmpeg: frame 12 with parameters is $with_params, the module alone gives $(hash_of params12.rgba)"; fi
+
+# --- melt (MLT) ----------------------------------------------------------
+cat >profile <<'EOF'
+description=Patinex host test
+frame_rate_num=24
+frame_rate_den=1
+width=320
+height=240
+progressive=1
+sample_aspect_num=1
+sample_aspect_den=1
+display_aspect_num=4
+display_aspect_den=3
+colorspace=709
+EOF
+if melt -query filters 2>/dev/null | grep -c 'frei0r.patinex' >/dev/null; then pass "melt lists frei0r.patinex"
+else fail "melt does not list frei0r.patinex"; fi
+
+# One thread, then two rendering frames in parallel: the same frames.
+mlt clip.nut -filter frei0r.patinex -consumer avformat:melt1.nut vcodec=rawvideo pix_fmt=rgba an=1 real_time=-1
+mlt clip.nut -filter frei0r.patinex -consumer avformat:melt2.nut vcodec=rawvideo pix_fmt=rgba an=1 real_time=-2
+hashes melt1.nut >melt1.txt
+hashes melt2.nut >melt2.txt
+mframes=$(wc -l <melt1.txt)
+# melt's reader may end the clip a frame early; every frame it gives is checked.
+if [ "$mframes" -ge 20 ]; then pass "melt rendered $mframes frames"; else fail "melt rendered $mframes frames"; fi
+if cmp -s melt1.txt melt2.txt; then pass "melt: one thread and two threads give identical frames"
+else fail "melt: one thread and two threads differ"; diff melt1.txt melt2.txt | head -5; fi
+mchanged=$(differing source.txt melt1.txt)
+if [ "$mframes" -gt 0 ] && [ "$mchanged" -eq "$mframes" ]; then pass "melt: the effect changes every frame"
+else fail "melt: $mchanged of $mframes frames changed"; fi
+if [ "$(same ffmpeg1.txt melt1.txt)" -eq "$mframes" ]; then
+  pass "melt and ffmpeg give the same frames"
+else fail "melt and ffmpeg differ in $(differing ffmpeg1.txt melt1.txt) of $mframes frames"; fi
+
+# Parameters by name, a colour as MLT writes it.
+mlt clip.nut out=12 -filter frei0r.patinex "Film Response=0.3" "Grain Amount=0.5" "Dust Size=0.4" \
+  "Dust Amount=0.8" "Dust Color=#ff0000" "Hair Color=#1e1e1e" "Convert to Gray=0" \
+  -consumer avformat:named.nut vcodec=rawvideo pix_fmt=rgba an=1
+named=$(hashes named.nut | awk '$1 == 12 {print $2}')
+if [ "$named" = "$(hash_of params12.rgba)" ]; then pass "melt: parameters by name reach the module"
+else fail "melt: frame 12 with named parameters is '$named', the module alone gives $(hash_of params12.rgba)"; fi
+
+# --- the README's before/after picture, made the same way ------------------
+bash "$here/make-before-after.sh" "$module" "$here/../../docs/samples/chelsea.png" before-after.png
+if [ -s before-after.png ]; then pass "before/after picture made ($work/before-after.png)"
+else fail "no before/after picture"; fi
+
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
