@@ -1,0 +1,58 @@
+# filterhost.exe, our host of the filter interface; the small modules that test
+# it; and its tests under Wine.
+set(FILTERHOST_DIR ${CMAKE_SOURCE_DIR}/tools/filterhost)
+set(FILTERHOST_PORTABLE ${FILTERHOST_DIR}/Pipl.cpp ${FILTERHOST_DIR}/Settings.cpp
+    ${FILTERHOST_DIR}/FramePattern.cpp)
+add_executable(filterhost ${FILTERHOST_PORTABLE} ${FILTERHOST_DIR}/ImageIO.cpp
+               ${FILTERHOST_DIR}/FilterModuleWin32.cpp ${FILTERHOST_DIR}/FilterDriverWin32.cpp
+               ${FILTERHOST_DIR}/Main.cpp)
+target_include_directories(filterhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
+target_link_options(filterhost PRIVATE -static)
+
+# The portable parts are unit-tested with the core's tests (tests/native).
+target_sources(patinex_core_tests PRIVATE ${FILTERHOST_PORTABLE})
+
+# Test modules: an inverting filter whose entry is not called ENTRYPOINT, a DLL
+# without a property list, and one whose list is not a filter's.
+set(TESTFILTER_DIR ${CMAKE_SOURCE_DIR}/tests/win32/testfilter)
+set(TESTFILTER_OUT ${CMAKE_BINARY_DIR}/testmodules)
+add_library(filterhost_testfilter MODULE ${TESTFILTER_DIR}/TestFilter.cpp
+            ${TESTFILTER_DIR}/TestFilter.rc ${TESTFILTER_DIR}/TestFilter.def)
+target_include_directories(filterhost_testfilter PRIVATE ${CMAKE_SOURCE_DIR})
+add_library(filterhost_notfilter MODULE ${TESTFILTER_DIR}/NotFilter.cpp
+            ${TESTFILTER_DIR}/NotFilter.def)
+add_library(filterhost_wrongkind MODULE ${TESTFILTER_DIR}/NotFilter.cpp
+            ${TESTFILTER_DIR}/WrongKind.rc ${TESTFILTER_DIR}/NotFilter.def)
+foreach(t filterhost_testfilter filterhost_notfilter filterhost_wrongkind)
+  target_link_options(${t} PRIVATE -static -Wl,--kill-at)
+  set_target_properties(${t} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${TESTFILTER_OUT})
+endforeach()
+set_target_properties(filterhost_testfilter PROPERTIES OUTPUT_NAME testfilter SUFFIX .8bf)
+set_target_properties(filterhost_notfilter PROPERTIES OUTPUT_NAME notfilter SUFFIX .dll)
+set_target_properties(filterhost_wrongkind PROPERTIES OUTPUT_NAME wrongkind SUFFIX .8bf)
+
+# filterhost end to end: a test program runs it as a process on generated images.
+add_executable(filterhost_tests ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/FilterhostTest.cpp)
+target_include_directories(filterhost_tests PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
+target_link_libraries(filterhost_tests PRIVATE gtest)
+add_dependencies(filterhost_tests filterhost filterhost_testfilter filterhost_notfilter
+                 filterhost_wrongkind)
+set(FILTERHOST_TEST_WORK ${CMAKE_BINARY_DIR}/filterhost-test)
+
+# PATINEX.8bf is defined by a file read after this one: decide at the end.
+function(filterhost_register_tests)
+  set(patinex "")
+  if(TARGET patinex_module)
+    add_dependencies(filterhost_tests patinex_module)
+    set(patinex $<TARGET_FILE:patinex_module>)
+  endif()
+  patinex_wine_test(filterhost_under_wine filterhost_tests
+    --host=$<TARGET_FILE:filterhost> --modules=${TESTFILTER_OUT}
+    --work=${FILTERHOST_TEST_WORK} --patinex=${patinex})
+  # Ctrl+C needs a real signal from outside Wine: a shell script sends it.
+  patinex_wine_test(filterhost_ctrl_c_under_wine bash
+    ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/ctrl-c-test.sh $<TARGET_FILE:filterhost>
+    ${TESTFILTER_OUT}/testfilter.8bf ${CMAKE_SOURCE_DIR}/samples/coffee.png
+    ${FILTERHOST_TEST_WORK}-ctrlc)
+endfunction()
+cmake_language(DEFER CALL filterhost_register_tests)

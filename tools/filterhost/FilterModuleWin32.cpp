@@ -1,0 +1,122 @@
+#include "tools/filterhost/FilterModule.h"
+
+#include "host/EffectParams.h"
+
+namespace {
+
+// The property that names the entry for the processor this host runs on.
+#if defined(_WIN64)
+const uint32_t kEntryKey = kPiplEntryX64;
+#else
+const uint32_t kEntryKey = kPiplEntryX86;
+#endif
+
+std::string LastErrorText() {
+  const DWORD code = GetLastError();
+  char buffer[256] = {0};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                 buffer, sizeof buffer, nullptr);
+  std::string text = buffer;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  if (text.empty()) text = "error " + std::to_string(code);
+  return text;
+}
+
+bool ResourceBytes(HMODULE module, LPCSTR type, LPCSTR name, const uint8_t** bytes, size_t* size) {
+  HRSRC found = FindResourceA(module, name, type);
+  if (found == nullptr) return false;
+  HGLOBAL loaded = LoadResource(module, found);
+  if (loaded == nullptr) return false;
+  *bytes = static_cast<const uint8_t*>(LockResource(loaded));
+  *size = SizeofResource(module, found);
+  return *bytes != nullptr;
+}
+
+// Collects the names of every "PIPL" resource; a module may describe several.
+struct PiplNames {
+  LPSTR names[16];
+  int count;
+};
+
+BOOL CALLBACK CollectPiplName(HMODULE, LPCSTR, LPSTR name, LONG_PTR param) {
+  PiplNames* list = reinterpret_cast<PiplNames*>(param);
+  if (list->count == 16) return FALSE;
+  // Ids come as MAKEINTRESOURCE values; a text name must be copied out.
+  list->names[list->count++] = IS_INTRESOURCE(name) ? name : _strdup(name);
+  return TRUE;
+}
+
+}  // namespace
+
+bool LoadFilterModule(const std::string& path, FilterModule* filter, std::string* error) {
+  *filter = FilterModule();
+  filter->fltdDoubles = -1;
+  // No "cannot find DLL" boxes from the loader: the message is ours to give.
+  const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  filter->module = LoadLibraryA(path.c_str());
+  SetErrorMode(oldMode);
+  if (filter->module == nullptr) {
+    *error = path + " cannot be loaded as a Windows module (" + LastErrorText() + ")";
+    return false;
+  }
+
+  PiplNames names = {};
+  EnumResourceNamesA(filter->module, "PIPL", CollectPiplName, reinterpret_cast<LONG_PTR>(&names));
+  std::string why = "it has no PIPL resource (property list)";
+  for (int i = 0; i < names.count && filter->entry == nullptr; ++i) {
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+    PiplInfo info;
+    std::string parseError;
+    if (!ResourceBytes(filter->module, "PIPL", names.names[i], &bytes, &size)) continue;
+    if (!ParsePipl(bytes, size, &info, &parseError)) {
+      why = "its property list is damaged: " + parseError;
+      continue;
+    }
+    if (info.kind != kFilterKind) {
+      why = "its property list says kind '" + FourCharText(info.kind) + "', not '8BFM' (a filter)";
+      continue;
+    }
+    const std::string entryName = kEntryKey == kPiplEntryX64 ? info.entryX64 : info.entryX86;
+    if (entryName.empty()) {
+      why = "its property list names no entry for this processor ('" + FourCharText(kEntryKey) +
+            "')";
+      continue;
+    }
+    FARPROC proc = GetProcAddress(filter->module, entryName.c_str());
+    if (proc == nullptr) {
+      why = "its property list names the entry \"" + entryName + "\", which it does not export";
+      continue;
+    }
+    filter->entry = reinterpret_cast<FilterEntryProc>(reinterpret_cast<void*>(proc));
+    filter->entryName = entryName;
+    filter->pipl = info;
+  }
+  for (int i = 0; i < names.count; ++i) {
+    if (!IS_INTRESOURCE(names.names[i])) free(names.names[i]);
+  }
+  if (filter->entry == nullptr) {
+    *error = path + " is not a filter module: " + why;
+    UnloadFilterModule(filter);
+    return false;
+  }
+
+  const uint8_t* fltd = nullptr;
+  size_t fltdSize = 0;
+  if (ResourceBytes(filter->module, "FLTD", MAKEINTRESOURCEA(1), &fltd, &fltdSize)) {
+    filter->fltdDoubles = CountFltdDoubles(fltd, fltdSize);
+  }
+  return true;
+}
+
+void UnloadFilterModule(FilterModule* filter) {
+  if (filter->module != nullptr) FreeLibrary(filter->module);
+  filter->module = nullptr;
+  filter->entry = nullptr;
+}
+
+bool IsPatinex(const FilterModule& filter) {
+  return filter.pipl.name == "Patinex..." && filter.fltdDoubles == kParamCount;
+}

@@ -1,0 +1,222 @@
+// filterhost: applies a filter module (.8bf) to an image or to a clip of
+// numbered frames, as a host of the filter interface does.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/filterhost/FilterDriver.h"
+#include "tools/filterhost/FilterModule.h"
+#include "tools/filterhost/FramePattern.h"
+#include "tools/filterhost/ImageIO.h"
+#include "tools/filterhost/Settings.h"
+
+namespace {
+
+const int kExitFailed = 1;
+const int kExitUsage = 2;
+const int kExitStopped = 130;  // as a shell reports a program ended by Ctrl+C
+
+void PrintUsage(FILE* to) {
+  std::fprintf(to,
+      "usage: filterhost [options] FILTER.8bf IN OUT\n"
+      "       filterhost [options] FILTER.8bf 'clip/frame-%%04d.png' 'out/frame-%%04d.png'\n"
+      "\n"
+      "Applies a filter module to one image, or to a clip of numbered frames (from the\n"
+      "first existing number, 0 or 1, upward until one is missing). A clip runs the\n"
+      "parameters step once and then repeats the filter on every frame, as a host\n"
+      "filtering a clip does. Reads PNG, JPEG or BMP; writes PNG. Images with\n"
+      "transparency are filtered with 4 planes, others with 3.\n"
+      "\n"
+      "options:\n"
+      "  --set NAME=VALUE  set a Patinex value before filtering (repeatable)\n"
+      "  --dialog          let the filter show its parameters dialog (without it the\n"
+      "                    filter runs with no window, as a recorded filter is replayed)\n"
+      "  --help            this text\n"
+      "\n"
+      "Patinex values (names as the dialog labels them; case does not matter):\n"
+      "%s"
+      "\n"
+      "Ctrl+C stops the filter. Exit status: 0 done, 1 failed, 2 usage, 130 stopped.\n",
+      SettingsHelp().c_str());
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "filterhost: %s\n", message.c_str());
+  return kExitFailed;
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The host keeps rectangles in 16 bits, so larger images cannot be handed over.
+bool CheckSize(const std::string& path, const Image& image, std::string* error) {
+  if (image.width > 32767 || image.height > 32767) {
+    *error = path + " is " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+             " pixels; the filter interface takes at most 32767 on a side";
+    return false;
+  }
+  return true;
+}
+
+// What ended a selector call that did not succeed, as the user should hear it.
+int ReportFailure(const SelectorOutcome& outcome, const std::string& what) {
+  if (!outcome.problem.empty()) return Fail(what + ": " + outcome.problem);
+  if (outcome.result == userCanceledOrAborted && StopRequested()) {
+    std::fprintf(stderr, "filterhost: stopped (Ctrl+C) while filtering %s\n", what.c_str());
+    return kExitStopped;
+  }
+  if (outcome.result == userCanceledOrAborted) {
+    return Fail("the filter was cancelled at the " + std::string(SelectorName(outcome.selector)) +
+                " selector while filtering " + what);
+  }
+  return Fail("the filter failed at the " + std::string(SelectorName(outcome.selector)) +
+              " selector with " + ResultText(outcome.result) + " while filtering " + what);
+}
+
+struct Job {
+  std::string module;
+  std::string in;
+  std::string out;
+  bool dialog;
+  std::vector<SettingValue> settings;
+};
+
+// Reads the command line; 0 to go on, else the exit status.
+int ParseCommandLine(int argc, char** argv, Job* job) {
+  std::vector<std::string> positional;
+  job->dialog = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h" || arg == "/?") {
+      PrintUsage(stdout);
+      return -1;
+    }
+    if (arg == "--dialog") {
+      job->dialog = true;
+    } else if (arg == "--set" || arg.compare(0, 6, "--set=") == 0) {
+      std::string text;
+      if (arg == "--set") {
+        if (++i == argc) {
+          std::fprintf(stderr, "filterhost: --set needs NAME=VALUE\n");
+          return kExitUsage;
+        }
+        text = argv[i];
+      } else {
+        text = arg.substr(6);
+      }
+      SettingValue value;
+      std::string error;
+      if (!ParseSetting(text, &value, &error)) {
+        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        return kExitUsage;
+      }
+      job->settings.push_back(value);
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+      std::fprintf(stderr, "filterhost: unknown option %s (try --help)\n", arg.c_str());
+      return kExitUsage;
+    } else if (arg != "--") {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() != 3) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  job->module = positional[0];
+  job->in = positional[1];
+  job->out = positional[2];
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Job job;
+  const int parsed = ParseCommandLine(argc, argv, &job);
+  if (parsed != 0) return parsed < 0 ? 0 : parsed;
+
+  // One image or a clip: both names are patterns, or neither is.
+  FramePattern inPattern, outPattern;
+  std::string error;
+  const FramePatternKind inKind = ParseFramePattern(job.in, &inPattern, &error);
+  if (inKind == kBadPattern) return Fail(error);
+  const FramePatternKind outKind = ParseFramePattern(job.out, &outPattern, &error);
+  if (outKind == kBadPattern) return Fail(error);
+  if (inKind != outKind) {
+    return Fail("a clip needs a frame number pattern (%04d) in both the input and the output "
+                "names; one image needs it in neither");
+  }
+  const bool clip = inKind == kFrameNamePattern;
+
+  if (!FileExists(job.module)) return Fail(job.module + ": no such file");
+  int32_t firstFrame = 0;
+  Image image;
+  if (clip) {
+    // Numbering may start at 0 or at 1.
+    if (!FileExists(FrameName(inPattern, 0))) firstFrame = 1;
+    if (!FileExists(FrameName(inPattern, firstFrame))) {
+      return Fail("no frames: neither " + FrameName(inPattern, 0) + " nor " +
+                  FrameName(inPattern, 1) + " exists");
+    }
+  } else {
+    if (!FileExists(job.in)) return Fail(job.in + ": no such file");
+    if (!ReadImage(job.in, &image, &error) || !CheckSize(job.in, image, &error)) return Fail(error);
+  }
+
+  FilterModule filter;
+  if (!LoadFilterModule(job.module, &filter, &error)) return Fail(error);
+  const bool patinex = IsPatinex(filter);
+  if (!job.settings.empty() && !patinex) {
+    return Fail("--set names values of the Patinex record; " + job.module + " is \"" +
+                filter.pipl.name + "\", whose record filterhost does not know");
+  }
+
+  InstallStopHandler();
+  FilterSession session;
+  OpenSession(&session, filter.entry);
+  SelectorOutcome outcome = RunParametersSelector(&session);
+  if (outcome.result != noErr) return ReportFailure(outcome, "the parameters");
+  if (patinex) {
+    EffectParams* params = PatinexRecord(&session, &error);
+    if (params == nullptr) return Fail(error);
+    // Without --dialog the filter is replayed as recorded: no window.
+    if (!job.dialog) params->value[kShowDialog] = 0.0;
+    for (const SettingValue& value : job.settings) ApplySetting(value, params);
+  }
+
+  int32_t written = 0;
+  for (int32_t frame = firstFrame;; ++frame) {
+    std::string inName = job.in, outName = job.out;
+    if (clip) {
+      inName = FrameName(inPattern, frame);
+      outName = FrameName(outPattern, frame);
+      if (!FileExists(inName)) break;
+      if (!ReadImage(inName, &image, &error) || !CheckSize(inName, image, &error)) {
+        return Fail(error);
+      }
+    }
+    if (StopRequested()) {
+      std::fprintf(stderr, "filterhost: stopped (Ctrl+C) before %s\n", inName.c_str());
+      return kExitStopped;
+    }
+    outcome = FilterImage(&session, &image, clip ? "frame " + std::to_string(frame) : inName);
+    if (outcome.result != noErr || !outcome.problem.empty()) return ReportFailure(outcome, inName);
+    if (!WritePng(outName, image, &error)) return Fail(error);
+    ++written;
+    if (clip) std::printf("%s -> %s\n", inName.c_str(), outName.c_str());
+    std::fflush(stdout);
+    if (!clip) break;
+  }
+  if (clip) {
+    std::printf("filtered %d frames\n", int(written));
+  } else {
+    std::printf("%s -> %s\n", job.in.c_str(), job.out.c_str());
+  }
+  CloseSession(&session);
+  UnloadFilterModule(&filter);
+  return 0;
+}
