@@ -34,7 +34,7 @@ set_target_properties(filterhost_wrongkind PROPERTIES OUTPUT_NAME wrongkind SUFF
 # filterhost end to end: a test program runs it as a process on generated images.
 add_executable(filterhost_tests ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/FilterhostTest.cpp)
 target_include_directories(filterhost_tests PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
-target_link_libraries(filterhost_tests PRIVATE gtest)
+target_link_libraries(filterhost_tests PRIVATE patinex_core gtest)
 add_dependencies(filterhost_tests filterhost filterhost_testfilter filterhost_notfilter
                  filterhost_wrongkind)
 set(FILTERHOST_TEST_WORK ${CMAKE_BINARY_DIR}/filterhost-test)

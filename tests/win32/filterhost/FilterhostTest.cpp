@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "host/EffectParams.h"
+#include "render/Random.h"
+#include "render/RenderJob.h"
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -25,6 +29,7 @@
 namespace {
 
 std::string g_host, g_modules, g_work, g_patinex;
+int g_runs = 0;
 
 struct Pixels {
   int width = 0, height = 0, planes = 0;
@@ -103,8 +108,13 @@ PROCESS_INFORMATION Start(const std::vector<std::string>& args, const std::strin
   std::string command = "\"" + g_host + "\"";
   for (const std::string& a : args) command += " \"" + a + "\"";
   SetEnvironmentVariableA("TESTFILTER_MODE", mode.empty() ? nullptr : mode.c_str());
-  HANDLE out = InheritableFile(Path("run.out"));
-  HANDLE err = InheritableFile(Path("run.err"));
+  // Fresh names for every run: the files of a run that just ended may still be
+  // held open for a moment while Wine tears its process down.
+  ++g_runs;
+  HANDLE out = InheritableFile(Path("run" + std::to_string(g_runs) + ".out"));
+  HANDLE err = InheritableFile(Path("run" + std::to_string(g_runs) + ".err"));
+  EXPECT_NE(out, INVALID_HANDLE_VALUE);
+  EXPECT_NE(err, INVALID_HANDLE_VALUE);
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -135,8 +145,8 @@ HostRun Finish(PROCESS_INFORMATION pi) {
   GetExitCodeProcess(pi.hProcess, &run.exitCode);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
-  run.out = Slurp(Path("run.out"));
-  run.err = Slurp(Path("run.err"));
+  run.out = Slurp(Path("run" + std::to_string(g_runs) + ".out"));
+  run.err = Slurp(Path("run" + std::to_string(g_runs) + ".err"));
   return run;
 }
 
@@ -270,6 +280,88 @@ TEST_F(Filterhost, ReportsTheSelectorAndCodeOfAFailingFilter) {
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_MESSAGE(run, "failed at the continue (4) selector with out of memory (-108)");
   EXPECT_FALSE(Exists(Path("out.png")));
+}
+
+// Settings under which the filter changes nothing: no grain, dust, hairs,
+// jitter, scratches or flicker, gray off, and the film response whose tone
+// exponent is 1 (25 / (24 + 1)).
+const std::vector<std::string> kIdentitySettings = {
+    "--set", "Grain Amount=0",   "--set", "Dust Amount=0",     "--set", "Hair Amount=0",
+    "--set", "Jitter Probability=0", "--set", "Flicker Speed=0", "--set", "Film Response=24",
+    "--set", "Convert to Gray=0"};
+
+std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(Filterhost, PatinexGivesBackTheInputUnderIdentitySettings) {
+  if (g_patinex.empty()) GTEST_SKIP() << "PATINEX.8bf is not part of this build";
+  for (int planes : {3, 4}) {
+    const Pixels in = Pattern(45, 30, planes);
+    WritePng(Path("in.png"), in);
+    const HostRun run = Host(With(With(kIdentitySettings, {"--set", "Scratch Amount=0"}),
+                                  {g_patinex, Path("in.png"), Path("out.png")}));
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(SameImage(ReadBack(Path("out.png")), in)) << planes << " planes";
+  }
+}
+
+// The filter's render of frame n of a clip under the settings above with the
+// default scratches, replayed with the renderer itself. Nothing random is left
+// but the scratches, which replay from seed 0, so any seed gives the same frame.
+Pixels ReplayFrame(const Pixels& in, int frame) {
+  EffectParams params;
+  SetDefaultParams(&params);
+  params.value[kGrainAmount] = 0;
+  params.value[kDustAmount] = 0;
+  params.value[kHairAmount] = 0;
+  params.value[kJitterProbability] = 0;
+  params.value[kFlickerSpeed] = 0;
+  params.value[kFilmResponse] = 24;
+  params.value[kConvertToGray] = 0;
+  params.value[kFrameNumber] = frame;
+  params.value[kShowDialog] = 0;
+  Pixels out = in;
+  RenderJob job = {};
+  job.params = &params;
+  job.srcRect = job.dstRect = Rect{0, 0, int16_t(in.height), int16_t(in.width)};
+  job.srcData = in.bytes.data();
+  job.dstData = out.bytes.data();
+  job.srcRowBytes = job.dstRowBytes = in.width * in.planes;
+  job.srcHasAlpha = job.dstHasAlpha = in.planes == 4;
+  Rng rng;
+  RenderContext context = {&rng, nullptr};
+  EXPECT_EQ(RenderEffectSeeded(&job, 4242, &context), 1);
+  return out;
+}
+
+TEST_F(Filterhost, PatinexClipCarriesTheScratchesFromFrameToFrame) {
+  if (g_patinex.empty()) GTEST_SKIP() << "PATINEX.8bf is not part of this build";
+  Pixels gray{96, 64, 3, std::vector<uint8_t>(96 * 64 * 3, 180)};
+  for (int n = 1; n <= 3; ++n) WritePng(Path("clip-" + std::to_string(n) + ".png"), gray);
+  const HostRun run =
+      Host(With(kIdentitySettings, {g_patinex, Path("clip-%d.png"), Path("out-%d.png")}));
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  std::vector<Pixels> frames;
+  for (int n = 1; n <= 3; ++n) {
+    frames.push_back(ReadBack(Path("out-" + std::to_string(n) + ".png")));
+    const Pixels& f = frames.back();
+    ASSERT_EQ(f.bytes.size(), gray.bytes.size()) << "frame " << n;
+    // Scratches only darken, and some are there in every frame.
+    size_t darker = 0, brighter = 0;
+    for (size_t i = 0; i < f.bytes.size(); ++i) {
+      darker += f.bytes[i] < 180;
+      brighter += f.bytes[i] > 180;
+    }
+    EXPECT_GT(darker, 0u) << "frame " << n;
+    EXPECT_EQ(brighter, 0u) << "frame " << n;
+    // The host ran the filter's parameters once and repeated it: the n-th run
+    // renders frame n, the scratches n steps on.
+    EXPECT_TRUE(SameImage(f, ReplayFrame(gray, n))) << "frame " << n;
+  }
+  EXPECT_FALSE(SameImage(frames[0], frames[1]));
+  EXPECT_FALSE(SameImage(frames[1], frames[2]));
 }
 
 TEST_F(Filterhost, UsageErrorsAndHelp) {
