@@ -43,9 +43,8 @@ test-win64: win64
 bench: native
 	$(NATIVE)/patinex_bench
 
-demo:
-	@echo "make demo arrives with the loadable plug-in and our host (filterhost); not yet built." >&2
-	@exit 1
+demo: win32
+	scripts/demo $(WIN32DIR)
 
 clean:
 	rm -rf $(BUILD)
