@@ -1,0 +1,424 @@
+// The tone pass through RenderEffect: the film-response curve, gray with tint,
+// grain, flicker and the order of the generator's draws, checked against numbers
+// worked out by hand and against the plain reference renderer.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "render/Passes.h"
+#include "render/WorkingValues.h"
+#include "tests/native/RenderTestSupport.h"
+#include "tests/reference/ReferenceTone.h"
+
+using test::Image;
+using test::MakeImage;
+using test::MakeJob;
+using test::MakePattern;
+using test::QuietParams;
+using test::RenderWithSeed;
+
+namespace {
+
+// One row of pixels, each with the same value v in all three channels.
+Image GrayRow(const std::vector<int>& values, bool alpha) {
+  Image im = MakeImage(int32_t(values.size()), 1, alpha, 0x44);
+  for (size_t i = 0; i < values.size(); ++i) {
+    for (int c = 0; c < 3; ++c) im.At(int32_t(i), 0)[c] = uint8_t(values[i]);
+  }
+  return im;
+}
+
+// Renders `src` with `params` into a fresh destination whose bytes (alpha
+// included) start as 0x33.
+Image Render(const EffectParams& params, const Image& src, uint32_t seed = 1) {
+  Image dst = MakeImage(src.width, src.height, src.alpha, 0x33);
+  RenderJob job = MakeJob(params, src, dst);
+  EXPECT_EQ(RenderWithSeed(job, seed), 1);
+  EXPECT_TRUE(dst.PaddingIntact());
+  return dst;
+}
+
+// The grain of one draw with the default Grain Amount 23: grainRange 58.65,
+// trunc(r % 58 - 29.325), worked out without floating point: remainders 0..29
+// give rem - 29 (toward zero from below), 30..57 give rem - 30.
+int32_t DefaultGrain(int32_t draw) {
+  const int32_t rem = draw % 58;
+  return rem <= 29 ? rem - 29 : rem - 30;
+}
+
+struct CurvePoint {
+  double filmResponse;
+  int in;
+  int out;
+};
+
+}  // namespace
+
+TEST(ToneCurve, FilmResponseGivesTheDocumentedValues) {
+  const CurvePoint points[] = {
+      {45, 0, 0},   {45, 1, 12},  {45, 64, 120},  {45, 128, 175}, {45, 200, 223},
+      {45, 255, 255}, {0, 128, 0}, {0, 254, 231}, {100, 1, 64},  {100, 128, 215},
+  };
+  for (bool alpha : {false, true}) {
+    for (const CurvePoint& p : points) {
+      EffectParams params = QuietParams();
+      params.value[kFilmResponse] = p.filmResponse;
+      // The value in one channel at a time, so each channel position is checked.
+      for (int c = 0; c < 3; ++c) {
+        Image src = MakeImage(1, 1, alpha, 255);
+        src.At(0, 0)[c] = uint8_t(p.in);
+        const Image dst = Render(params, src);
+        EXPECT_EQ(dst.At(0, 0)[c], p.out) << "FR " << p.filmResponse << " in " << p.in;
+        EXPECT_EQ(dst.At(0, 0)[(c + 1) % 3], 255);
+        if (alpha) {
+          EXPECT_EQ(dst.At(0, 0)[3], 0x33);  // never written
+        }
+      }
+    }
+  }
+}
+
+TEST(ToneCurve, FilmResponse24LeavesEveryValueUnchanged) {
+  for (bool alpha : {false, true}) {
+    Image src = MakeImage(256, 1, alpha, 0x44);
+    for (int i = 0; i < 256; ++i) {
+      src.At(i, 0)[0] = uint8_t(i);
+      src.At(i, 0)[1] = uint8_t(255 - i);
+      src.At(i, 0)[2] = uint8_t(i * 7);
+    }
+    const Image dst = Render(QuietParams(), src);
+    for (int i = 0; i < 256; ++i) {
+      ASSERT_EQ(dst.At(i, 0)[0], src.At(i, 0)[0]);
+      ASSERT_EQ(dst.At(i, 0)[1], src.At(i, 0)[1]);
+      ASSERT_EQ(dst.At(i, 0)[2], src.At(i, 0)[2]);
+      if (alpha) {
+        ASSERT_EQ(dst.At(i, 0)[3], 0x33);
+      }
+    }
+  }
+}
+
+TEST(GrayTint, TintsTheIntegerAverageBeforeTheCurve) {
+  for (bool alpha : {false, true}) {
+    EffectParams params = QuietParams();
+    params.value[kConvertToGray] = 1;  // default tint 200, 100, 0
+    Image dst = Render(params, GrayRow({128}, alpha));
+    // 128 * 200 / 256 = 100, 128 * 100 / 256 = 50: red at byte 0 in both layouts.
+    EXPECT_EQ(dst.At(0, 0)[0], 100);
+    EXPECT_EQ(dst.At(0, 0)[1], 50);
+    EXPECT_EQ(dst.At(0, 0)[2], 0);
+    if (alpha) {
+      EXPECT_EQ(dst.At(0, 0)[3], 0x33);
+    }
+
+    // A tint of 255 is 255/256, so gray 255 becomes 254.
+    for (int c = 0; c < 3; ++c) params.value[kGrayTintRed + c] = 255;
+    dst = Render(params, GrayRow({255}, alpha));
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(dst.At(0, 0)[c], 254);
+
+    // A record from elsewhere with a tint of 768 (factor 3): the gray is the
+    // integer average, so (10, 20, 31) is 20, not 20.33, and comes out 60; the
+    // gray of (1, 1, 0) is 0; values past 255 store 255.
+    for (int c = 0; c < 3; ++c) params.value[kGrayTintRed + c] = 768;
+    Image src = MakeImage(4, 1, alpha, 0);
+    const uint8_t in[4][3] = {{10, 20, 31}, {1, 1, 0}, {1, 1, 1}, {100, 100, 100}};
+    for (int x = 0; x < 4; ++x) {
+      for (int c = 0; c < 3; ++c) src.At(x, 0)[c] = in[x][c];
+    }
+    dst = Render(params, src);
+    const int expected[4] = {60, 0, 3, 255};
+    for (int x = 0; x < 4; ++x) {
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(dst.At(x, 0)[c], expected[x]) << x;
+    }
+  }
+}
+
+TEST(Grain, DefaultAmountRunsFromMinus29To27WithZeroTwiceAsLikely) {
+  EffectParams params = QuietParams();
+  params.value[kGrainAmount] = 23;
+  Image src = MakeImage(128, 128, false);
+  for (int32_t y = 0; y < 128; ++y) {
+    for (int32_t x = 0; x < 128; ++x) {
+      src.At(x, y)[0] = 100;
+      src.At(x, y)[1] = 128;
+      src.At(x, y)[2] = 160;
+    }
+  }
+  const uint32_t seed = 4242;
+  const Image dst = Render(params, src, seed);
+  // Replay: one draw for the jitter decision (no jitter), then one per pixel.
+  Rng rng;
+  SeedRng(rng, seed);
+  NextRand(rng);
+  std::map<int32_t, int32_t> counts;
+  for (int32_t y = 0; y < 128; ++y) {
+    for (int32_t x = 0; x < 128; ++x) {
+      const int32_t n = DefaultGrain(NextRand(rng));
+      // The same grain in every channel: it has no colour.
+      ASSERT_EQ(dst.At(x, y)[0], 100 + n);
+      ASSERT_EQ(dst.At(x, y)[1], 128 + n);
+      ASSERT_EQ(dst.At(x, y)[2], 160 + n);
+      ++counts[n];
+    }
+  }
+  EXPECT_EQ(counts.begin()->first, -29);
+  EXPECT_EQ(counts.rbegin()->first, 27);
+  EXPECT_EQ(counts.size(), 57u);
+  const double others = double(128 * 128 - counts[0]) / 56.0;
+  EXPECT_GT(counts[0], 1.6 * others);
+  EXPECT_LT(counts[0], 2.4 * others);
+}
+
+TEST(Grain, ClampsAfterAdding) {
+  EffectParams params = QuietParams();
+  params.value[kGrainAmount] = 100;  // grain -127..126
+  const Image dst = Render(params, GrayRow(std::vector<int>(400, 0), false), 7);
+  const Image top = Render(params, GrayRow(std::vector<int>(400, 255), false), 7);
+  int zeros = 0, full = 0;
+  for (int32_t x = 0; x < 400; ++x) {
+    zeros += dst.At(x, 0)[0] == 0;
+    full += top.At(x, 0)[0] == 255;
+  }
+  // About half the grain is negative (stored 0 over black, below 255 over white).
+  EXPECT_GT(zeros, 150);
+  EXPECT_LT(zeros, 250);
+  EXPECT_GT(full, 150);
+  EXPECT_LT(full, 250);
+}
+
+TEST(Flicker, SpeedZeroLeavesTheExponentForAnyAmount) {
+  EffectParams params = QuietParams();
+  params.value[kFilmResponse] = 45;
+  params.value[kFlickerSpeed] = 0;
+  params.value[kFlickerAmount] = 100;
+  params.value[kFrameNumber] = 7;
+  const Image dst = Render(params, GrayRow({0, 1, 64, 128, 200, 255}, false));
+  const int expected[6] = {0, 12, 120, 175, 223, 255};
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(dst.At(x, 0)[1], expected[x]);
+}
+
+TEST(Flicker, FrameZeroAddsTheFullAmount) {
+  // Exponent 1 + cos(0) * 1 = 2: v becomes trunc(v * v / 255).
+  EffectParams params = QuietParams();
+  params.value[kFlickerSpeed] = 10;
+  params.value[kFlickerAmount] = 100;
+  params.value[kFrameNumber] = 0;
+  const Image dst = Render(params, GrayRow({1, 16, 128, 200, 255}, true));
+  const int expected[5] = {0, 1, 64, 156, 255};
+  for (int x = 0; x < 5; ++x) EXPECT_EQ(dst.At(x, 0)[2], expected[x]);
+}
+
+TEST(Flicker, NegativeExponentStoresBlackAsBlackWhateverTheGrain) {
+  // Film Response 100 (exponent 25/101) plus cos(3) * 1 is about -0.74: black's
+  // power is infinite and is stored as 0 through any grain; every other value
+  // comes out far above 255.
+  EffectParams params = QuietParams();
+  params.value[kFilmResponse] = 100;
+  params.value[kFlickerSpeed] = 10;
+  params.value[kFlickerAmount] = 100;
+  params.value[kFrameNumber] = 3;
+  params.value[kGrainAmount] = 23;
+  Image src = MakeImage(300, 2, false);
+  for (int32_t x = 0; x < 300; ++x) {
+    src.At(x, 0)[0] = 0;
+    src.At(x, 0)[1] = 128;
+    src.At(x, 0)[2] = 0;
+    src.At(x, 1)[0] = 1;
+    src.At(x, 1)[1] = 0;
+    src.At(x, 1)[2] = 64;
+  }
+  const Image dst = Render(params, src, 99);
+  for (int32_t x = 0; x < 300; ++x) {
+    ASSERT_EQ(dst.At(x, 0)[0], 0);
+    ASSERT_EQ(dst.At(x, 0)[1], 255);
+    ASSERT_EQ(dst.At(x, 0)[2], 0);
+    ASSERT_EQ(dst.At(x, 1)[0], 255);
+    ASSERT_EQ(dst.At(x, 1)[1], 0);
+    ASSERT_EQ(dst.At(x, 1)[2], 255);
+  }
+}
+
+// The draws up to the end of the tone pass: the jitter decision, the jitter
+// draw only when it jitters, then one per pixel of the picture rows only.
+TEST(DrawOrder, OneDrawPerPictureRowPixelOnlyWithGrain) {
+  const Image src = MakePattern(7, 10, false);
+  Image dst = MakeImage(7, 10, false);
+  EffectParams params = QuietParams();
+  params.value[kGrainAmount] = 23;
+  RenderJob job = MakeJob(params, src, dst);
+  WorkingValues wv = ComputeWorkingValues(params, job);
+  wv.jitterOffset = 3;  // rows 7, 8, 9 are not picture rows
+  Rng rng;
+  SeedRng(rng, 5);
+  ASSERT_TRUE(RunTonePass(job, wv, rng));
+  Rng expected;
+  SeedRng(expected, 5);
+  for (int i = 0; i < 7 * 7; ++i) NextRand(expected);
+  EXPECT_EQ(rng.state, expected.state);
+
+  params.value[kGrainAmount] = 0;
+  wv = ComputeWorkingValues(params, job);
+  SeedRng(rng, 5);
+  ASSERT_TRUE(RunTonePass(job, wv, rng));
+  EXPECT_EQ(rng.state, 5u);  // no grain, no draw
+}
+
+TEST(DrawOrder, ModulusZeroStillTakesTheDraw) {
+  // Jitter always, but trunc(height * 0) = 0: the jitter draw is taken, its
+  // remainder counts 0, the offset is 0; the first pixel's grain is draw 3.
+  EffectParams params = QuietParams();
+  params.value[kJitterProbability] = 100;
+  params.value[kJitterMaxOffset] = 0;
+  params.value[kGrainAmount] = 23;
+  const Image src = MakeImage(9, 3, false, 128);
+  const Image dst = Render(params, src, 31337);
+  Rng rng;
+  SeedRng(rng, 31337);
+  NextRand(rng);
+  NextRand(rng);
+  for (int32_t y = 0; y < 3; ++y) {
+    for (int32_t x = 0; x < 9; ++x) ASSERT_EQ(dst.At(x, y)[0], 128 + DefaultGrain(NextRand(rng)));
+  }
+
+  // Grain Amount 0.2: grainRange 0.51, modulus 0. Every pixel still draws, and
+  // trunc(0 - 0.255) = 0 adds nothing.
+  params = QuietParams();
+  params.value[kGrainAmount] = 0.2;
+  const Image pattern = MakePattern(6, 4, true);
+  Image out = MakeImage(6, 4, true);
+  RenderJob job = MakeJob(params, pattern, out);
+  const WorkingValues wv = ComputeWorkingValues(params, job);
+  SeedRng(rng, 8);
+  ASSERT_TRUE(RunTonePass(job, wv, rng));
+  Rng expected;
+  SeedRng(expected, 8);
+  for (int i = 0; i < 24; ++i) NextRand(expected);
+  EXPECT_EQ(rng.state, expected.state);
+  for (int32_t y = 0; y < 4; ++y) {
+    for (int32_t x = 0; x < 6; ++x) {
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(out.At(x, y)[c], pattern.At(x, y)[c]);
+    }
+  }
+}
+
+namespace {
+
+struct ParamSet {
+  const char* name;
+  std::vector<std::pair<int, double>> changes;  // over ToneDefaults
+};
+
+const ParamSet kReferenceSets[] = {
+    {"defaults", {}},
+    {"always jitter", {{kJitterProbability, 100}, {kJitterMaxOffset, 30}}},
+    {"no gray, film 0", {{kConvertToGray, 0}, {kFilmResponse, 0}}},
+    {"film 100, grain 100", {{kFilmResponse, 100}, {kGrainAmount, 100}}},
+    {"negative exponent", {{kFilmResponse, 100}, {kFlickerSpeed, 10}, {kFlickerAmount, 100},
+                           {kFrameNumber, 3}}},
+    {"flicker frame 12", {{kFlickerSpeed, 37}, {kFlickerAmount, 55}, {kFrameNumber, 12}}},
+    {"reveal and jitter", {{kRevealBackLayer, 1}, {kJitterProbability, 100},
+                           {kJitterMaxOffset, 50}}},
+    {"white tint", {{kGrayTintRed, 255}, {kGrayTintGreen, 255}, {kGrayTintBlue, 255}}},
+    {"typed values", {{kFilmResponse, 45.099998474121094}, {kGrainAmount, 0.3},
+                      {kJitterProbability, 50}, {kGrayTintRed, 17}}},
+    {"no grain", {{kGrainAmount, 0}}},
+    {"no grain, no gray", {{kGrainAmount, 0}, {kConvertToGray, 0}, {kFilmResponse, 70}}},
+};
+
+void ExpectMatchesReference(const EffectParams& params, int32_t width, int32_t height,
+                            bool alpha, uint32_t seed, const std::string& what) {
+  const Image src = MakePattern(width, height, alpha, seed);
+  Image dst = MakePattern(width, height, alpha, seed + 1);
+  Image ref = dst;
+  RenderJob job = MakeJob(params, src, dst);
+  ASSERT_EQ(RenderWithSeed(job, seed), 1) << what;
+  RenderJob refJob = MakeJob(params, src, ref);
+  ReferenceToneRender(refJob, seed);
+  ASSERT_TRUE(dst.bytes == ref.bytes) << what;
+}
+
+}  // namespace
+
+TEST(Reference, RenderEffectMatchesThePlainFormulasByteForByte) {
+  const int32_t sizes[][2] = {{37, 23}, {1, 5}, {2, 2}, {3, 9}, {64, 17}};
+  for (const ParamSet& set : kReferenceSets) {
+    EffectParams params = test::ToneDefaults();
+    for (const auto& change : set.changes) params.value[change.first] = change.second;
+    for (bool alpha : {false, true}) {
+      for (const auto& size : sizes) {
+        for (uint32_t seed : {1u, 977u, 123456789u}) {
+          ExpectMatchesReference(params, size[0], size[1], alpha, seed,
+                                 std::string(set.name) + (alpha ? " rgba " : " rgb ") +
+                                     std::to_string(size[0]) + "x" + std::to_string(size[1]) +
+                                     " seed " + std::to_string(seed));
+        }
+      }
+    }
+  }
+}
+
+TEST(Reference, TonePassLeavesTheGeneratorWhereTheReferenceDoes) {
+  EffectParams params = test::ToneDefaults();
+  params.value[kJitterProbability] = 60;
+  params.value[kJitterMaxOffset] = 40;
+  for (uint32_t seed = 0; seed < 20; ++seed) {
+    const Image src = MakePattern(11, 13, false, seed);
+    Image dst = MakeImage(11, 13, false);  // black already: the background
+    Image ref = dst;
+    RenderJob job = MakeJob(params, src, dst);
+    // RenderEffect's own steps up to the tone pass, on a generator we can read.
+    WorkingValues wv = ComputeWorkingValues(params, job);
+    Rng rng;
+    SeedRng(rng, seed);
+    if (double(NextRand(rng) % 100) < wv.jitterProbability) {
+      const double a = wv.height * wv.jitterMaxFraction;
+      wv.jitterOffset = int32_t(NextRand(rng) % int32_t(a) - a / 3.0);
+    }
+    if (wv.flickerSpeed > 0) {
+      wv.toneExponent += std::cos(wv.frameNumber * wv.flickerSpeed) * wv.flickerAmount;
+    }
+    ASSERT_TRUE(RunTonePass(job, wv, rng));
+    RenderJob refJob = MakeJob(params, src, ref);
+    EXPECT_EQ(rng.state, ReferenceToneRender(refJob, seed)) << seed;
+    EXPECT_TRUE(dst.bytes == ref.bytes) << seed;
+  }
+}
+
+// Records from an older run or another program: values far out of range, NaN
+// and infinities in every entry the tone part reads. Nothing may crash, trip the
+// sanitizers or write outside the picture, and the result is still exactly the
+// plain formulas' (with their defined conversions).
+TEST(BadRecords, OutOfRangeValuesRenderLikeTheReference) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double values[] = {nan, inf, -inf, 1e300, -1e300, 1e10, -1e10, -1, -0.5, -2, 150, 1e-300};
+  const int indices[] = {kFilmResponse, kGrainAmount, kJitterMaxOffset, kJitterProbability,
+                         kConvertToGray, kGrayTintRed, kGrayTintGreen, kGrayTintBlue,
+                         kFlickerSpeed, kFlickerAmount, kRevealBackLayer, kFrameNumber,
+                         kShowDialog};
+  for (int index : indices) {
+    for (double v : values) {
+      EffectParams params = test::ToneDefaults();
+      params.value[kJitterProbability] = 100;
+      params.value[kFlickerSpeed] = 10;
+      params.value[index] = v;
+      for (bool alpha : {false, true}) {
+        ExpectMatchesReference(params, 9, 7, alpha, 3,
+                               "index " + std::to_string(index) + " = " + std::to_string(v));
+      }
+    }
+  }
+  // Everything at once.
+  for (double v : values) {
+    EffectParams params;
+    for (int i = 0; i < kParamCount; ++i) params.value[i] = v;
+    params.value[kDustAmount] = 0;
+    params.value[kHairAmount] = 0;
+    params.value[kScratchAmount] = 0;
+    ExpectMatchesReference(params, 5, 6, true, 11, "all = " + std::to_string(v));
+  }
+}
