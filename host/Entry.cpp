@@ -7,6 +7,7 @@
 #include "host/MemHandle.h"
 #include "host/Selectors.h"
 #include "render/RenderJob.h"
+#include "ui/ParametersDialog.h"
 
 void InitPluginGlobals(PluginGlobals* globals) {
   std::memset(globals, 0, sizeof *globals);
@@ -77,11 +78,14 @@ int16_t DoContinue(PluginGlobals* globals) {
     return filterBadParameters;
   }
 
-  // The parameters dialog belongs here: when index 26 is set it opens
-  // (ShowParametersDialog), a non-zero result afterwards (cancelled) returns at
-  // once, and OK clears index 26. The dialog is not part of the module yet, so
-  // until it is, every continue runs as a repeat of the filter and leaves index 26
-  // as it found it.
+  // The dialog when the parameters selector asked for it. A non-zero result
+  // afterwards (cancelled, or the dialog could not open) ends the call at once,
+  // leaving inRect, outRect and the flag as they are; OK clears the flag.
+  if (params->value[kShowDialog] != 0.0) {
+    ShowParametersDialog(globals);
+    if (globals->result != noErr) return globals->result;
+    params->value[kShowDialog] = 0.0;
+  }
 
   globals->frameCounter += 1;
   params->value[kFrameNumber] = double(globals->frameCounter);
