@@ -40,7 +40,7 @@ file(GLOB PATINEX_MODULE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32
 if(PATINEX_MODULE_TESTS)
   add_executable(patinex_module_tests ${PATINEX_MODULE_TESTS})
   target_include_directories(patinex_module_tests PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(patinex_module_tests PRIVATE patinex_core gtest_main)
+  target_link_libraries(patinex_module_tests PRIVATE patinex_core gtest_main version)
   add_dependencies(patinex_module_tests patinex_module)
   patinex_wine_test(module_tests_under_wine patinex_module_tests)
 endif()
