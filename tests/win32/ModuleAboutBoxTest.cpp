@@ -1,0 +1,122 @@
+// The about selector opens the about box over the host window, placed by the
+// placement rule; only OK ends it. The box is modal, so a second thread finds it,
+// looks at it and presses its buttons while the selector call waits.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/win32/ModuleHost.h"
+#include "ui/Placement.h"
+
+namespace {
+
+struct Observed {
+  HWND box = nullptr;
+  HWND owner = nullptr;
+  RECT window = {};
+  LONG style = 0;
+  PlacementPoint expected = {};
+  bool visibleAfterCancel = false;
+  int bitmapWidth = 0, bitmapHeight = 0;
+};
+
+HWND FindAboutBox() {
+  for (int i = 0; i < 500; ++i) {  // up to five seconds
+    HWND box = FindWindowA("#32770", "About Patinex");
+    if (box != nullptr && IsWindowVisible(box)) return box;
+    Sleep(10);
+  }
+  return nullptr;
+}
+
+DWORD WINAPI DriveAboutBox(LPVOID param) {
+  Observed& o = *static_cast<Observed*>(param);
+  o.box = FindAboutBox();
+  if (o.box == nullptr) return 1;
+  o.owner = GetWindow(o.box, GW_OWNER);
+  GetWindowRect(o.box, &o.window);
+  o.style = GetWindowLongA(o.box, GWL_STYLE);
+
+  // Where the rule puts it, from rectangles and metrics gathered here.
+  RECT client;
+  GetClientRect(o.owner, &client);
+  MapWindowPoints(o.owner, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  PlacementInput in;
+  in.reference = PlacementRect{client.left, client.top, client.right, client.bottom};
+  in.dialog = PlacementRect{o.window.left, o.window.top, o.window.right, o.window.bottom};
+  in.dialogHasSysMenu = (o.style & WS_SYSMENU) != 0;
+  in.captionButtonWidth = GetSystemMetrics(SM_CXSIZE);
+  in.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  in.screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  o.expected = PlaceDialog(in);
+
+  HBITMAP picture = reinterpret_cast<HBITMAP>(
+      SendDlgItemMessageA(o.box, 100, STM_GETIMAGE, IMAGE_BITMAP, 0));
+  BITMAP info;
+  if (picture != nullptr && GetObjectA(picture, sizeof info, &info) == sizeof info) {
+    o.bitmapWidth = info.bmWidth;
+    o.bitmapHeight = info.bmHeight;
+  }
+
+  // Escape arrives as IDCANCEL: the box must stay.
+  SendMessageA(o.box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  o.visibleAfterCancel = IsWindowVisible(o.box) != FALSE;
+  PostMessageA(o.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  return 0;
+}
+
+LRESULT CALLBACK HostWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  return DefWindowProcA(w, m, wp, lp);
+}
+
+HWND MakeHostWindow() {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = HostWindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "PatinexTestHost";
+  RegisterClassA(&wc);
+  HWND host = CreateWindowExA(0, "PatinexTestHost", "Host", WS_OVERLAPPEDWINDOW, 40, 30, 760,
+                              620, nullptr, nullptr, wc.hInstance, nullptr);
+  ShowWindow(host, SW_SHOWNORMAL);
+  return host;
+}
+
+TEST(ModuleAboutBox, FirstCallShowsThePlacedBoxThatOnlyOkCloses) {
+  HWND hostWindow = MakeHostWindow();
+  ASSERT_NE(hostWindow, nullptr);
+  PlatformData platform = {reinterpret_cast<intptr_t>(hostWindow)};
+  AboutRecord about = {&platform};
+
+  Observed o;
+  HANDLE driver = CreateThread(nullptr, 0, DriveAboutBox, &o, 0, nullptr);
+  ASSERT_NE(driver, nullptr);
+  EntryPointProc entry = PatinexEntry();
+  ASSERT_NE(entry, nullptr);
+  intptr_t data = 0;
+  int16_t result = 0x5A5A;
+  entry(filterSelectorAbout, &about, &data, &result);  // returns when the box is closed
+  WaitForSingleObject(driver, 10000);
+  CloseHandle(driver);
+
+  EXPECT_EQ(result, 0);
+  ASSERT_NE(o.box, nullptr) << "the about box did not appear";
+  EXPECT_FALSE(IsWindow(o.box));
+  EXPECT_EQ(o.owner, hostWindow);
+  EXPECT_EQ(o.style & WS_SYSMENU, 0);
+  EXPECT_TRUE(o.visibleAfterCancel);
+  EXPECT_EQ(o.window.left, o.expected.x);
+  EXPECT_EQ(o.window.top, o.expected.y);
+  EXPECT_EQ(o.bitmapWidth, 463);
+  EXPECT_EQ(o.bitmapHeight, 364);
+
+  // The first call made the plug-in's globals; the next call finds them in data.
+  ASSERT_NE(data, 0);
+  const intptr_t kept = data;
+  ModuleHost host;
+  host.data = data;
+  EXPECT_EQ(0, host.Call(filterSelectorParameters));
+  EXPECT_EQ(host.data, kept);
+  DestroyWindow(hostWindow);
+}
+
+}  // namespace
