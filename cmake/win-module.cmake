@@ -30,7 +30,9 @@ else()
   set(PATINEX_SYMBOL_PREFIX "")
 endif()
 target_link_libraries(patinex_module PRIVATE patinex_core)
-target_link_options(patinex_module PRIVATE -static -Wl,--kill-at
+# --kill-at exports the stdcall dialog procedure (PatinexProc@16 in the objects)
+# under its plain name; --enable-stdcall-fixup says that this match is meant.
+target_link_options(patinex_module PRIVATE -static -Wl,--kill-at -Wl,--enable-stdcall-fixup
                     -Wl,--undefined=${PATINEX_SYMBOL_PREFIX}ENTRYPOINT)
 set_target_properties(patinex_module PROPERTIES PREFIX "" OUTPUT_NAME PATINEX SUFFIX .8bf)
 

@@ -18,8 +18,11 @@ int16_t gHandleError = 0;
 // Test-only: how many of the next NewMemBlock calls are refused.
 int32_t gFailBlockAllocations = 0;
 
+// A movable block of 0 bytes is born discarded and cannot be locked, so a request
+// for nothing gets one byte: a real, lockable block (the heap may always hand out
+// more than was asked).
 void* AllocLocked(SIZE_T size) {
-  HGLOBAL block = GlobalAlloc(kBlockFlags, size);
+  HGLOBAL block = GlobalAlloc(kBlockFlags, size > 0 ? size : 1);
   if (block == nullptr) return nullptr;
   void* address = GlobalLock(block);
   if (address == nullptr) GlobalFree(block);
@@ -86,7 +89,7 @@ void SetMemHandleSize(MemHandle handle, int32_t size) {
     return;
   }
   GlobalUnlock(block);
-  HGLOBAL resized = GlobalReAlloc(block, SIZE_T(size), kBlockFlags);
+  HGLOBAL resized = GlobalReAlloc(block, size > 0 ? SIZE_T(size) : 1, kBlockFlags);
   // On failure the old block is still there: lock it again and keep it.
   void* address = GlobalLock(resized != nullptr ? resized : block);
   if (resized == nullptr || address == nullptr) gHandleError = kMemFullErr;

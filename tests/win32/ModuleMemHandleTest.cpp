@@ -65,6 +65,27 @@ TEST(MemHandleWin32, ResizeKeepsContentsAndZeroFillsTheNewPart) {
   DisposeMemHandle(h);
 }
 
+// A movable global block of 0 bytes cannot be locked; the handles still work.
+TEST(MemHandleWin32, EmptyHandlesAndShrinkingToNothingKeepALockedBlock) {
+  MemHandle h = NewMemHandle(0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(LastMemHandleError(), 0);
+  ASSERT_NE(h->data, nullptr);
+  ExpectLockedMovableBlock(h->data);
+  SetMemHandleSize(h, 100);
+  EXPECT_EQ(LastMemHandleError(), 0);
+  EXPECT_TRUE(AllZero(h->data, 100));
+  SetMemHandleSize(h, 0);
+  EXPECT_EQ(LastMemHandleError(), 0);
+  ASSERT_NE(h->data, nullptr);
+  ExpectLockedMovableBlock(h->data);
+  DisposeMemHandle(h);
+  EXPECT_EQ(LastMemHandleError(), 0);
+  void* block = NewMemBlock(0);
+  ASSERT_NE(block, nullptr);
+  FreeMemBlock(block);
+}
+
 TEST(MemHandleWin32, ErrorCodes) {
   DisposeMemHandle(nullptr);
   EXPECT_EQ(LastMemHandleError(), kNilHandleErr);
