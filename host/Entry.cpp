@@ -35,6 +35,17 @@ EffectParams* ParamsOrDefaults(FilterRecord* record) {
 
 bool IsEmptyRect(const Rect& r) { return RectWidth(r) <= 0 || RectHeight(r) <= 0; }
 
+// Pixels the renderer can work on: both buffers there, an area that is not empty,
+// and rows at least one row of pixels apart (a shorter stride would make the last
+// row run past the host's buffer).
+bool HasUsableBuffers(const FilterRecord& record) {
+  if (record.inData == nullptr || record.outData == nullptr || IsEmptyRect(record.filterRect)) {
+    return false;
+  }
+  const int32_t rowSize = RectWidth(record.filterRect) * (record.planes == 4 ? 4 : 3);
+  return record.inRowBytes >= rowSize && record.outRowBytes >= rowSize;
+}
+
 }  // namespace
 
 int16_t DoAbout(PluginGlobals* globals) {
@@ -74,9 +85,7 @@ int16_t DoContinue(PluginGlobals* globals) {
   // property list's mode list may still hand gray or CMYK. Nothing is rendered then,
   // and nothing is requested anew: the host ends the run on the error.
   if (record->planes != 3 && record->planes != 4) return filterBadMode;
-  if (record->inData == nullptr || record->outData == nullptr || IsEmptyRect(record->filterRect)) {
-    return filterBadParameters;
-  }
+  if (!HasUsableBuffers(*record)) return filterBadParameters;
 
   // The dialog when the parameters selector asked for it. A non-zero result
   // afterwards (cancelled, or the dialog could not open) ends the call at once,

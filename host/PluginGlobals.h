@@ -3,6 +3,7 @@
 // call works on a copy of it and copies it back at the end (Entry.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "render/Rect.h"
@@ -19,6 +20,18 @@ struct PluginGlobals {
   uint32_t customColors[kCustomColorCount];  // colour picker's custom colours, 0x00BBGGRR
   void* hostRecord;          // the FilterRecord of this call, or the about record
 };
+
+#if defined(_WIN32) && !defined(_WIN64)
+// The 32-bit layout of the block, as hosts have kept it.
+static_assert(offsetof(PluginGlobals, frameCounter) == 4, "frameCounter");
+static_assert(offsetof(PluginGlobals, previewRect) == 8, "previewRect");
+static_assert(offsetof(PluginGlobals, previewSource) == 16, "previewSource");
+static_assert(offsetof(PluginGlobals, previewOutput) == 20, "previewOutput");
+static_assert(offsetof(PluginGlobals, previewRowBytes) == 24, "previewRowBytes");
+static_assert(offsetof(PluginGlobals, customColors) == 28, "customColors");
+static_assert(offsetof(PluginGlobals, hostRecord) == 92, "hostRecord");
+static_assert(sizeof(PluginGlobals) == 96, "PluginGlobals");
+#endif
 
 // A fresh block: zero-filled, with custom colour i set to the gray i * 0x010101.
 void InitPluginGlobals(PluginGlobals* globals);

@@ -215,6 +215,8 @@ TEST(ModuleSelectors, ImagesItCannotFilterRenderNothing) {
     bool nullOut;
     Rect filterRect;
     int16_t expected;
+    int32_t inRowBytes = 12 * 4 + 8;
+    int32_t outRowBytes = 12 * 4 + 8;
   };
   const Case cases[] = {
       {"gray", 1, false, false, Rect{0, 0, 6, 12}, filterBadMode},
@@ -224,6 +226,11 @@ TEST(ModuleSelectors, ImagesItCannotFilterRenderNothing) {
       {"no destination", 3, false, true, Rect{0, 0, 6, 12}, filterBadParameters},
       {"empty width", 3, false, false, Rect{0, 4, 6, 4}, filterBadParameters},
       {"inverted height", 3, false, false, Rect{6, 0, 2, 12}, filterBadParameters},
+      // Rows closer together than a row of pixels would run past the buffer.
+      {"short source rows", 3, false, false, Rect{0, 0, 6, 12}, filterBadParameters, 35},
+      {"short destination rows", 4, false, false, Rect{0, 0, 6, 12}, filterBadParameters,
+       56, 47},
+      {"negative stride", 3, false, false, Rect{0, 0, 6, 12}, filterBadParameters, -56},
   };
   for (const Case& c : cases) {
     ModuleHost host;
@@ -233,6 +240,8 @@ TEST(ModuleSelectors, ImagesItCannotFilterRenderNothing) {
     host.record->filterRect = c.filterRect;
     if (c.nullIn) host.record->inData = nullptr;
     if (c.nullOut) host.record->outData = nullptr;
+    host.record->inRowBytes = c.inRowBytes;
+    host.record->outRowBytes = c.outRowBytes;
     ASSERT_EQ(0, host.Call(filterSelectorParameters));
     host.Params()->value[kShowDialog] = 0.0;
     EXPECT_EQ(c.expected, host.RunWithoutDialog(false)) << c.what;
@@ -240,6 +249,17 @@ TEST(ModuleSelectors, ImagesItCannotFilterRenderNothing) {
     // A refused run is not a rendered frame.
     EXPECT_EQ(Globals(host.data)->frameCounter, 0) << c.what;
     EXPECT_EQ(host.Params()->value[kFrameNumber], 0.0) << c.what;
+  }
+}
+
+TEST(ModuleSelectors, RowsExactlyOnePixelRowApartAreEnough) {
+  for (int16_t planes : {3, 4}) {
+    ModuleHost host;
+    TestImage in(9, 4, planes, 50), out(9, 4, planes, kSentinel);
+    host.SetImages(in, out);
+    host.record->inRowBytes = host.record->outRowBytes = 9 * planes;
+    EXPECT_EQ(0, host.RunWithoutDialog(true)) << planes;
+    EXPECT_EQ(out.bytes[size_t(9 * planes * 4)], kSentinel);  // just past the last row
   }
 }
 
