@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/PluginGlobals.h"
 #include "tests/win32/ModuleHost.h"
@@ -147,3 +148,76 @@ struct DialogHost : ModuleHost {
     return static_cast<PluginGlobals*>(HandleData(reinterpret_cast<MemHandle>(data)));
   }
 };
+
+// A window's pixels as the screen shows them: GetWindowDC + BitBlt into a 32-bit
+// top-down DIB section (PrintWindow gives a blank image under Wine).
+struct WindowCapture {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<uint32_t> pixels;  // 0x00RRGGBB
+  uint32_t At(int32_t x, int32_t y) const { return pixels[size_t(y) * width + x]; }
+};
+
+inline WindowCapture CaptureWindow(HWND window) {
+  WindowCapture capture;
+  RECT r;
+  GetWindowRect(window, &r);
+  capture.width = r.right - r.left;
+  capture.height = r.bottom - r.top;
+  HDC windowDc = GetWindowDC(window);
+  HDC memory = CreateCompatibleDC(windowDc);
+  BITMAPINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = capture.width;
+  info.bmiHeader.biHeight = -capture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap != nullptr && bits != nullptr) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, capture.width, capture.height, windowDc, 0, 0, SRCCOPY);
+    GdiFlush();
+    const uint32_t* p = static_cast<const uint32_t*>(bits);
+    capture.pixels.assign(p, p + size_t(capture.width) * capture.height);
+    for (uint32_t& px : capture.pixels) px &= 0x00FFFFFF;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(window, windowDc);
+  return capture;
+}
+
+// Has the dialog repainted (on its own thread) so that a capture sees its latest
+// state: once the update region is empty the paint has begun, and a message sent
+// afterwards is handled only when the paint handler has returned.
+inline void RepaintNow(HWND dialog) {
+  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+  for (int i = 0; i < 500 && GetUpdateRect(dialog, nullptr, FALSE); ++i) Sleep(5);
+  SendMessageA(dialog, WM_NULL, 0, 0);
+  for (int i = 0; i < 100; ++i) {
+    bool pending = false;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+      if (IsWindowVisible(c) && GetUpdateRect(c, nullptr, FALSE)) pending = true;
+    }
+    if (!pending) break;
+    Sleep(5);
+  }
+  SendMessageA(dialog, WM_NULL, 0, 0);
+}
+
+// A control's client rectangle in the dialog window's own coordinates (those of
+// GetWindowDC), which a capture uses.
+inline RECT ControlRectInWindow(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  RECT rect;
+  GetClientRect(control, &rect);
+  MapWindowPoints(control, HWND_DESKTOP, reinterpret_cast<POINT*>(&rect), 2);
+  RECT window;
+  GetWindowRect(dialog, &window);
+  OffsetRect(&rect, -window.left, -window.top);
+  return rect;
+}
