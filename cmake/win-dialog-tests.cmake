@@ -9,3 +9,10 @@ if(PATINEX_DIALOG_TESTS)
   add_dependencies(patinex_dialog_tests patinex_module)
   patinex_wine_test(dialog_tests_under_wine patinex_dialog_tests)
 endif()
+
+# The README's picture of the dialog: tools/dialog-screenshot/make-screenshot
+# runs this under Wine on the sample photograph and writes docs/dialog.png.
+add_executable(dialog_screenshot ${CMAKE_SOURCE_DIR}/tools/dialog-screenshot/DialogScreenshot.cpp)
+target_include_directories(dialog_screenshot PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
+target_link_libraries(dialog_screenshot PRIVATE patinex_core gtest)
+add_dependencies(dialog_screenshot patinex_module)
