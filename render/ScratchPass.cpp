@@ -35,7 +35,7 @@ inline float ToFloat(double v) {
 }
 
 // What the replay depends on. Doubles are compared by their bits, so equal keys
-// mean exactly the same arithmetic.
+// mean exactly the same arithmetic (NaN included).
 struct ReplayKey {
   int32_t count;
   int32_t width;
@@ -45,14 +45,13 @@ struct ReplayKey {
 };
 
 ReplayKey MakeKey(const WorkingValues& wv, int32_t count) {
-  ReplayKey key;
-  std::memset(&key, 0, sizeof(key));  // padding too, for memcmp
-  key.count = count;
-  key.width = wv.width;
-  key.height = wv.height;
-  key.velocity = wv.scratchVelocity;
-  key.lifespan = wv.scratchLifespan;
-  return key;
+  return ReplayKey{count, wv.width, wv.height, wv.scratchVelocity, wv.scratchLifespan};
+}
+
+bool SameKey(const ReplayKey& a, const ReplayKey& b) {
+  return a.count == b.count && a.width == b.width && a.height == b.height &&
+         std::memcmp(&a.velocity, &b.velocity, sizeof(double)) == 0 &&
+         std::memcmp(&a.lifespan, &b.lifespan, sizeof(double)) == 0;
 }
 
 struct ScratchState {
@@ -190,7 +189,7 @@ ModuleCacheHolder gModuleCache;
 
 bool CacheMatches(const ScratchCache* cache, const ReplayKey& key, int32_t frames) {
   return cache != nullptr && cache->valid && cache->frame <= frames &&
-         std::memcmp(&cache->key, &key, sizeof(key)) == 0;
+         SameKey(cache->key, key);
 }
 
 void RestoreFromCache(const ScratchCache* cache, const ScratchState& st, int32_t count, Rng& rng) {
