@@ -157,7 +157,8 @@ TEST(RenderWalkers, ScratchesRepeatDustAndHairsDoNotAllocationFailureSkips) {
   EXPECT_TRUE(ReportsWithTotal(7).empty());
 }
 
-// A clip rendered frame after frame, as a host repeats the filter: every
+// A clip rendered frame after frame, as a host repeats the filter (through the
+// module's replay cache, checked against the full replay): every
 // scratch seen in one frame (one column, one darkening) is found in the next
 // within 10 columns (|stepX| <= 10) and darker by 76.5 / 46 (1 or 2 levels),
 // until it reaches age 45 (level 125) or the edge; and one followed over three
@@ -174,6 +175,14 @@ TEST(RenderWalkers, AClipShowsScratchesContinuing) {
     ModelImage out = src;
     RenderJob job = JobOver(p, out, &src);
     ASSERT_EQ(RenderEffect(&job), 1);
+    // The module's replay cache stepped on from the last frame; the full replay
+    // from frame 0 must give the same bytes.
+    ModelImage full = src;
+    RenderJob fullJob = JobOver(p, full, &src);
+    Rng rng;
+    RenderContext noCache = {&rng, nullptr};
+    ASSERT_EQ(RenderEffectSeeded(&fullJob, 1, &noCache), 1);
+    ASSERT_EQ(out.bytes, full.bytes) << "frame " << frame;
     std::map<int32_t, std::set<int32_t>> levels;
     for (int32_t y = 0; y < h; ++y)
       for (int32_t x = 0; x < w; ++x)
