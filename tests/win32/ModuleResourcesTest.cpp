@@ -568,7 +568,11 @@ TEST(ModuleResources, ImportsSystemDllsOnly) {
     ++count;
   }
   EXPECT_GE(count, 2);
+#if defined(_WIN64)
+  EXPECT_EQ(NtHeaders(module)->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+#else
   EXPECT_EQ(NtHeaders(module)->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+#endif
   EXPECT_TRUE(NtHeaders(module)->FileHeader.Characteristics & IMAGE_FILE_DLL);
 }
 
