@@ -38,9 +38,10 @@ DWORD WINAPI DriveAboutBox(LPVOID param) {
   o.style = GetWindowLongA(o.box, GWL_STYLE);
 
   // Where the rule puts it, from rectangles and metrics gathered here.
+  HWND reference = o.owner != nullptr ? o.owner : GetDesktopWindow();
   RECT client;
-  GetClientRect(o.owner, &client);
-  MapWindowPoints(o.owner, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  GetClientRect(reference, &client);
+  MapWindowPoints(reference, nullptr, reinterpret_cast<POINT*>(&client), 2);
   PlacementInput in;
   in.reference = PlacementRect{client.left, client.top, client.right, client.bottom};
   in.dialog = PlacementRect{o.window.left, o.window.top, o.window.right, o.window.bottom};
@@ -117,6 +118,35 @@ TEST(ModuleAboutBox, FirstCallShowsThePlacedBoxThatOnlyOkCloses) {
   EXPECT_EQ(0, host.Call(filterSelectorParameters));
   EXPECT_EQ(host.data, kept);
   DestroyWindow(hostWindow);
+}
+
+// Runs the about selector with the given record and drives the box it opens.
+Observed ShowAbout(AboutRecord* about) {
+  Observed o;
+  HANDLE driver = CreateThread(nullptr, 0, DriveAboutBox, &o, 0, nullptr);
+  if (driver == nullptr) return o;
+  intptr_t data = 0;
+  int16_t result = 0x5A5A;
+  PatinexEntry()(filterSelectorAbout, about, &data, &result);
+  WaitForSingleObject(driver, 10000);
+  CloseHandle(driver);
+  EXPECT_EQ(result, 0);
+  return o;
+}
+
+// A host whose about record names no window still gets the box, placed over the
+// desktop, instead of a crash.
+TEST(ModuleAboutBox, NoHostWindowPlacesTheBoxOverTheDesktop) {
+  PlatformData noWindow = {0};
+  AboutRecord withoutWindow = {&noWindow};
+  AboutRecord withoutPlatform = {nullptr};
+  for (AboutRecord* about : {&withoutWindow, &withoutPlatform}) {
+    const Observed o = ShowAbout(about);
+    ASSERT_NE(o.box, nullptr) << "the about box did not appear";
+    EXPECT_EQ(o.owner, nullptr);
+    EXPECT_EQ(o.window.left, o.expected.x);
+    EXPECT_EQ(o.window.top, o.expected.y);
+  }
 }
 
 }  // namespace
