@@ -325,6 +325,11 @@ const ParamSet kReferenceSets[] = {
     {"white tint", {{kGrayTintRed, 255}, {kGrayTintGreen, 255}, {kGrayTintBlue, 255}}},
     {"typed values", {{kFilmResponse, 45.099998474121094}, {kGrainAmount, 0.3},
                       {kJitterProbability, 50}, {kGrayTintRed, 17}}},
+    {"negative exponent, grain 100", {{kFilmResponse, 100}, {kFlickerSpeed, 10},
+                                      {kFlickerAmount, 100}, {kFrameNumber, 3},
+                                      {kGrainAmount, 100}, {kConvertToGray, 0}}},
+    {"tint past 255, grain 100", {{kGrayTintRed, 400}, {kGrayTintGreen, 300},
+                                  {kGrainAmount, 100}}},
     {"no grain", {{kGrainAmount, 0}}},
     {"no grain, no gray", {{kGrainAmount, 0}, {kConvertToGray, 0}, {kFilmResponse, 70}}},
 };
