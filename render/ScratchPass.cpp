@@ -8,6 +8,7 @@
 // from it when the next call asks for the same scratches at the same or a
 // later frame; anything else replays in full. Both roads give the same bytes.
 #include <cfloat>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
