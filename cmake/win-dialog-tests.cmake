@@ -6,7 +6,7 @@ if(PATINEX_DIALOG_TESTS)
   add_executable(patinex_dialog_tests ${PATINEX_DIALOG_TESTS})
   target_include_directories(patinex_dialog_tests PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(patinex_dialog_tests PRIVATE patinex_core gtest_main)
-  add_dependencies(patinex_dialog_tests patinex_module)
+  add_dependencies(patinex_dialog_tests patinex_module filterhost)
   patinex_wine_test(dialog_tests_under_wine patinex_dialog_tests)
 endif()
 
