@@ -159,7 +159,12 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   const uint8_t* source = reinterpret_cast<const uint8_t*>(inframe);
   std::vector<uint8_t> sourceCopy;
   if (static_cast<const void*>(inframe) == static_cast<const void*>(outframe)) {
-    sourceCopy.assign(source, source + frameBytes);
+    // No exception may cross into the host; without memory the frame stays as it came.
+    try {
+      sourceCopy.assign(source, source + frameBytes);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
     source = sourceCopy.data();
   } else {
     std::memcpy(outframe, inframe, frameBytes);
