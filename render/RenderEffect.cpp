@@ -1,6 +1,7 @@
 // RenderEffect: working values, background, jitter and flicker, then the passes
 // in their fixed order on the destination, and one clean-up exit.
 #include <cmath>
+#include <cstddef>
 
 #include "render/Numerics.h"
 #include "render/Passes.h"
@@ -39,15 +40,41 @@ WorkingValues ComputeWorkingValues(const EffectParams& params, const RenderJob& 
   return wv;
 }
 
+void FillBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
+                        int32_t endRow) {
+  if (wv.revealBackLayer != 0) return;  // the whole source was copied up front
+  if (firstRow < 0) firstRow = 0;
+  if (endRow > wv.height) endRow = wv.height;
+  if (endRow <= firstRow) return;
+  // One row at a time: the 16-bit rectangle carries the width, while the count
+  // of rows may be up to 65535.
+  Rect row = job.dstRect;
+  row.top = 0;
+  row.bottom = 1;
+  for (int32_t y = firstRow; y < endRow; ++y) {
+    FillPixelBlock(job.dstData + std::ptrdiff_t(y) * job.dstRowBytes, job.dstRowBytes, row,
+                   job.dstHasAlpha != 0, 0, 0, 0);
+  }
+}
+
 namespace {
 
+// The background: the source (alpha included) with Reveal Back Layer on, else
+// black. A black background only sets red, green and blue, which the tone pass
+// overwrites in every picture row, so only the rows it will not write are blacked
+// out here; a stopped tone pass blacks out the rows it did not reach (see
+// FillBackgroundRows). The destination ends the same, one pass over it cheaper.
 void PrepareBackground(const RenderJob& job, const WorkingValues& wv) {
   if (wv.revealBackLayer != 0) {
     CopyPixelBlock(job.srcData, job.srcRowBytes, job.srcHasAlpha != 0, job.dstData,
                    job.dstRowBytes, job.dstHasAlpha != 0, wv.width, wv.height);
-  } else {
-    FillPixelBlock(job.dstData, job.dstRowBytes, job.dstRect, job.dstHasAlpha != 0, 0, 0, 0);
+    return;
   }
+  // Picture rows: 0 <= y + jitterOffset < height (the offset is within +-height).
+  const int32_t firstPictureRow = wv.jitterOffset < 0 ? -wv.jitterOffset : 0;
+  const int32_t endPictureRow = wv.jitterOffset > 0 ? wv.height - wv.jitterOffset : wv.height;
+  FillBackgroundRows(job, wv, 0, firstPictureRow);
+  FillBackgroundRows(job, wv, endPictureRow > firstPictureRow ? endPictureRow : 0, wv.height);
 }
 
 // One draw decides whether the frame jitters; a second, only then, how far:
@@ -71,10 +98,11 @@ int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* c
   Rng& rng = *context->rng;
   WorkingValues wv = ComputeWorkingValues(*job->params, *job);
 
-  PrepareBackground(*job, wv);
-
+  // The jitter decides which rows the background must cover; the draws do not
+  // depend on the background, so it follows them.
   SeedRng(rng, seed);
   wv.jitterOffset = DrawJitterOffset(wv, rng);
+  PrepareBackground(*job, wv);
   if (wv.flickerSpeed > 0) {
     wv.toneExponent += std::cos(double(wv.frameNumber) * wv.flickerSpeed) * wv.flickerAmount;
   }

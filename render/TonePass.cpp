@@ -229,7 +229,11 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
         ToneRowGeneral(s, d, width, bpp, gray, grain, tables, rng);
       }
     }
-    if (ReportAndCheckAbort(job, y + 1, height)) return false;
+    if (ReportAndCheckAbort(job, y + 1, height)) {
+      // The rows not reached keep the background.
+      FillBackgroundRows(job, wv, y + 1, height);
+      return false;
+    }
   }
   return true;
 }
