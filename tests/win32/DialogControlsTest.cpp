@@ -299,3 +299,24 @@ TEST(DialogControls, StoredValuesFromElsewhereNeverBecomeNonFinite) {
   });
   for (int i = 0; i < kParamCount; ++i) EXPECT_TRUE(std::isfinite(host.Params()->value[i])) << i;
 }
+
+TEST(DialogControls, AboutOpensTheAboutBoxOwnedByTheHostWindow) {
+  Fixture host;
+  const int16_t result = RunContinueWithDialog(host, [&](HWND d) {
+    SetItemText(d, kGrainEdit, "31");
+    PostClick(d, 4);  // its handler runs the about box's modal loop
+    HWND about = WaitForWindow(GetWindowThreadProcessId(d, nullptr), "About Patinex");
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(GetWindow(about, GW_OWNER), host.window);
+    PostClick(about, IDOK);
+    EXPECT_TRUE(WaitUntilClosed(about));
+    Sleep(50);
+    SendMessageA(d, WM_NULL, 0, 0);
+    EXPECT_TRUE(IsWindowVisible(d));
+    EXPECT_EQ(ItemText(d, kGrainEdit), "31");
+    EXPECT_EQ(host.Params()->value[kGrainAmount], 31.0);
+    Click(d, IDOK);
+    EXPECT_TRUE(WaitUntilClosed(d));
+  });
+  EXPECT_EQ(result, 0);
+}
