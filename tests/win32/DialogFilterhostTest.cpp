@@ -69,8 +69,8 @@ TEST(DialogFilterhost, DialogOptionShowsAWorkingDialog) {
   const std::string out = BesideTests("dialog-filterhost-out.png");
   WriteBmp(in, 60, 40);
   DeleteFileA(out.c_str());
-  std::string command = "\"" + BesideTests("filterhost.exe") + "\" --dialog \"" +
-                        BesideTests("PATINEX.8bf") + "\" \"" + in + "\" \"" + out + "\"";
+  std::string command = "\"" + BesideTests(kFilterhostFile) + "\" --dialog \"" +
+                        BesideTests(kPatinexModuleFile) + "\" \"" + in + "\" \"" + out + "\"";
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
