@@ -1,4 +1,4 @@
-# Front door: make demo, make test, make bench. Each installs what is missing first.
+# Front door: make demo, make test, make bench, make dist. Each installs what is missing first.
 BUILD ?= build
 NATIVE := $(BUILD)/native
 WIN32DIR := $(BUILD)/win32
@@ -10,9 +10,9 @@ CMAKE_WIN32 := cmake -S . -B $(WIN32DIR) -DCMAKE_BUILD_TYPE=Release \
 CMAKE_WIN64 := cmake -S . -B $(WIN64DIR) -DCMAKE_BUILD_TYPE=Release \
 	-DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/toolchain-x86_64-mingw.cmake)
 
-.PHONY: all deps native win32 win64 test test-native test-win32 test-win64 bench demo clean
+.PHONY: all deps native win32 win64 test test-native test-win32 test-win64 bench demo demo64 dist clean
 
-all: native win32
+all: native win32 win64
 
 deps:
 	@scripts/install-deps
@@ -25,7 +25,8 @@ win32: deps
 	@$(CMAKE_WIN32) >/dev/null
 	cmake --build $(WIN32DIR) -j$(JOBS)
 
-test: test-native test-win32
+# Both Windows suites: the 32-bit module (PATINEX.8bf) and the 64-bit one (PATINEX64.8bf).
+test: test-native test-win32 test-win64
 
 test-native: native
 	cd $(NATIVE) && ctest --output-on-failure
@@ -37,7 +38,9 @@ win64: deps
 	@$(CMAKE_WIN64) >/dev/null
 	cmake --build $(WIN64DIR) -j$(JOBS)
 
-test-win64: win64
+# The 64-bit suite also compares PATINEX64.8bf's pixels with PATINEX.8bf's, so it
+# needs the 32-bit tree beside it.
+test-win64: win64 win32
 	scripts/run-wine-ctest $(WIN64DIR) win64
 
 bench: native
@@ -45,6 +48,15 @@ bench: native
 
 demo: win32
 	scripts/demo $(WIN32DIR)
+
+# The same with filterhost64.exe and PATINEX64.8bf (out/demo64/).
+demo64: win64
+	scripts/demo $(WIN64DIR)
+
+# dist/patinex-<version>/ and its zip: both modules, both hosts, the frei0r
+# filter, an install text.
+dist: native win32 win64
+	scripts/dist $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -8,6 +8,10 @@ add_executable(filterhost ${FILTERHOST_PORTABLE} ${FILTERHOST_DIR}/ImageIO.cpp
                ${FILTERHOST_DIR}/Main.cpp)
 target_include_directories(filterhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
 target_link_options(filterhost PRIVATE -static)
+# The 64-bit tree's host loads 64-bit modules: filterhost64.exe beside PATINEX64.8bf.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set_target_properties(filterhost PROPERTIES OUTPUT_NAME filterhost64)
+endif()
 
 # The portable parts are unit-tested with the core's tests (tests/native).
 target_sources(patinex_core_tests PRIVATE ${FILTERHOST_PORTABLE})
@@ -54,5 +58,9 @@ function(filterhost_register_tests)
     ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/ctrl-c-test.sh $<TARGET_FILE:filterhost>
     ${TESTFILTER_OUT}/testfilter.8bf ${CMAKE_SOURCE_DIR}/samples/coffee.png
     ${FILTERHOST_TEST_WORK}-ctrlc)
+  # The script starts filterhost with the build's own Wine loader (wine64 for
+  # filterhost64.exe), so that the signal reaches the host's process.
+  set_property(TEST filterhost_ctrl_c_under_wine APPEND PROPERTY ENVIRONMENT
+    "PATINEX_WINE=${CMAKE_CROSSCOMPILING_EMULATOR}")
 endfunction()
 cmake_language(DEFER CALL filterhost_register_tests)

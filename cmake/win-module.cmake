@@ -1,4 +1,11 @@
-# PATINEX.8bf: the plug-in module, its resources and its tests under Wine.
+# PATINEX.8bf (PATINEX64.8bf in the 64-bit tree): the plug-in module, its
+# resources and its tests under Wine.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(PATINEX_MODULE_NAME PATINEX64)
+else()
+  set(PATINEX_MODULE_NAME PATINEX)
+endif()
+set(PATINEX_MODULE_FILE ${PATINEX_MODULE_NAME}.8bf)
 
 # The pictures are drawn at build time by a small program built for the build
 # machine with the system compiler (the cross compiler's programs would need Wine).
@@ -19,7 +26,11 @@ add_custom_target(patinex_bitmaps DEPENDS ${PATINEX_BITMAPS})
 set(PATINEX_RC ${CMAKE_SOURCE_DIR}/resources/Patinex.rc)
 set_source_files_properties(${PATINEX_RC} PROPERTIES OBJECT_DEPENDS "${PATINEX_BITMAPS}")
 
-add_library(patinex_module MODULE ${PATINEX_RC} ${CMAKE_SOURCE_DIR}/resources/Patinex.def)
+# One export list for both builds; only the module name in its LIBRARY line differs.
+set(PATINEX_DEF ${PATINEX_RES_DIR}/Patinex.def)
+configure_file(${CMAKE_SOURCE_DIR}/resources/Patinex.def.in ${PATINEX_DEF} @ONLY)
+
+add_library(patinex_module MODULE ${PATINEX_RC} ${PATINEX_DEF})
 add_dependencies(patinex_module patinex_bitmaps)
 target_include_directories(patinex_module PRIVATE ${PATINEX_RES_DIR})
 # The .def names the exports, but the linker takes only the archive members that
@@ -34,7 +45,7 @@ target_link_libraries(patinex_module PRIVATE patinex_core)
 # under its plain name; --enable-stdcall-fixup says that this match is meant.
 target_link_options(patinex_module PRIVATE -static -Wl,--kill-at -Wl,--enable-stdcall-fixup
                     -Wl,--undefined=${PATINEX_SYMBOL_PREFIX}ENTRYPOINT)
-set_target_properties(patinex_module PROPERTIES PREFIX "" OUTPUT_NAME PATINEX SUFFIX .8bf)
+set_target_properties(patinex_module PROPERTIES PREFIX "" OUTPUT_NAME ${PATINEX_MODULE_NAME} SUFFIX .8bf)
 
 # Tests of the module through its loader: LoadLibrary, the resources, the exports,
 # the selectors. They find the module beside themselves.

@@ -72,6 +72,12 @@ struct AboutRecord {
   void* platformData;
 };
 
+// In both builds the about record starts with its platformData pointer, and the
+// platform record with the pointer-sized window handle.
+static_assert(offsetof(AboutRecord, platformData) == 0, "about platformData");
+static_assert(offsetof(PlatformData, hwnd) == 0 && sizeof(PlatformData::hwnd) == sizeof(void*),
+              "platform hwnd");
+
 // A host allocates the whole published record; ours allocates this much, zeroed.
 const size_t kFilterRecordAllocSize = 1024;
 

@@ -4,6 +4,7 @@
 // with the same master block, zero filling and error codes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "render/Rect.h"
@@ -13,12 +14,19 @@ const int16_t kNilHandleErr = -109;
 const int16_t kResizeNoHandleErr = -111;
 
 // A master block: the data block's address, then the four tag bytes "OTOF".
-// Hosts that save plug-in handles recognise them by that size and tag.
+// Hosts that save plug-in handles recognise them by that size and tag: 8 bytes
+// in the 32-bit module, 12 in the 64-bit one. Packed to 4 so that the type is
+// exactly as big as the block (a naturally aligned x64 struct would be 16 bytes,
+// 4 more than the block the heap hands out).
+#pragma pack(push, 4)
 struct MasterBlock {
   void* data;
   char tag[4];
 };
+#pragma pack(pop)
 const int32_t kMasterBlockSize = int32_t(sizeof(void*)) + 4;
+static_assert(offsetof(MasterBlock, tag) == sizeof(void*), "the tag follows the data address");
+static_assert(sizeof(MasterBlock) == size_t(kMasterBlockSize), "the type is the block");
 typedef MasterBlock* MemHandle;
 
 // The data block of a handle, or null.

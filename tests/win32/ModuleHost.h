@@ -1,6 +1,7 @@
 // A small host of the filter interface for the module tests: loads PATINEX.8bf
-// from beside the test program through LoadLibrary and calls ENTRYPOINT as hosts
-// do, with a FilterRecord laid out at the 32-bit offsets.
+// (PATINEX64.8bf in the 64-bit build) from beside the test program through
+// LoadLibrary and calls ENTRYPOINT as hosts do, with a FilterRecord laid out at
+// the offsets of the build's processor.
 #pragma once
 
 #include <windows.h>
@@ -17,11 +18,23 @@
 typedef void(PATINEX_CDECL* EntryPointProc)(int16_t selector, void* record, intptr_t* data,
                                             int16_t* result);
 
+// The files this build makes, and the property that names the entry for its
+// processor ('wx86' for x86, '8664' for x86-64).
+#if defined(_WIN64)
+const char kPatinexModuleFile[] = "PATINEX64.8bf";
+const char kFilterhostFile[] = "filterhost64.exe";
+const char kEntryPropertyKey[] = "8664";
+#else
+const char kPatinexModuleFile[] = "PATINEX.8bf";
+const char kFilterhostFile[] = "filterhost.exe";
+const char kEntryPropertyKey[] = "wx86";
+#endif
+
 inline std::string ModulePath() {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string s(path, n);
-  return s.substr(0, s.find_last_of("\\/") + 1) + "PATINEX.8bf";
+  return s.substr(0, s.find_last_of("\\/") + 1) + kPatinexModuleFile;
 }
 
 // The module, loaded once for the whole test program.

@@ -25,18 +25,33 @@ void ExpectLockedMovableBlock(const void* address) {
   EXPECT_EQ(GlobalFlags(block) & GMEM_LOCKCOUNT, 1u);
 }
 
+// The master block as hosts that save plug-in handles recognise it: the data
+// address, then "OTOF"; 8 bytes in the 32-bit module, 12 in the 64-bit one.
+#if defined(_WIN64)
+const size_t kExpectedMasterSize = 12;
+const size_t kExpectedTagOffset = 8;
+#else
+const size_t kExpectedMasterSize = 8;
+const size_t kExpectedTagOffset = 4;
+#endif
+
 TEST(MemHandleWin32, NewHandleHasTagZeroFilledDataAndLockedBlocks) {
   for (int32_t size : {1, 216, 100000}) {
     MemHandle h = NewMemHandle(size);
     ASSERT_NE(h, nullptr) << size;
     EXPECT_EQ(LastMemHandleError(), 0);
     const uint8_t* master = reinterpret_cast<const uint8_t*>(h);
-    EXPECT_EQ(0, std::memcmp(master + sizeof(void*), "OTOF", 4));
+    EXPECT_EQ(0, std::memcmp(master + kExpectedTagOffset, "OTOF", 4));
     // Read as a little-endian 32-bit value the tag is 'FOTO'.
     uint32_t tag;
-    std::memcpy(&tag, master + sizeof(void*), 4);
+    std::memcpy(&tag, master + kExpectedTagOffset, 4);
     EXPECT_EQ(tag, 0x464F544Fu);
-    EXPECT_GE(GlobalSize(GlobalHandle(h)), sizeof(void*) + 4);
+    // The master block is exactly the address and the tag, nothing more.
+    EXPECT_EQ(GlobalSize(GlobalHandle(h)), kExpectedMasterSize);
+    // The first word is the data block's address, all pointer-sized bytes of it.
+    void* address = nullptr;
+    std::memcpy(&address, master, sizeof address);
+    EXPECT_EQ(address, h->data);
     ExpectLockedMovableBlock(h);
     ExpectLockedMovableBlock(h->data);
     EXPECT_TRUE(AllZero(h->data, size_t(size)));

@@ -1,5 +1,6 @@
-// PATINEX.8bf's resources, exports and imports, read from the loaded module as a
-// host and the dialogs read them, and compared byte by byte with their tables.
+// PATINEX.8bf's resources, exports and imports (PATINEX64.8bf's in the 64-bit
+// build), read from the loaded module as a host and the dialogs read them, and
+// compared byte by byte with their tables.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -60,7 +61,9 @@ TEST(ModuleResources, PropertyListByteForByte) {
   e.Property("catg", 8).Raw({7}).Text("Lumivex");
   e.Property("vers", 4).Raw({0, 0, 3, 0});
   e.Property("host", 4).Code("8BIM");
-  e.Property("wx86", 12).Text("ENTRYPOINT").Raw({0, 0});
+  // The one property that differs between the builds: the entry for this
+  // processor, 'wx86' or '8664', in the same place and with the same data.
+  e.Property(kEntryPropertyKey, 12).Text("ENTRYPOINT").Raw({0, 0});
   e.Property("mode", 4).Raw({0x10, 0, 0, 0});
   e.Property("fici", 28);
   for (int i = 0; i < 7; ++i) e.Raw({1, 1, 1, 0});
@@ -88,7 +91,8 @@ BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list) {
 }
 
 // What a host does: find the property lists, take the filter's, read its name,
-// category and modes, and call the entry that 'wx86' names.
+// category and modes, and call the entry that the property for its processor
+// ('wx86' or '8664') names. A list has only the entry of its own build.
 TEST(ModuleResources, HostFindsTheFilterThroughItsPropertyList) {
   std::vector<LPARAM> names;
   ASSERT_TRUE(EnumResourceNamesA(PatinexModule(), "PIPL", CollectName, LONG_PTR(&names)));
@@ -123,7 +127,11 @@ TEST(ModuleResources, HostFindsTheFilterThroughItsPropertyList) {
   EXPECT_EQ(ReadU32(props["vers"], 0) >> 16, 3u);
   EXPECT_EQ(props["mode"][0], 0x10);  // RGB and nothing else
   EXPECT_EQ(props["mode"][1], 0);
-  const std::string entry(reinterpret_cast<const char*>(props["wx86"].data()));
+  EXPECT_EQ(props.count(kEntryPropertyKey), 1u);
+  EXPECT_EQ(props.count(std::string(kEntryPropertyKey) == "wx86" ? "8664" : "wx86"), 0u);
+  const std::vector<uint8_t>& entryData = props[kEntryPropertyKey];
+  ASSERT_EQ(entryData.size(), 12u);
+  const std::string entry(reinterpret_cast<const char*>(entryData.data()));
   EXPECT_EQ(entry, "ENTRYPOINT");
   EXPECT_NE(GetProcAddress(PatinexModule(), entry.c_str()), nullptr);
 }
@@ -533,7 +541,7 @@ TEST(ModuleResources, ExportDirectoryNamesTheModuleAndItsEntries) {
   ASSERT_NE(dir.VirtualAddress, 0u);
   const IMAGE_EXPORT_DIRECTORY* exports =
       reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-  EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), "PATINEX.8bf");
+  EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), kPatinexModuleFile);
   EXPECT_EQ(exports->Base, 1u);
   const DWORD* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
   const WORD* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);

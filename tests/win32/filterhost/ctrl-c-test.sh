@@ -9,7 +9,7 @@ host=$1 filter=$2 image=$3 work=$4
 mkdir -p "$work"
 rm -f "$work"/ctrlc.*
 
-TESTFILTER_MODE=wait wine "$host" "$filter" "$image" "$work/ctrlc.out.png" \
+TESTFILTER_MODE=wait "${PATINEX_WINE:-wine}" "$host" "$filter" "$image" "$work/ctrlc.out.png" \
   </dev/null >"$work/ctrlc.out" 2>"$work/ctrlc.err" &
 pid=$!
 for _ in $(seq 600); do
