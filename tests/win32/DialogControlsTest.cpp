@@ -273,7 +273,9 @@ TEST(DialogControls, OpeningShowsStoredValuesAsTheyAreWrittenAndClampsTheFrame) 
     EXPECT_EQ(SendMessageA(GetDlgItem(d, kGrayCheck), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(SendMessageA(GetDlgItem(d, kBackCheck), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_EQ(host.Params()->value[kConvertToGray], 0.5);  // stored by "&OK" only
-    // "&OK" leaves the focus on "&OK" after opening, not on the hidden edit.
+    // The focus is on "&OK", the first tab stop, not on the hidden edit that the
+    // clamping focused while the dialog filled its controls.
+    EXPECT_EQ(FocusOf(d), GetDlgItem(d, IDOK));
     Click(d, IDOK);
     EXPECT_TRUE(WaitUntilClosed(d));
   });
