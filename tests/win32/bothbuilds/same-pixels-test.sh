@@ -4,7 +4,8 @@
 # run by its own host on the same clip, must write the same files byte for byte:
 # the tone curve, the tinted gray, the flicker and the scratches (replayed from
 # seed 0 up to each frame) are all computed alike on x86 with SSE2 and on x86-64.
-# Runs inside a 64-bit Wine prefix, which runs the 32-bit host too.
+# Runs inside a 64-bit Wine prefix, which runs the 32-bit host too. Last, each
+# host must refuse the other processor's module with a message.
 # Usage: same-pixels-test.sh FILTERHOST32 MODULE32 FILTERHOST64 MODULE64 PHOTO WORKDIR
 set -u
 host32=$1 module32=$2 host64=$3 module64=$4 photo=$5 work=$6
@@ -75,4 +76,18 @@ compare_clip rgb 60
 run x86 "$wine32" "$host32" "$module32" rgba "${rgba_settings[@]}"
 run x64 "$wine64" "$host64" "$module64" rgba "${rgba_settings[@]}"
 compare_clip rgba 6
+
+# A user who picks the other file gets a message, not a crash: each host refuses
+# the module of the other processor.
+wrong() {  # wrong NAME WINE HOST MODULE
+  local name=$1 status=0
+  "$2" "$3" "$4" "$work/rgb.png" "$work/$name-out.png" </dev/null >"$work/$name.log" 2>&1 || status=$?
+  if [ "$status" != 1 ] || ! grep -q "cannot be loaded as a Windows module" "$work/$name.log" ||
+     [ -e "$work/$name-out.png" ]; then
+    echo "$name: exit status $status, expected 1 with a message and no output:"; cat "$work/$name.log"
+    fail=1
+  fi
+}
+wrong x64-host-with-x86-module "$wine64" "$host64" "$module32"
+wrong x86-host-with-x64-module "$wine32" "$host32" "$module64"
 exit $fail
