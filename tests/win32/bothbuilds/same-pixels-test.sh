@@ -17,9 +17,10 @@ done
 rm -rf "$work"
 mkdir -p "$work/rgb" "$work/rgba"
 
-# Two clips: the photograph reduced, as RGB, 60 frames (scratches live 45 frames
-# at the default lifespan, so some die and respawn within the clip); and a crop
-# with a transparency ramp (4 planes), 6 frames.
+# Two clips: the photograph reduced, as RGB, 60 frames (at the default lifespan a
+# scratch starts at most 45 frames old and respawns at 52, so every scratch fades
+# out and respawns within the clip); and a crop with a transparency ramp (4
+# planes), 6 frames.
 convert "$photo" -resize 240x160 -strip "$work/rgb.png"
 convert "$photo" -crop 160x120+200+120 +repage -alpha set \
   \( -size 160x120 gradient:white-gray40 \) -compose CopyOpacity -composite \
