@@ -194,8 +194,24 @@ inline WindowCapture CaptureWindow(HWND window) {
 // Has the dialog repainted (on its own thread) so that a capture sees its latest
 // state: once the update region is empty the paint has begun, and a message sent
 // afterwards is handled only when the paint handler has returned.
+// The repaint itself runs on the dialog's own thread, from a hook on a message
+// sent to it: under 64-bit Wine a RedrawWindow from this thread now and then
+// erased the dialog without the WM_PAINT that should follow.
+const WPARAM kRepaintRequest = 0x52504E54;  // "RPNT" in a WM_NULL
+inline LRESULT CALLBACK RepaintOnOwnThread(int code, WPARAM wParam, LPARAM lParam) {
+  const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && sent->message == WM_NULL && sent->wParam == kRepaintRequest) {
+    RedrawWindow(sent->hwnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 inline void RepaintNow(HWND dialog) {
-  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RepaintOnOwnThread, nullptr,
+                                 GetWindowThreadProcessId(dialog, nullptr));
+  SendMessageA(dialog, WM_NULL, kRepaintRequest, 0);
+  if (hook != nullptr) UnhookWindowsHookEx(hook);
   for (int i = 0; i < 500 && GetUpdateRect(dialog, nullptr, FALSE); ++i) Sleep(5);
   SendMessageA(dialog, WM_NULL, 0, 0);
   for (int i = 0; i < 100; ++i) {
