@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -132,9 +133,7 @@ int ParseCommandLine(int argc, char** argv, Job* job) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   Job job;
   const int parsed = ParseCommandLine(argc, argv, &job);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
@@ -219,4 +218,16 @@ int main(int argc, char** argv) {
   CloseSession(&session);
   UnloadFilterModule(&filter);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The host's own buffers (image, tiles) are the only allocations that can
+  // throw; a picture too big for the address space ends with a message.
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return Fail("out of memory for the image");
+  }
 }

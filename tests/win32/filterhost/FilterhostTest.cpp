@@ -276,9 +276,16 @@ TEST_F(Filterhost, RefusesSetForAFilterWhoseRecordItDoesNotKnow) {
 
 TEST_F(Filterhost, ReportsTheSelectorAndCodeOfAFailingFilter) {
   WritePng(Path("in.png"), Pattern(8, 8, 3));
-  const HostRun run = Host({TestFilter(), Path("in.png"), Path("out.png")}, "fail");
+  HostRun run = Host({TestFilter(), Path("in.png"), Path("out.png")}, "fail");
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_MESSAGE(run, "failed at the continue (4) selector with out of memory (-108)");
+  EXPECT_FALSE(Exists(Path("out.png")));
+
+  // A request beyond the image is refused, never served from outside the buffer.
+  run = Host({TestFilter(), Path("in.png"), Path("out.png")}, "outside");
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_MESSAGE(run, "the filter asked for source pixels (top 0, left 0, bottom 9, right 8) "
+                      "outside the image (8 x 8)");
   EXPECT_FALSE(Exists(Path("out.png")));
 }
 

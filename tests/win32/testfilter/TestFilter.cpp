@@ -3,7 +3,8 @@
 // serve several requests. It checks the host's side of the protocol as it goes
 // and fails with filterBadParameters, saying why on stderr, when a host breaks it.
 // TESTFILTER_MODE in the environment picks a misbehaviour to test: "fail" (out
-// of memory in continue) or "wait" (continue waits until abortProc says stop).
+// of memory in continue), "wait" (continue waits until abortProc says stop) or
+// "outside" (start asks for one row more than the image has).
 #include <windows.h>
 
 #include <cstdio>
@@ -123,6 +124,7 @@ extern "C" void PATINEX_CDECL InvertEntry(int16_t selector, FilterRecord* r, int
       if (g->lastSelector != filterSelectorPrepare) code = Complain("start without prepare");
       else if (r->planes != 3 && r->planes != 4) code = filterBadMode;
       else RequestBand(r, r->filterRect.top);
+      if (code == noErr && ModeIs("outside")) r->inRect.bottom = int16_t(r->filterRect.bottom + 1);
       break;
     case filterSelectorContinue:
       if (g->lastSelector != filterSelectorStart && g->lastSelector != filterSelectorContinue) {
