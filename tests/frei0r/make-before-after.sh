@@ -5,7 +5,7 @@
 #
 #   make-before-after.sh MODULE PHOTO OUT.png
 #   e.g. tests/frei0r/make-before-after.sh build/native/patinex.so \
-#          docs/samples/chelsea.png docs/frei0r-before-after.png
+#          samples/chelsea.png docs/frei0r-before-after.png
 set -euo pipefail
 
 module=$(realpath "$1")

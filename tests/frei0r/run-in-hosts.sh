@@ -136,7 +136,7 @@ if [ "$named" = "$(hash_of params12.rgba)" ]; then pass "melt: parameters by nam
 else fail "melt: frame 12 with named parameters is '$named', the module alone gives $(hash_of params12.rgba)"; fi
 
 # --- the README's before/after picture, made the same way ------------------
-bash "$here/make-before-after.sh" "$module" "$here/../../docs/samples/chelsea.png" before-after.png
+bash "$here/make-before-after.sh" "$module" "$here/../../samples/chelsea.png" before-after.png
 if [ -s before-after.png ]; then pass "before/after picture made ($work/before-after.png)"
 else fail "no before/after picture"; fi
 
