@@ -3,7 +3,9 @@
 set(FILTERHOST_DIR ${CMAKE_SOURCE_DIR}/tools/filterhost)
 set(FILTERHOST_PORTABLE ${FILTERHOST_DIR}/Pipl.cpp ${FILTERHOST_DIR}/Settings.cpp
     ${FILTERHOST_DIR}/FramePattern.cpp)
-add_executable(filterhost ${FILTERHOST_PORTABLE} ${FILTERHOST_DIR}/ImageIO.cpp
+# --set and --help read the parameter table of the portable core.
+add_executable(filterhost ${FILTERHOST_PORTABLE} ${CMAKE_SOURCE_DIR}/host/ParamTable.cpp
+               ${FILTERHOST_DIR}/ImageIO.cpp
                ${FILTERHOST_DIR}/FilterModuleWin32.cpp ${FILTERHOST_DIR}/FilterDriverWin32.cpp
                ${FILTERHOST_DIR}/Main.cpp)
 target_include_directories(filterhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)

@@ -2,43 +2,13 @@
 
 #include "render/Numerics.h"
 
-// In the dialog's order, then the two values that only the frei0r plug-in has.
-const Frei0rParamInfo kFrei0rParams[kFrei0rParamCount] = {
-    {"Film Response", "Tone curve of the film: 0.24 leaves tones alone, less darkens, more lightens",
-     kAmountParam, kFilmResponse},
-    {"Grain Amount", "Strength of the grain", kAmountParam, kGrainAmount},
-    {"Dust Size", "Length of the dust specks", kAmountParam, kDustSize},
-    {"Dust Amount", "How many dust specks", kAmountParam, kDustAmount},
-    {"Dust Color", "Colour of the dust specks", kColorParam, kDustColorRed},
-    {"Hair Size", "Length of the hairs", kAmountParam, kHairSize},
-    {"Hair Amount", "How many hairs", kAmountParam, kHairAmount},
-    {"Hair Color", "Colour of the hairs", kColorParam, kHairColorRed},
-    {"Scratch Amount", "How many scratches (1 = 100)", kAmountParam, kScratchAmount},
-    {"Scratch Velocity", "How fast the scratches drift sideways", kAmountParam, kScratchVelocity},
-    {"Scratch Lifespan", "How many frames a scratch lives (1 = 100)", kAmountParam,
-     kScratchLifespan},
-    {"Scratch Opacity", "How dark the scratches grow", kAmountParam, kScratchOpacity},
-    {"Jitter Max Offset", "Range of the frame's vertical jumps (1 = its whole height)",
-     kAmountParam, kJitterMaxOffset},
-    {"Jitter Probability", "Chance of a jump in each frame (1 = every frame)", kAmountParam,
-     kJitterProbability},
-    {"Convert to Gray", "Turn the picture into tinted gray", kSwitchParam, kConvertToGray},
-    {"Gray Tint Value", "Tint of the gray picture", kColorParam, kGrayTintRed},
-    {"Flicker Speed", "How fast the brightness flickers", kAmountParam, kFlickerSpeed},
-    {"Flicker Amount", "How much the brightness flickers", kAmountParam, kFlickerAmount},
-    {"Reveal Back Layer", "Rows uncovered by a jump show the original frame instead of black",
-     kSwitchParam, kRevealBackLayer},
-    {"Film Frame Rate", "Frames per second of the film (0.24 = 24 fps): how fast scratches "
-     "and flicker move with the clip's time", kFilmFrameRateParam, -1},
-    {"Seed", "Another value gives other grain, dust, hairs and jitter (steps of 0.001)",
-     kSeedParam, -1},
-};
-
 namespace {
 
-const double kDefaultFilmFrameRate = 24.0;
-const double kMaxFilmFrameRate = 100.0;
-const double kMaxSeedNumber = 1000.0;
+int CountFrei0rParams() {
+  int count = 0;
+  for (int i = 0; i < kParamRowCount; ++i) count += kParamRows[i].inFrei0r ? 1 : 0;
+  return count;
+}
 
 // 0..1, with NaN and everything outside taken to the nearest end.
 double ClampUnit(double v) {
@@ -46,61 +16,69 @@ double ClampUnit(double v) {
   return v > 1.0 ? 1.0 : v;
 }
 
+// A frei0r value onto the row's range, and back.
+double FromUnit(const ParamRow& row, double v) {
+  const double value = row.low + ClampUnit(v) * (row.high - row.low);
+  return row.wholeNumbers ? double(TruncToInt(value + 0.5)) : value;
+}
+
+double ToUnit(const ParamRow& row, double value) {
+  return (value - row.low) / (row.high - row.low);
+}
+
+bool IsRow(const ParamRow* row, int position) { return row == &kParamRows[position]; }
+
 }  // namespace
+
+const int kFrei0rParamCount = CountFrei0rParams();
+
+const ParamRow* Frei0rParam(int index) {
+  if (index < 0) return nullptr;
+  for (int i = 0; i < kParamRowCount; ++i) {
+    if (kParamRows[i].inFrei0r && index-- == 0) return &kParamRows[i];
+  }
+  return nullptr;
+}
 
 void SetDefaultFrei0rSettings(Frei0rSettings* settings) {
   SetDefaultParams(&settings->record);
   settings->record.value[kShowDialog] = 0.0;
-  settings->filmFrameRate = kDefaultFilmFrameRate;
-  settings->seedNumber = 0;
+  settings->filmFrameRate = kParamRows[kFilmFrameRateRow].defaults[0];
+  settings->seedNumber = uint32_t(kParamRows[kSeedRow].defaults[0]);
 }
 
 void SetFrei0rParam(Frei0rSettings* settings, int index, const double* values) {
-  if (index < 0 || index >= kFrei0rParamCount) return;
-  const Frei0rParamInfo& info = kFrei0rParams[index];
+  const ParamRow* row = Frei0rParam(index);
+  if (row == nullptr) return;
   double* record = settings->record.value;
-  switch (info.kind) {
-    case kAmountParam:
-      record[info.recordIndex] = ClampUnit(values[0]) * 100.0;
-      break;
-    case kSwitchParam:
-      record[info.recordIndex] = values[0] >= 0.5 ? 1.0 : 0.0;
-      break;
-    case kColorParam:
-      for (int c = 0; c < 3; ++c) {
-        record[info.recordIndex + c] = double(TruncToInt(ClampUnit(values[c]) * 255.0 + 0.5));
-      }
-      break;
-    case kFilmFrameRateParam:
-      settings->filmFrameRate = ClampUnit(values[0]) * kMaxFilmFrameRate;
-      break;
-    case kSeedParam:
-      settings->seedNumber = uint32_t(TruncToInt(ClampUnit(values[0]) * kMaxSeedNumber + 0.5));
-      break;
+  if (row->kind == kSwitchParam) {
+    record[row->recordIndex] = values[0] >= 0.5 ? 1.0 : 0.0;
+  } else if (row->recordIndex >= 0) {
+    for (int c = 0; c < ParamEntryCount(*row); ++c) {
+      record[row->recordIndex + c] = FromUnit(*row, values[c]);
+    }
+  } else if (IsRow(row, kFilmFrameRateRow)) {
+    settings->filmFrameRate = FromUnit(*row, values[0]);
+  } else if (IsRow(row, kSeedRow)) {
+    settings->seedNumber = uint32_t(FromUnit(*row, values[0]));
   }
 }
 
 void GetFrei0rParam(const Frei0rSettings& settings, int index, double* values) {
   values[0] = 0.0;
-  if (index < 0 || index >= kFrei0rParamCount) return;
-  const Frei0rParamInfo& info = kFrei0rParams[index];
+  const ParamRow* row = Frei0rParam(index);
+  if (row == nullptr) return;
   const double* record = settings.record.value;
-  switch (info.kind) {
-    case kAmountParam:
-      values[0] = record[info.recordIndex] / 100.0;
-      break;
-    case kSwitchParam:
-      values[0] = TruncToInt(record[info.recordIndex]) != 0 ? 1.0 : 0.0;
-      break;
-    case kColorParam:
-      for (int c = 0; c < 3; ++c) values[c] = record[info.recordIndex + c] / 255.0;
-      break;
-    case kFilmFrameRateParam:
-      values[0] = settings.filmFrameRate / kMaxFilmFrameRate;
-      break;
-    case kSeedParam:
-      values[0] = double(settings.seedNumber) / kMaxSeedNumber;
-      break;
+  if (row->kind == kSwitchParam) {
+    values[0] = TruncToInt(record[row->recordIndex]) != 0 ? 1.0 : 0.0;
+  } else if (row->recordIndex >= 0) {
+    for (int c = 0; c < ParamEntryCount(*row); ++c) {
+      values[c] = ToUnit(*row, record[row->recordIndex + c]);
+    }
+  } else if (IsRow(row, kFilmFrameRateRow)) {
+    values[0] = ToUnit(*row, settings.filmFrameRate);
+  } else if (IsRow(row, kSeedRow)) {
+    values[0] = ToUnit(*row, double(settings.seedNumber));
   }
 }
 

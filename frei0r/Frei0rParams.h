@@ -2,11 +2,12 @@
 // arithmetic, kept apart from the f0r_* entry points so that it is tested alone.
 //
 // frei0r hands every value in 0..1 (colours as three floats in 0..1). Mappings:
-//   amounts          value x 100 (0..100, the dialog's range)
+//   values           low + value x (high - low) of the row's range: an amount
+//                    x 100 (0..100, the dialog's range), Film Frame Rate x 100
+//                    frames per second (default 0.24 = 24 fps), Seed x 1000;
+//                    rounded to a whole number where the row takes only those
 //   switches         on from 0.5 (frei0r's rule for booleans), stored as 1 or 0
 //   colours          each channel x 255, rounded to a whole number 0..255
-//   Film Frame Rate  value x 100 frames per second (default 0.24 = 24 fps)
-//   Seed             value x 1000, rounded to a whole number 0..1000
 // A value outside 0..1 (or NaN) is taken as the nearest end of the range: a
 // host can send anything, and an amount of 1e9 would mean a billion specks.
 #pragma once
@@ -14,24 +15,14 @@
 #include <cstdint>
 
 #include "host/EffectParams.h"
+#include "host/ParamTable.h"
 
-enum Frei0rParamKind {
-  kAmountParam,
-  kSwitchParam,
-  kColorParam,
-  kFilmFrameRateParam,
-  kSeedParam,
-};
+// frei0r's parameters are the rows of host/ParamTable.h marked inFrei0r, in
+// table order: index i is the i-th such row.
+extern const int kFrei0rParamCount;  // 21
 
-struct Frei0rParamInfo {
-  const char* name;         // the dialog's label without its mnemonic
-  const char* explanation;  // what a host shows beside the control
-  Frei0rParamKind kind;
-  int recordIndex;          // first index in EffectParams; -1 for the plug-in's own
-};
-
-const int kFrei0rParamCount = 21;
-extern const Frei0rParamInfo kFrei0rParams[kFrei0rParamCount];
+// The row of frei0r parameter `index`; null outside 0 .. kFrei0rParamCount - 1.
+const ParamRow* Frei0rParam(int index);
 
 // The plug-in's whole setting: the record (frame number and show-dialog flag
 // unused) and the two values that only the frei0r plug-in has.

@@ -37,7 +37,7 @@ struct PatinexInstance {
   ScratchCache* scratchCache;
 };
 
-int Frei0rType(Frei0rParamKind kind) {
+int Frei0rType(ParamKind kind) {
   switch (kind) {
     case kSwitchParam:
       return F0R_PARAM_BOOL;
@@ -71,11 +71,11 @@ void f0r_get_plugin_info(f0r_plugin_info_t* info) {
 }
 
 void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
-  if (param_index < 0 || param_index >= kFrei0rParamCount) return;
-  const Frei0rParamInfo& p = kFrei0rParams[param_index];
-  info->name = p.name;
-  info->type = Frei0rType(p.kind);
-  info->explanation = p.explanation;
+  const ParamRow* row = Frei0rParam(param_index);
+  if (row == nullptr) return;
+  info->name = row->name;
+  info->type = Frei0rType(row->kind);
+  info->explanation = row->explanation;
 }
 
 f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
@@ -101,11 +101,10 @@ void f0r_destruct(f0r_instance_t instance) {
 
 void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int param_index) {
   PatinexInstance* self = static_cast<PatinexInstance*>(instance);
-  if (self == nullptr || param == nullptr || param_index < 0 || param_index >= kFrei0rParamCount) {
-    return;
-  }
+  const ParamRow* row = Frei0rParam(param_index);
+  if (self == nullptr || param == nullptr || row == nullptr) return;
   double values[3] = {0.0, 0.0, 0.0};
-  if (kFrei0rParams[param_index].kind == kColorParam) {
+  if (row->kind == kColorParam) {
     const f0r_param_color_t* color = static_cast<const f0r_param_color_t*>(param);
     values[0] = color->r;
     values[1] = color->g;
@@ -119,15 +118,14 @@ void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int param_i
 
 void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int param_index) {
   PatinexInstance* self = static_cast<PatinexInstance*>(instance);
-  if (self == nullptr || param == nullptr || param_index < 0 || param_index >= kFrei0rParamCount) {
-    return;
-  }
+  const ParamRow* row = Frei0rParam(param_index);
+  if (self == nullptr || param == nullptr || row == nullptr) return;
   double values[3];
   {
     std::lock_guard<std::mutex> lock(self->settingsMutex);
     GetFrei0rParam(self->settings, param_index, values);
   }
-  if (kFrei0rParams[param_index].kind == kColorParam) {
+  if (row->kind == kColorParam) {
     f0r_param_color_t* color = static_cast<f0r_param_color_t*>(param);
     color->r = float(values[0]);
     color->g = float(values[1]);

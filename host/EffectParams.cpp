@@ -1,18 +1,13 @@
 #include "host/EffectParams.h"
 
+#include "host/ParamTable.h"
+
 void SetDefaultParams(EffectParams* params) {
-  static const double kDefaults[kShowDialog] = {
-      45, 23, 21, 15,   // film response, grain amount, dust size, dust amount
-      50, 50, 50,       // dust colour
-      65, 5,            // hair size, hair amount
-      30, 30, 30,       // hair colour
-      10, 20, 45, 30,   // scratch amount, velocity, lifespan, opacity
-      3, 5,             // jitter max offset, jitter probability
-      1,                // convert to gray
-      200, 100, 0,      // gray tint
-      10, 10,           // flicker speed, flicker amount
-      0,                // reveal back layer
-      0,                // frame number
-  };
-  for (int i = 0; i < kShowDialog; ++i) params->value[i] = kDefaults[i];
+  for (int i = 0; i < kParamRowCount; ++i) {
+    const ParamRow& row = kParamRows[i];
+    if (row.recordIndex < 0 || row.recordIndex == kShowDialog) continue;
+    for (int c = 0; c < ParamEntryCount(row); ++c) {
+      params->value[row.recordIndex + c] = row.defaults[c];
+    }
+  }
 }

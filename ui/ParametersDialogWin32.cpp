@@ -4,7 +4,9 @@
 #include "host/EffectParams.h"
 #include "host/FilterRecord.h"
 #include "host/ModuleWin32.h"
+#include "host/ParamTable.h"
 #include "render/Numerics.h"
+#include "resources/ResourceIds.h"
 #include "ui/AboutBox.h"
 #include "ui/ColorPicker.h"
 #include "ui/CommonControls.h"
@@ -21,45 +23,13 @@ namespace {
 // WM_INITDIALOG, valid while the dialog runs (one dialog at a time).
 PluginGlobals* gGlobals = nullptr;
 
-// A numeric row: its edit (the slider is edit id + kSliderIdOffset), the index it
-// edits and its upper bound (every lower bound is 0).
-struct NumberRow {
-  int editId;
-  int index;
-  double high;
-};
-// In the order "&OK" checks them.
-const NumberRow kNumberRows[] = {
-    {100, kFilmResponse, 100},     {101, kGrainAmount, 100},      {102, kDustSize, 100},
-    {103, kDustAmount, 100},       {105, kHairSize, 100},         {106, kHairAmount, 100},
-    {108, kScratchAmount, 100},    {109, kScratchVelocity, 100},  {110, kScratchLifespan, 100},
-    {111, kScratchOpacity, 100},   {112, kJitterMaxOffset, 100},  {113, kJitterProbability, 100},
-    {116, kFlickerSpeed, 100},     {117, kFlickerAmount, 100},    {119, kFrameNumber, 9999},
-};
-
-// A colour row: its "Set" button (the swatch is button id + kSwatchIdOffset) and
-// the index of its red component; green and blue follow.
-struct ColorRow {
-  int buttonId;
-  int redIndex;
-};
-const ColorRow kColorRows[] = {{104, kDustColorRed}, {107, kHairColorRed}, {115, kGrayTintRed}};
-
-struct CheckRow {
-  int checkId;
-  int index;
-};
-const CheckRow kCheckRows[] = {{114, kConvertToGray}, {118, kRevealBackLayer}};
-
-// The hidden Frame Number row: edit, slider and label.
-const int kFrameNumberEditId = 119;
-const int kFrameNumberLabelId = 619;
-
-const NumberRow* FindNumberRow(int editId) {
-  for (const NumberRow& row : kNumberRows) {
-    if (row.editId == editId) return &row;
-  }
-  return nullptr;
+// The dialog's rows are the rows of host/ParamTable.h with a control: a number
+// row (value or frame number) is an edit with its slider at edit id +
+// kSliderIdOffset, a colour row a "Set" button with its swatch at button id +
+// kSwatchIdOffset, a switch a check box. Table order is the order "&OK" checks
+// the edits and FillControls fills the rows.
+bool IsNumberRow(const ParamRow& row) {
+  return row.controlId != 0 && (row.kind == kValueParam || row.kind == kInternalParam);
 }
 
 FilterRecord* HostRecord() { return static_cast<FilterRecord*>(gGlobals->hostRecord); }
@@ -74,27 +44,25 @@ HWND HostWindow(const FilterRecord* record) {
   return platform != nullptr ? reinterpret_cast<HWND>(platform->hwnd) : nullptr;
 }
 
-void FillNumberRow(HWND dialog, const NumberRow& row, const EffectParams* params) {
-  const double value = params->value[row.index];
-  SetSliderRange(dialog, row.editId + kSliderIdOffset, 0, int(row.high));
-  SetSliderPos(dialog, row.editId + kSliderIdOffset, TruncToInt(value));
+void FillNumberRow(HWND dialog, const ParamRow& row, const EffectParams* params) {
+  const double value = params->value[row.recordIndex];
+  SetSliderRange(dialog, row.controlId + kSliderIdOffset, TruncToInt(row.low),
+                 TruncToInt(row.high));
+  SetSliderPos(dialog, row.controlId + kSliderIdOffset, TruncToInt(value));
   // Setting the text runs the edit's change handling, which stores the value as
   // shown (four decimals, single precision) and clamps it to the row's range.
-  SetEditNumber(dialog, row.editId, value);
+  SetEditNumber(dialog, row.controlId, value);
 }
 
 // Every control from the record, in template order. The swatches are painted.
 void FillControls(HWND dialog) {
-  const int kOrder[] = {100, 101, 102, 103, 105, 106, 108, 109, 110, 111, 112, 113,
-                        114, 116, 117, 118, 119};
-  for (int id : kOrder) {
+  for (int i = 0; i < kParamRowCount; ++i) {
+    const ParamRow& row = kParamRows[i];
     // Each row reads the record anew: filling one edit may store into it.
-    if (const NumberRow* row = FindNumberRow(id)) {
-      FillNumberRow(dialog, *row, Params());
-    } else {
-      for (const CheckRow& check : kCheckRows) {
-        if (check.checkId == id) SetCheck(dialog, id, Params()->value[check.index]);
-      }
+    if (IsNumberRow(row)) {
+      FillNumberRow(dialog, row, Params());
+    } else if (row.kind == kSwitchParam && row.controlId != 0) {
+      SetCheck(dialog, row.controlId, Params()->value[row.recordIndex]);
     }
   }
 }
@@ -102,9 +70,9 @@ void FillControls(HWND dialog) {
 BOOL OnInitDialog(HWND dialog, PluginGlobals* globals) {
   gGlobals = globals;
   if (!SetUpPreview(dialog, globals)) return FALSE;  // the dialog has been ended
-  ShowControl(dialog, kFrameNumberEditId, 0);
-  ShowControl(dialog, kFrameNumberEditId + kSliderIdOffset, 0);
-  ShowControl(dialog, kFrameNumberLabelId, 0);
+  ShowControl(dialog, IDC_FRAME_NUMBER, 0);
+  ShowControl(dialog, IDC_FRAME_NUMBER + kSliderIdOffset, 0);
+  ShowControl(dialog, IDC_FRAME_NUMBER_LABEL, 0);
   FillControls(dialog);
   return TRUE;  // the platform focuses the first tab stop, "&OK"
 }
@@ -114,9 +82,11 @@ BOOL OnPaint(HWND dialog) {
   HDC dc = BeginPaint(dialog, &paint);
   DrawPreview(dialog, dc, gGlobals);
   const EffectParams* params = Params();
-  for (const ColorRow& row : kColorRows) {
-    PaintSwatch(dialog, row.buttonId + kSwatchIdOffset, params->value[row.redIndex],
-                params->value[row.redIndex + 1], params->value[row.redIndex + 2], dc);
+  for (int i = 0; i < kParamRowCount; ++i) {
+    const ParamRow& row = kParamRows[i];
+    if (row.kind != kColorParam || row.controlId == 0) continue;
+    const double* rgb = &params->value[row.recordIndex];
+    PaintSwatch(dialog, row.controlId + kSwatchIdOffset, rgb[0], rgb[1], rgb[2], dc);
   }
   EndPaint(dialog, &paint);
   return FALSE;
@@ -126,37 +96,45 @@ BOOL OnHScroll(HWND dialog, WPARAM wParam, HWND slider) {
   if (slider == nullptr) return FALSE;
   const int position = int(SendMessageA(slider, TBM_GETPOS, 0, 0));
   const int editId = GetWindowLongA(slider, GWL_ID) - kSliderIdOffset;
-  const NumberRow* row = FindNumberRow(editId);
-  if (row == nullptr) return FALSE;
-  Params()->value[row->index] = double(position);
+  const ParamRow* row = FindParamRowByControl(editId);
+  if (row == nullptr || !IsNumberRow(*row)) return FALSE;
+  Params()->value[row->recordIndex] = double(position);
   SetEditNumber(dialog, editId, double(position));  // runs the edit's change handling
   if (LOWORD(wParam) == TB_ENDTRACK) InvalidatePreview(dialog);
   return TRUE;
 }
 
-void OnEditChange(HWND dialog, const NumberRow& row) {
-  double* destination = &Params()->value[row.index];
-  if (CheckEditRange(dialog, row.editId, destination, 0.0, row.high)) {
-    SetSliderPos(dialog, row.editId + kSliderIdOffset, TruncToInt(*destination));
+void OnEditChange(HWND dialog, const ParamRow& row) {
+  double* destination = &Params()->value[row.recordIndex];
+  if (CheckEditRange(dialog, row.controlId, destination, row.low, row.high)) {
+    SetSliderPos(dialog, row.controlId + kSliderIdOffset, TruncToInt(*destination));
     InvalidatePreview(dialog);
   }
 }
 
-void OnSetColor(HWND dialog, const ColorRow& row) {
-  double* rgb = &Params()->value[row.redIndex];
+void OnSetColor(HWND dialog, const ParamRow& row) {
+  double* rgb = &Params()->value[row.recordIndex];
   if (PickColor(gGlobals->customColors, &rgb[0], &rgb[1], &rgb[2])) {
-    InvalidateControl(dialog, row.buttonId + kSwatchIdOffset);
+    InvalidateControl(dialog, row.controlId + kSwatchIdOffset);
     InvalidatePreview(dialog);
   }
 }
 
 void OnOk(HWND dialog) {
-  for (const NumberRow& row : kNumberRows) {
+  for (int i = 0; i < kParamRowCount; ++i) {
+    const ParamRow& row = kParamRows[i];
+    if (!IsNumberRow(row)) continue;
     // A rejected edit has been reset, selected and focused; the dialog stays open.
-    if (!CheckEditRange(dialog, row.editId, &Params()->value[row.index], 0.0, row.high)) return;
+    if (!CheckEditRange(dialog, row.controlId, &Params()->value[row.recordIndex], row.low,
+                        row.high)) {
+      return;
+    }
   }
-  for (const CheckRow& check : kCheckRows) {
-    Params()->value[check.index] = GetCheck(dialog, check.checkId) ? 1.0 : 0.0;
+  for (int i = 0; i < kParamRowCount; ++i) {
+    const ParamRow& row = kParamRows[i];
+    if (row.kind == kSwitchParam && row.controlId != 0) {
+      Params()->value[row.recordIndex] = GetCheck(dialog, row.controlId) ? 1.0 : 0.0;
+    }
   }
   EndDialog(dialog, IDOK);
 }
@@ -171,23 +149,19 @@ BOOL OnCommand(HWND dialog, int id, int code) {
   switch (id) {
     case IDOK: OnOk(dialog); return TRUE;
     case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;  // stored values stay
-    case 3: OnReset(dialog); return TRUE;
-    case 4: ShowAboutBox(HostWindow(HostRecord())); return TRUE;  // owned by the host window
+    case IDC_RESET: OnReset(dialog); return TRUE;
+    case IDC_ABOUT: ShowAboutBox(HostWindow(HostRecord())); return TRUE;  // owned by the host
     default: break;
   }
-  if (id < 100 || id > 119) return FALSE;
-  if (const NumberRow* row = FindNumberRow(id)) {
+  const ParamRow* row = FindParamRowByControl(id);
+  if (row == nullptr) return FALSE;
+  if (IsNumberRow(*row)) {
     if (code == EN_CHANGE) OnEditChange(dialog, *row);
-    return TRUE;
-  }
-  for (const ColorRow& row : kColorRows) {
-    if (row.buttonId == id) OnSetColor(dialog, row);
-  }
-  for (const CheckRow& check : kCheckRows) {
-    if (check.checkId == id) {
-      Params()->value[check.index] = GetCheck(dialog, id) ? 1.0 : 0.0;
-      InvalidatePreview(dialog);
-    }
+  } else if (row->kind == kColorParam) {
+    OnSetColor(dialog, *row);
+  } else if (row->kind == kSwitchParam) {
+    Params()->value[row->recordIndex] = GetCheck(dialog, id) ? 1.0 : 0.0;
+    InvalidatePreview(dialog);
   }
   return TRUE;
 }

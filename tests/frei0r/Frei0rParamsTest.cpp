@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <set>
 #include <string>
@@ -33,25 +34,31 @@ Frei0rSettings Defaults() {
 }  // namespace
 
 // The dialog's labels without their mnemonics, in the dialog's order, then the
-// plug-in's own two. Hosts address parameters by these names or positions.
+// plug-in's own two. Hosts address parameters by these names or positions, and
+// projects keep them: this list must never change.
 TEST(Frei0rParams, NamesAndKindsFollowTheDialog) {
-  const char* expected[kFrei0rParamCount] = {
+  const char* expected[] = {
       "Film Response",     "Grain Amount",       "Dust Size",         "Dust Amount",
       "Dust Color",        "Hair Size",          "Hair Amount",       "Hair Color",
       "Scratch Amount",    "Scratch Velocity",   "Scratch Lifespan",  "Scratch Opacity",
       "Jitter Max Offset", "Jitter Probability", "Convert to Gray",   "Gray Tint Value",
       "Flicker Speed",     "Flicker Amount",     "Reveal Back Layer", "Film Frame Rate",
       "Seed"};
+  ASSERT_EQ(kFrei0rParamCount, int(std::size(expected)));
+  EXPECT_EQ(Frei0rParam(-1), nullptr);
+  EXPECT_EQ(Frei0rParam(kFrei0rParamCount), nullptr);
   std::set<int> recordIndices;
   for (int i = 0; i < kFrei0rParamCount; ++i) {
-    EXPECT_STREQ(kFrei0rParams[i].name, expected[i]) << i;
-    ASSERT_NE(kFrei0rParams[i].explanation, nullptr);
-    const Frei0rParamKind kind = kFrei0rParams[i].kind;
+    const ParamRow* row = Frei0rParam(i);
+    ASSERT_NE(row, nullptr) << i;
+    EXPECT_STREQ(row->name, expected[i]) << i;
+    ASSERT_NE(row->explanation, nullptr);
     const bool isColor = i == 4 || i == 7 || i == 15;
     const bool isSwitch = i == 14 || i == 18;
-    EXPECT_EQ(kind == kColorParam, isColor) << i;
-    EXPECT_EQ(kind == kSwitchParam, isSwitch) << i;
-    const int first = kFrei0rParams[i].recordIndex;
+    EXPECT_EQ(row->kind == kColorParam, isColor) << i;
+    EXPECT_EQ(row->kind == kSwitchParam, isSwitch) << i;
+    EXPECT_NE(row->kind, kInternalParam) << i;
+    const int first = row->recordIndex;
     if (i < 19) {
       // Every record setting appears once, colours as three consecutive indices.
       for (int c = 0; c < (isColor ? 3 : 1); ++c) EXPECT_TRUE(recordIndices.insert(first + c).second);

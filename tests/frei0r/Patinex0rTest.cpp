@@ -77,7 +77,8 @@ TEST(Patinex0r, DescribesAnRgbaFilterWithItsParameters) {
   for (int i = 0; i < info.num_params; ++i) {
     f0r_param_info_t p;
     f0r_get_param_info(&p, i);
-    EXPECT_STREQ(p.name, kFrei0rParams[i].name);
+    EXPECT_STREQ(p.name, Frei0rParam(i)->name);
+    EXPECT_NE(p.explanation, nullptr) << p.name;
     const int expected = (i == 4 || i == 7 || i == 15) ? F0R_PARAM_COLOR
                          : (i == 14 || i == 18)        ? F0R_PARAM_BOOL
                                                        : F0R_PARAM_DOUBLE;

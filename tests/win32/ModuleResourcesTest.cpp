@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/ParamTable.h"
 #include "tests/win32/ModuleHost.h"
 
 namespace {
@@ -503,6 +504,23 @@ TEST(ModuleResources, ParametersDialogTemplate) {
       517, 118, 519, 100, 101, 102, 103, 105, 106, 108, 109, 110, 111, 112, 113, 116, 117, 119,
       3,   2,   4};
   EXPECT_EQ(tabOrder, expectedOrder);
+
+  // The code's parameter table agrees with the template: every row with a
+  // control is the row labelled with its name (the mnemonic removed).
+  int tableRows = 0;
+  for (int i = 0; i < kParamRowCount; ++i) {
+    const ParamRow& row = kParamRows[i];
+    if (row.controlId == 0) continue;
+    ++tableRows;
+    const bool hasSlider = row.kind == kValueParam || row.kind == kInternalParam;
+    const int labelled = hasSlider ? row.controlId + 400 : row.controlId;
+    ASSERT_EQ(index.count(labelled), 1u) << row.name;
+    std::string label = t.items[index[labelled] - 1].text;
+    label.erase(std::remove(label.begin(), label.end(), '&'), label.end());
+    EXPECT_EQ(label, row.name);
+    if (hasSlider) EXPECT_EQ(t.items[index[row.controlId]].className, "edit") << row.name;
+  }
+  EXPECT_EQ(tableRows, 20);
 }
 
 TEST(ModuleResources, AboutBoxTemplate) {

@@ -2,32 +2,13 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-const Setting kSettings[] = {
-    {"Film Response", kFilmResponse, kAmountSetting},
-    {"Grain Amount", kGrainAmount, kAmountSetting},
-    {"Dust Size", kDustSize, kAmountSetting},
-    {"Dust Amount", kDustAmount, kAmountSetting},
-    {"Dust Color", kDustColorRed, kColorSetting},
-    {"Hair Size", kHairSize, kAmountSetting},
-    {"Hair Amount", kHairAmount, kAmountSetting},
-    {"Hair Color", kHairColorRed, kColorSetting},
-    {"Scratch Amount", kScratchAmount, kAmountSetting},
-    {"Scratch Velocity", kScratchVelocity, kAmountSetting},
-    {"Scratch Lifespan", kScratchLifespan, kAmountSetting},
-    {"Scratch Opacity", kScratchOpacity, kAmountSetting},
-    {"Jitter Max Offset", kJitterMaxOffset, kAmountSetting},
-    {"Jitter Probability", kJitterProbability, kAmountSetting},
-    {"Convert to Gray", kConvertToGray, kSwitchSetting},
-    {"Gray Tint Value", kGrayTintRed, kColorSetting},
-    {"Flicker Speed", kFlickerSpeed, kAmountSetting},
-    {"Flicker Amount", kFlickerAmount, kAmountSetting},
-    {"Reveal Back Layer", kRevealBackLayer, kSwitchSetting},
-    {"Frame Number", kFrameNumber, kFrameSetting},
-};
+// The rows --set takes: those of the parameters dialog.
+bool IsSetting(const ParamRow& row) { return row.recordIndex >= 0 && row.controlId != 0; }
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -76,6 +57,17 @@ bool ParseNumber(const std::string& raw, double* value) {
   return true;
 }
 
+// A bound as --help and the messages write it: 100, 255, 9999.
+std::string BoundText(double bound) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", bound);
+  return text;
+}
+
+std::string RangeText(const ParamRow& row) {
+  return BoundText(row.low) + " to " + BoundText(row.high);
+}
+
 bool ParseWhole(const std::string& text, double low, double high, double* value) {
   double v = 0;
   if (!ParseNumber(text, &v) || !(v >= low && v <= high) || std::floor(v) != v) return false;
@@ -85,10 +77,11 @@ bool ParseWhole(const std::string& text, double low, double high, double* value)
 
 }  // namespace
 
-const Setting* FindSetting(const std::string& name) {
+const ParamRow* FindSetting(const std::string& name) {
   const std::string key = NameKey(name);
-  for (const Setting& s : kSettings) {
-    if (NameKey(s.name) == key) return &s;
+  for (int i = 0; i < kParamRowCount; ++i) {
+    const ParamRow& row = kParamRows[i];
+    if (IsSetting(row) && NameKey(row.name) == key) return &row;
   }
   return nullptr;
 }
@@ -101,42 +94,49 @@ bool ParseSetting(const std::string& text, SettingValue* value, std::string* err
   }
   const std::string name = text.substr(0, eq);
   const std::string arg = Trim(text.substr(eq + 1));
-  const Setting* setting = FindSetting(name);
+  const ParamRow* setting = FindSetting(name);
   if (setting == nullptr) {
     *error = "unknown setting \"" + Trim(name) + "\" (filterhost --help lists them)";
     return false;
   }
   const std::string label = setting->name;
-  value->index = setting->index;
-  value->count = 1;
+  value->index = setting->recordIndex;
+  value->count = ParamEntryCount(*setting);
   switch (setting->kind) {
-    case kAmountSetting: {
+    case kValueParam:
+    case kInternalParam: {
+      if (setting->wholeNumbers) {
+        if (ParseWhole(arg, setting->low, setting->high, &value->values[0])) return true;
+        *error = label + " takes a whole number from " + RangeText(*setting) + ", got \"" +
+                 arg + "\"";
+        return false;
+      }
       double v = 0;
-      if (!ParseNumber(arg, &v) || !(v >= 0 && v <= 100)) {
-        *error = label + " takes a number from 0 to 100, got \"" + arg + "\"";
+      if (!ParseNumber(arg, &v) || !(v >= setting->low && v <= setting->high)) {
+        *error = label + " takes a number from " + RangeText(*setting) + ", got \"" + arg + "\"";
         return false;
       }
       // The dialog's edit fields keep what they read in single precision.
       value->values[0] = double(float(v));
       return true;
     }
-    case kColorSetting: {
-      value->count = 3;
+    case kColorParam: {
       size_t start = 0;
       for (int c = 0; c < 3; ++c) {
         const size_t comma = arg.find(',', start);
         const bool last = c == 2;
         if ((comma == std::string::npos) != last ||
-            !ParseWhole(arg.substr(start, last ? std::string::npos : comma - start), 0, 255,
-                        &value->values[c])) {
-          *error = label + " takes R,G,B with whole numbers from 0 to 255, got \"" + arg + "\"";
+            !ParseWhole(arg.substr(start, last ? std::string::npos : comma - start),
+                        setting->low, setting->high, &value->values[c])) {
+          *error = label + " takes R,G,B with whole numbers from " + RangeText(*setting) +
+                   ", got \"" + arg + "\"";
           return false;
         }
         start = comma + 1;
       }
       return true;
     }
-    case kSwitchSetting: {
+    case kSwitchParam: {
       const std::string key = NameKey(arg);
       if (key == "1" || key == "on" || key == "yes" || key == "true") {
         value->values[0] = 1.0;
@@ -148,12 +148,6 @@ bool ParseSetting(const std::string& text, SettingValue* value, std::string* err
       }
       return true;
     }
-    case kFrameSetting:
-      if (!ParseWhole(arg, 0, 9999, &value->values[0])) {
-        *error = label + " takes a whole number from 0 to 9999, got \"" + arg + "\"";
-        return false;
-      }
-      return true;
   }
   return false;
 }
@@ -167,15 +161,19 @@ void ApplySetting(const SettingValue& value, EffectParams* params) {
 
 std::string SettingsHelp() {
   std::string text;
-  for (const Setting& s : kSettings) {
+  for (int i = 0; i < kParamRowCount; ++i) {
+    const ParamRow& row = kParamRows[i];
+    if (!IsSetting(row)) continue;
     std::string line = "  ";
-    line += s.name;
+    line += row.name;
     while (line.size() < 22) line += ' ';
-    switch (s.kind) {
-      case kAmountSetting: line += "0 to 100"; break;
-      case kColorSetting: line += "R,G,B, each 0 to 255"; break;
-      case kSwitchSetting: line += "0 or 1"; break;
-      case kFrameSetting: line += "0 to 9999 (the filter stamps its own frame count over it)"; break;
+    switch (row.kind) {
+      case kValueParam: line += RangeText(row); break;
+      case kColorParam: line += "R,G,B, each " + RangeText(row); break;
+      case kSwitchParam: line += "0 or 1"; break;
+      case kInternalParam:
+        line += RangeText(row) + " (the filter stamps its own frame count over it)";
+        break;
     }
     text += line + "\n";
   }

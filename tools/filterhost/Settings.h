@@ -6,14 +6,7 @@
 #include <string>
 
 #include "host/EffectParams.h"
-
-// One row of the parameters dialog as the command line knows it.
-enum SettingKind { kAmountSetting, kColorSetting, kSwitchSetting, kFrameSetting };
-struct Setting {
-  const char* name;  // the dialog's label without its mnemonic ampersand
-  int32_t index;     // first index in EffectParams
-  SettingKind kind;
-};
+#include "host/ParamTable.h"
 
 // A parsed --set: the values to write from `index` on (3 for a colour, else 1).
 struct SettingValue {
@@ -22,14 +15,15 @@ struct SettingValue {
   double values[3];
 };
 
-// Finds a setting by name: case, surrounding blanks and a mnemonic '&' do not
-// matter. Null when there is no such row.
-const Setting* FindSetting(const std::string& name);
+// Finds a row of the parameters dialog (host/ParamTable.h) by name: case,
+// surrounding blanks and a mnemonic '&' do not matter. Null when the dialog has
+// no such row.
+const ParamRow* FindSetting(const std::string& name);
 
-// Parses "NAME=VALUE". Amounts take a number 0..100 (stored in single precision,
-// as the dialog's edit field stores it); colours "R,G,B" with whole numbers
-// 0..255; switches 0 or 1 (also on/off, yes/no, true/false); the frame number a
-// whole number 0..9999. False with a message for anything else.
+// Parses "NAME=VALUE" within the row's range. Values take a number (stored in
+// single precision, as the dialog's edit field stores it); colours "R,G,B" with
+// whole numbers; switches 0 or 1 (also on/off, yes/no, true/false); the frame
+// number a whole number. False with a message for anything else.
 bool ParseSetting(const std::string& text, SettingValue* value, std::string* error);
 
 // Writes a parsed setting into the record.

@@ -1,0 +1,102 @@
+#include "host/ParamTable.h"
+
+#include "resources/ResourceIds.h"
+
+// Columns: record index, name, kind, low, high, default(s), dialog control,
+// frei0r's explanation, shown by frei0r, whole numbers only.
+constexpr ParamRow kParamRows[] = {
+    {kFilmResponse, "Film Response", kValueParam, 0, 100, {45}, IDC_FILM_RESPONSE,
+     "Tone curve of the film: 0.24 leaves tones alone, less darkens, more lightens", true, false},
+    {kGrainAmount, "Grain Amount", kValueParam, 0, 100, {23}, IDC_GRAIN_AMOUNT,
+     "Strength of the grain", true, false},
+    {kDustSize, "Dust Size", kValueParam, 0, 100, {21}, IDC_DUST_SIZE,
+     "Length of the dust specks", true, false},
+    {kDustAmount, "Dust Amount", kValueParam, 0, 100, {15}, IDC_DUST_AMOUNT,
+     "How many dust specks", true, false},
+    {kDustColorRed, "Dust Color", kColorParam, 0, 255, {50, 50, 50}, IDC_DUST_COLOR,
+     "Colour of the dust specks", true, true},
+    {kHairSize, "Hair Size", kValueParam, 0, 100, {65}, IDC_HAIR_SIZE,
+     "Length of the hairs", true, false},
+    {kHairAmount, "Hair Amount", kValueParam, 0, 100, {5}, IDC_HAIR_AMOUNT,
+     "How many hairs", true, false},
+    {kHairColorRed, "Hair Color", kColorParam, 0, 255, {30, 30, 30}, IDC_HAIR_COLOR,
+     "Colour of the hairs", true, true},
+    {kScratchAmount, "Scratch Amount", kValueParam, 0, 100, {10}, IDC_SCRATCH_AMOUNT,
+     "How many scratches (1 = 100)", true, false},
+    {kScratchVelocity, "Scratch Velocity", kValueParam, 0, 100, {20}, IDC_SCRATCH_VELOCITY,
+     "How fast the scratches drift sideways", true, false},
+    {kScratchLifespan, "Scratch Lifespan", kValueParam, 0, 100, {45}, IDC_SCRATCH_LIFESPAN,
+     "How many frames a scratch lives (1 = 100)", true, false},
+    {kScratchOpacity, "Scratch Opacity", kValueParam, 0, 100, {30}, IDC_SCRATCH_OPACITY,
+     "How dark the scratches grow", true, false},
+    {kJitterMaxOffset, "Jitter Max Offset", kValueParam, 0, 100, {3}, IDC_JITTER_MAX_OFFSET,
+     "Range of the frame's vertical jumps (1 = its whole height)", true, false},
+    {kJitterProbability, "Jitter Probability", kValueParam, 0, 100, {5}, IDC_JITTER_PROBABILITY,
+     "Chance of a jump in each frame (1 = every frame)", true, false},
+    {kConvertToGray, "Convert to Gray", kSwitchParam, 0, 1, {1}, IDC_CONVERT_TO_GRAY,
+     "Turn the picture into tinted gray", true, true},
+    {kGrayTintRed, "Gray Tint Value", kColorParam, 0, 255, {200, 100, 0}, IDC_GRAY_TINT,
+     "Tint of the gray picture", true, true},
+    {kFlickerSpeed, "Flicker Speed", kValueParam, 0, 100, {10}, IDC_FLICKER_SPEED,
+     "How fast the brightness flickers", true, false},
+    {kFlickerAmount, "Flicker Amount", kValueParam, 0, 100, {10}, IDC_FLICKER_AMOUNT,
+     "How much the brightness flickers", true, false},
+    {kRevealBackLayer, "Reveal Back Layer", kSwitchParam, 0, 1, {0}, IDC_REVEAL_BACK_LAYER,
+     "Rows uncovered by a jump show the original frame instead of black", true, true},
+    // Stamped by the filter before every render; hidden in the dialog, whose
+    // edit still checks it; frei0r takes the frame from the clip's time.
+    {kFrameNumber, "Frame Number", kInternalParam, 0, 9999, {0}, IDC_FRAME_NUMBER, nullptr,
+     false, true},
+    // Set by the parameters selector, cleared by the dialog's OK; the defaults
+    // leave it alone.
+    {kShowDialog, "Show Dialog", kInternalParam, 0, 1, {0}, 0, nullptr, false, true},
+    // frei0r's own: frames per second of the film (frei0r value x 100), and the
+    // seed number mixed into every frame's generator seed (frei0r value x 1000).
+    {-1, "Film Frame Rate", kValueParam, 0, 100, {24}, 0,
+     "Frames per second of the film (0.24 = 24 fps): how fast scratches and flicker move "
+     "with the clip's time", true, false},
+    {-1, "Seed", kValueParam, 0, 1000, {0}, 0,
+     "Another value gives other grain, dust, hairs and jitter (steps of 0.001)", true, true},
+};
+
+const int kParamRowCount = int(sizeof kParamRows / sizeof kParamRows[0]);
+
+namespace {
+
+constexpr bool SameText(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+
+// The record's 27 entries are each covered by exactly one row.
+constexpr bool CoversTheRecordOnce() {
+  int covered[kParamCount] = {};
+  for (const ParamRow& row : kParamRows) {
+    if (row.recordIndex < 0) continue;
+    for (int c = 0; c < ParamEntryCount(row); ++c) {
+      if (row.recordIndex + c >= kParamCount) return false;
+      ++covered[row.recordIndex + c];
+    }
+  }
+  for (int count : covered) {
+    if (count != 1) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+static_assert(CoversTheRecordOnce(), "every record entry belongs to exactly one row");
+static_assert(kParamRows[kFilmFrameRateRow].recordIndex == -1 &&
+                  SameText(kParamRows[kFilmFrameRateRow].name, "Film Frame Rate"),
+              "kFilmFrameRateRow names the frame rate's row");
+static_assert(kParamRows[kSeedRow].recordIndex == -1 && SameText(kParamRows[kSeedRow].name, "Seed"),
+              "kSeedRow names the seed's row");
+
+const ParamRow* FindParamRowByControl(int controlId) {
+  if (controlId == 0) return nullptr;
+  for (const ParamRow& row : kParamRows) {
+    if (row.controlId == controlId) return &row;
+  }
+  return nullptr;
+}

@@ -1,0 +1,55 @@
+// The parameters, one row each, written once: the record's defaults
+// (SetDefaultParams), the parameters dialog's number, colour and check rows,
+// filterhost's --set and --help, and the frei0r filter's parameter list and
+// mapping all read them from here.
+//
+// A consumer walks the whole array and picks the rows it serves:
+//
+//   for (int i = 0; i < kParamRowCount; ++i) {
+//     const ParamRow& row = kParamRows[i];
+//     if (row.controlId != 0) ...   // a row of the dialog (and of filterhost's --set)
+//     if (row.inFrei0r) ...         // a frei0r parameter, numbered in table order
+//   }
+//
+// The rows run in the dialog's order (the order its "&OK" checks the edits), then
+// the show-dialog flag, then the two values that only the frei0r filter has. The
+// rows with inFrei0r, taken in table order, are frei0r's parameters 0 to 20. That
+// order and those names are a stored format: video editors keep a project's
+// values by position or by name, so never reorder or rename those rows.
+#pragma once
+
+#include "host/EffectParams.h"
+
+enum ParamKind {
+  kValueParam,     // a number low..high: an edit with its slider in the dialog
+  kColorParam,     // three entries, red, green, blue, each low..high: a "Set" button
+  kSwitchParam,    // 0 (off) or 1 (on); any value other than 0 counts as on: a check box
+  kInternalParam,  // written by the filter itself (frame number, show-dialog flag)
+};
+
+struct ParamRow {
+  int recordIndex;          // (first) index in EffectParams; -1 when the record has none
+  const char* name;         // the dialog's label without its mnemonic '&'
+  ParamKind kind;
+  double low;               // inclusive range; each channel's for a colour
+  double high;
+  double defaults[3];       // the default; red, green, blue for a colour
+  int controlId;            // the dialog's edit, "Set" button or check box; 0 for none
+  const char* explanation;  // the line a frei0r host shows beside it; null when not shown
+  bool inFrei0r;            // one of the frei0r filter's parameters
+  bool wholeNumbers;        // takes whole numbers only
+};
+
+extern const ParamRow kParamRows[];
+extern const int kParamRowCount;
+
+// The rows that only the frei0r filter has (record index -1), by position
+// (host/ParamTable.cpp checks them at compile time).
+const int kFilmFrameRateRow = 21;
+const int kSeedRow = 22;
+
+// The number of entries a row covers in the record: 3 for a colour, else 1.
+constexpr int ParamEntryCount(const ParamRow& row) { return row.kind == kColorParam ? 3 : 1; }
+
+// The row whose dialog control is `controlId`; null when no row has it.
+const ParamRow* FindParamRowByControl(int controlId);
