@@ -45,6 +45,7 @@ test-win64: win64 win32
 
 bench: native
 	$(NATIVE)/patinex_bench
+	$(NATIVE)/patinex_frei0r_bench
 
 demo: win32
 	scripts/demo $(WIN32DIR)

@@ -16,7 +16,7 @@ set_target_properties(patinex_frei0r PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
   LINK_DEPENDS ${PATINEX_FREI0R_EXPORTS})
 target_include_directories(patinex_frei0r PRIVATE ${CMAKE_SOURCE_DIR} ${FREI0R_INCLUDE_DIR})
-target_link_libraries(patinex_frei0r PRIVATE patinex_core Threads::Threads)
+target_link_libraries(patinex_frei0r PRIVATE patinex_core Threads::Threads ${CMAKE_DL_LIBS})
 target_link_options(patinex_frei0r PRIVATE
   -Wl,--version-script=${PATINEX_FREI0R_EXPORTS} -Wl,--no-undefined)
 
@@ -24,7 +24,7 @@ target_link_options(patinex_frei0r PRIVATE
 file(GLOB PATINEX_FREI0R_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/frei0r/*.cpp)
 add_executable(patinex_frei0r_tests ${PATINEX_FREI0R_TESTS} ${PATINEX_FREI0R_SOURCES})
 target_include_directories(patinex_frei0r_tests PRIVATE ${FREI0R_INCLUDE_DIR})
-target_link_libraries(patinex_frei0r_tests PRIVATE patinex_core_san GTest::gtest_main Threads::Threads)
+target_link_libraries(patinex_frei0r_tests PRIVATE patinex_core_san GTest::gtest_main Threads::Threads ${CMAKE_DL_LIBS})
 add_test(NAME frei0r_unit_tests COMMAND patinex_frei0r_tests)
 
 # The built module inside ffmpeg and melt, from generated clips, against the
@@ -36,3 +36,12 @@ add_test(NAME frei0r_in_hosts
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/frei0r/run-in-hosts.sh
           $<TARGET_FILE:patinex_frei0r> $<TARGET_FILE:frei0r_render_frame>
           ${CMAKE_BINARY_DIR}/frei0r-hosts)
+
+# make bench: the worst f0r_update calls (bench/frei0r), when Google Benchmark is there.
+if(benchmark_FOUND)
+  add_executable(patinex_frei0r_bench ${CMAKE_SOURCE_DIR}/bench/frei0r/UpdateBench.cpp
+                 ${PATINEX_FREI0R_SOURCES})
+  target_include_directories(patinex_frei0r_bench PRIVATE ${FREI0R_INCLUDE_DIR})
+  target_link_libraries(patinex_frei0r_bench PRIVATE patinex_core benchmark::benchmark
+                        Threads::Threads ${CMAKE_DL_LIBS})
+endif()

@@ -1,5 +1,7 @@
 #include "frei0r/Frei0rParams.h"
 
+#include <cstring>
+
 #include "render/Numerics.h"
 
 namespace {
@@ -84,7 +86,14 @@ void GetFrei0rParam(const Frei0rSettings& settings, int index, double* values) {
 
 int32_t FrameNumberAt(double timeSeconds, double filmFrameRate) {
   const int32_t frame = TruncToInt(timeSeconds * filmFrameRate + 0.5);
-  return frame < 0 ? 0 : frame;
+  return frame < 0 ? 0 : frame % kFilmFrameCycle;
+}
+
+double HostTimeInSeconds(double time, const char* callerPath) {
+  if (callerPath == nullptr) return time;
+  const char* slash = std::strrchr(callerPath, '/');
+  const char* name = slash != nullptr ? slash + 1 : callerPath;
+  return std::strncmp(name, "libavfilter.", 12) == 0 ? time / 1000.0 : time;
 }
 
 uint32_t FrameSeed(int32_t frameNumber, uint32_t seedNumber) {

@@ -41,9 +41,24 @@ void SetDefaultFrei0rSettings(Frei0rSettings* settings);
 void SetFrei0rParam(Frei0rSettings* settings, int index, const double* values);
 void GetFrei0rParam(const Frei0rSettings& settings, int index, double* values);
 
-// The film frame shown at a host's time (seconds): trunc(time x rate + 0.5),
-// never below 0 and saturated at the int32 range (NaN gives 0).
+// Film frames repeat after this many: frame kFilmFrameCycle shows frame 0 again
+// (12 hours at 24 fps, almost 3 at 100). The scratches of frame n cost n frame
+// steps the first time an instance is asked for a frame near n (later seeks
+// start from its checkpoints); the cycle keeps that first seek, at the largest
+// Scratch Amount, within a fraction of a second (make bench), and beyond the
+// length of any real film.
+const int32_t kFilmFrameCycle = 1 << 20;
+
+// The film frame shown at a host's time (seconds): trunc(time x rate + 0.5)
+// modulo kFilmFrameCycle, never below 0 (NaN and negative times give 0, times
+// beyond the int32 range count as its end).
 int32_t FrameNumberAt(double timeSeconds, double filmFrameRate);
+
+// The time of f0r_update in seconds. ffmpeg's frei0r filter (in libavfilter)
+// hands milliseconds, every version of it; any other caller seconds, as the
+// interface says. callerPath is the file of the calling object as the dynamic
+// linker names it (null when unknown).
+double HostTimeInSeconds(double time, const char* callerPath);
 
 // The generator's seed for one frame: the frame number and the seed number mixed
 // so that neighbouring frames (and seeds) start unrelated sequences.

@@ -6,8 +6,9 @@
 // frame number comes from the host's time and the generator's seed from the frame
 // number and the Seed parameter: a frame looks the same however it was reached.
 // And it may render on several threads: every render draws from its own
-// generator on the stack, and the instance's scratch replay cache is lent to one
-// render at a time.
+// generator on the stack, and the instance's scratch replay cache is shared.
+#include <dlfcn.h>
+
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -33,8 +34,7 @@ struct PatinexInstance {
   unsigned height;
   std::mutex settingsMutex;  // guards settings against a host that sets while rendering
   Frei0rSettings settings;
-  std::mutex cacheMutex;     // whoever holds it may use scratchCache
-  ScratchCache* scratchCache;
+  ScratchCache* scratchCache;  // shared by every render of this instance
 };
 
 int Frei0rType(ParamKind kind) {
@@ -140,6 +140,13 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   PatinexInstance* self = static_cast<PatinexInstance*>(instance);
   if (self == nullptr || inframe == nullptr || outframe == nullptr) return;
 
+  // ffmpeg's milliseconds: the object that called us says whether this is it.
+  // (An ffmpeg with libavfilter linked into its program cannot be told apart;
+  // there the time must be divided before the filter.)
+  Dl_info caller;
+  const bool known = dladdr(__builtin_return_address(0), &caller) != 0;
+  time = HostTimeInSeconds(time, known ? caller.dli_fname : nullptr);
+
   Frei0rSettings settings;
   {
     std::lock_guard<std::mutex> lock(self->settingsMutex);
@@ -184,11 +191,10 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   job.propertyProc = nullptr;
   job.abortProc = nullptr;
 
-  // A second render that finds the cache busy replays its scratches from frame
-  // 0 instead; the pixels are the same either way.
+  // Renders on several threads share the cache: it locks itself only to copy
+  // a replay state in or out.
   Rng rng = {0};
-  std::unique_lock<std::mutex> cacheLock(self->cacheMutex, std::try_to_lock);
-  RenderContext context = {&rng, cacheLock.owns_lock() ? self->scratchCache : nullptr};
+  RenderContext context = {&rng, self->scratchCache};
   RenderEffectSeeded(&job, FrameSeed(frameNumber, settings.seedNumber), &context);
 }
 

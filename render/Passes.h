@@ -36,11 +36,13 @@ struct ScratchArrays {
   float* scratchStepY;
 };
 
-// The replayed scratch state of an earlier call, kept so that frame n + 1 right
-// after frame n steps on instead of replaying from frame 0. Opaque here; null
-// means "always replay in full". Every result is identical either way.
+// Replayed scratch states of earlier calls, kept so that frame n + 1 right after
+// frame n steps on instead of replaying from frame 0, and a seek replays from
+// the nearest checkpoint (one every checkpointInterval frames; 0 for the
+// default, 4096). Opaque here; null means "always replay in full". Every result
+// is identical either way. Renders on several threads may share one cache.
 struct ScratchCache;
-ScratchCache* NewScratchCache();
+ScratchCache* NewScratchCache(int32_t checkpointInterval = 0);
 void DeleteScratchCache(ScratchCache* cache);
 // The cache RenderEffect uses; lives as long as the module.
 ScratchCache* ModuleScratchCache();

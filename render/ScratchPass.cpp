@@ -4,15 +4,16 @@
 // frame number, and a clip rendered frame by frame shows them continue.
 //
 // Replaying costs scratch count x frame number steps. The replay cache keeps
-// the state at the end of the last replay (arrays and generator) and steps on
-// from it when the next call asks for the same scratches at the same or a
-// later frame; anything else replays in full. Both roads give the same bytes.
+// states of earlier replays (arrays and generator) and steps on from the latest
+// one at or before the frame asked for; every road gives the same bytes.
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "host/MemHandle.h"
 #include "render/Numerics.h"
@@ -21,6 +22,11 @@
 #include "render/Random.h"
 
 namespace {
+
+// Frames between two checkpoints of the replay cache. A seek costs at most this
+// many frame steps more than playing on; each checkpoint keeps 20 bytes per
+// scratch.
+const int32_t kCheckpointInterval = 4096;
 
 // A count from a record from elsewhere may be anything; beyond this (the same
 // bound as the 16-bit walker counts) it stops, so the arrays stay small and
@@ -54,6 +60,13 @@ bool SameKey(const ReplayKey& a, const ReplayKey& b) {
          std::memcmp(&a.velocity, &b.velocity, sizeof(double)) == 0 &&
          std::memcmp(&a.lifespan, &b.lifespan, sizeof(double)) == 0;
 }
+
+// One state of the replay kept by the cache: the generator and the five arrays,
+// one after the other (5 x count floats).
+struct Checkpoint {
+  uint32_t rng;
+  float* floats;
+};
 
 struct ScratchState {
   float* x;
@@ -157,24 +170,55 @@ void DrawScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float 
 
 }  // namespace
 
+// The cache: the state at the end of the latest replay (the cursor), and
+// checkpoints, the states at every kCheckpointInterval-th frame that a replay has
+// passed. A replay starts from the nearest of these at or before its frame, so a
+// clip played forward steps one frame, and a seek (backward too) replays fewer
+// than one interval. The lock is held only to copy a state in or out, never
+// while stepping: renders on several threads share one cache without waiting
+// for each other's replays.
 struct ScratchCache {
-  bool valid;
-  ReplayKey key;
-  int32_t frame;   // the frame number the state below was replayed to (>= 0)
-  uint32_t rngState;  // the generator right after that replay
-  int32_t capacity;   // entries per array
-  float* arrays[5];   // x, y, age, stepX, stepY
+  std::mutex mutex;
+  int32_t interval;       // frames between checkpoints
+  bool valid;             // key and count below describe the stored states
+  ReplayKey key;          // key.count: scratches per state
+  float* cursor;          // 5 x count floats: x, y, age, stepX, stepY
+  int32_t cursorFrame;    // -1: no cursor
+  uint32_t cursorRng;
+  // checkpoints[k] is the state at frame (k + 1) x interval: an 5 x count floats.
+  Checkpoint* checkpoints;
+  int32_t checkpointCount;
+  int32_t checkpointCapacity;
 };
 
-ScratchCache* NewScratchCache() {
-  ScratchCache* cache = static_cast<ScratchCache*>(std::calloc(1, sizeof(ScratchCache)));
+ScratchCache* NewScratchCache(int32_t checkpointInterval) {
+  ScratchCache* cache = new (std::nothrow) ScratchCache();
+  if (cache == nullptr) return nullptr;
+  cache->interval = checkpointInterval > 0 ? checkpointInterval : kCheckpointInterval;
+  cache->cursorFrame = -1;
   return cache;
 }
 
+namespace {
+
+void ForgetStates(ScratchCache* cache) {
+  std::free(cache->cursor);
+  cache->cursor = nullptr;
+  cache->cursorFrame = -1;
+  for (int32_t k = 0; k < cache->checkpointCount; ++k) std::free(cache->checkpoints[k].floats);
+  std::free(cache->checkpoints);
+  cache->checkpoints = nullptr;
+  cache->checkpointCount = 0;
+  cache->checkpointCapacity = 0;
+  cache->valid = false;
+}
+
+}  // namespace
+
 void DeleteScratchCache(ScratchCache* cache) {
   if (cache == nullptr) return;
-  for (float* a : cache->arrays) std::free(a);
-  std::free(cache);
+  ForgetStates(cache);
+  delete cache;
 }
 
 namespace {
@@ -182,48 +226,103 @@ namespace {
 // Freed with the module (the static's destructor runs when the module unloads).
 struct ModuleCacheHolder {
   ScratchCache* cache;
-  ModuleCacheHolder() : cache(NewScratchCache()) {}
+  ModuleCacheHolder() : cache(NewScratchCache(0)) {}
   ~ModuleCacheHolder() { DeleteScratchCache(cache); }
 };
 
 ModuleCacheHolder gModuleCache;
 
-bool CacheMatches(const ScratchCache* cache, const ReplayKey& key, int32_t frames) {
-  return cache != nullptr && cache->valid && cache->frame <= frames &&
-         SameKey(cache->key, key);
-}
-
-void RestoreFromCache(const ScratchCache* cache, const ScratchState& st, int32_t count, Rng& rng) {
-  float* const dst[5] = {st.x, st.y, st.age, st.stepX, st.stepY};
-  for (int a = 0; a < 5; ++a) std::memcpy(dst[a], cache->arrays[a], sizeof(float) * size_t(count));
-  rng.state = cache->rngState;
-}
-
-// Keeps the replayed state; a cache that cannot grow simply forgets.
-void StoreInCache(ScratchCache* cache, const ReplayKey& key, int32_t frames,
-                  const ScratchState& st, int32_t count, const Rng& rng) {
-  if (cache == nullptr) return;
-  cache->valid = false;
-  if (count > cache->capacity) {
-    for (float*& a : cache->arrays) {
-      std::free(a);
-      a = nullptr;
-    }
-    cache->capacity = 0;
-    for (float*& a : cache->arrays) {
-      a = static_cast<float*>(std::malloc(sizeof(float) * size_t(count)));
-      if (a == nullptr) return;
-    }
-    cache->capacity = count;
-  }
+void GatherState(float* dst, const ScratchState& st, int32_t count) {
   const float* const src[5] = {st.x, st.y, st.age, st.stepX, st.stepY};
-  for (int a = 0; a < 5; ++a) {
-    if (count > 0) std::memcpy(cache->arrays[a], src[a], sizeof(float) * size_t(count));
+  for (int a = 0; a < 5; ++a) std::memcpy(dst + a * size_t(count), src[a], sizeof(float) * size_t(count));
+}
+
+void ScatterState(const ScratchState& st, const float* src, int32_t count) {
+  float* const dst[5] = {st.x, st.y, st.age, st.stepX, st.stepY};
+  for (int a = 0; a < 5; ++a) std::memcpy(dst[a], src + a * size_t(count), sizeof(float) * size_t(count));
+}
+
+// Puts into st and rng the latest stored state at or before frame `frames` and
+// returns its frame, or returns -1 when there is none (replay from the spawn).
+// A cache that holds other scratches forgets them.
+int32_t RestoreNearest(ScratchCache* cache, const ReplayKey& key, int32_t frames,
+                       const ScratchState& st, Rng& rng) {
+  std::lock_guard<std::mutex> lock(cache->mutex);
+  if (!cache->valid || !SameKey(cache->key, key)) {
+    ForgetStates(cache);
+    cache->key = key;
+    cache->valid = true;
+    return -1;
   }
-  cache->key = key;
-  cache->frame = frames;
-  cache->rngState = rng.state;
-  cache->valid = true;
+  int32_t from = -1;
+  const int32_t k = frames / cache->interval;  // checkpoint k - 1 is at frame k x interval
+  const int32_t usable = k < cache->checkpointCount ? k : cache->checkpointCount;
+  if (usable > 0) {
+    const Checkpoint& saved = cache->checkpoints[usable - 1];
+    ScatterState(st, saved.floats, key.count);
+    rng.state = saved.rng;
+    from = usable * cache->interval;
+  }
+  if (cache->cursor != nullptr && cache->cursorFrame <= frames && cache->cursorFrame > from) {
+    ScatterState(st, cache->cursor, key.count);
+    rng.state = cache->cursorRng;
+    from = cache->cursorFrame;
+  }
+  return from;
+}
+
+// Stores the state at frame `frame` as the next checkpoint, if it is the next one
+// missing (another render may have stored it already). A cache without memory
+// for it simply has fewer checkpoints.
+void AddCheckpoint(ScratchCache* cache, const ReplayKey& key, int32_t frame,
+                   const ScratchState& st, const Rng& rng) {
+  std::lock_guard<std::mutex> lock(cache->mutex);
+  if (!cache->valid || !SameKey(cache->key, key)) return;
+  if (int64_t(frame) != int64_t(cache->checkpointCount + 1) * cache->interval) return;
+  if (cache->checkpointCount == cache->checkpointCapacity) {
+    const int32_t capacity = cache->checkpointCapacity > 0 ? cache->checkpointCapacity * 2 : 16;
+    void* grown = std::realloc(cache->checkpoints, sizeof(Checkpoint) * size_t(capacity));
+    if (grown == nullptr) return;
+    cache->checkpoints = static_cast<Checkpoint*>(grown);
+    cache->checkpointCapacity = capacity;
+  }
+  float* floats = static_cast<float*>(std::malloc(sizeof(float) * 5 * size_t(key.count)));
+  if (floats == nullptr) return;
+  GatherState(floats, st, key.count);
+  cache->checkpoints[cache->checkpointCount++] = Checkpoint{rng.state, floats};
+}
+
+// Keeps the state at the end of a replay as the cursor.
+void StoreCursor(ScratchCache* cache, const ReplayKey& key, int32_t frame,
+                 const ScratchState& st, const Rng& rng) {
+  std::lock_guard<std::mutex> lock(cache->mutex);
+  if (!cache->valid || !SameKey(cache->key, key)) return;
+  if (cache->cursor == nullptr) {
+    cache->cursor = static_cast<float*>(std::malloc(sizeof(float) * 5 * size_t(key.count)));
+    if (cache->cursor == nullptr) return;
+  }
+  GatherState(cache->cursor, st, key.count);
+  cache->cursorFrame = frame;
+  cache->cursorRng = rng.state;
+}
+
+// Steps the scratches from frame `from` to frame `frames`, storing every
+// checkpoint passed on the way.
+void ReplayWithCache(ScratchCache* cache, const Spawner& spawner, const WorkingValues& wv,
+                     const ReplayKey& key, int32_t frames, const ScratchState& st, Rng& rng) {
+  int32_t from = RestoreNearest(cache, key, frames, st, rng);
+  if (from < 0) {
+    FirstSpawn(spawner, rng, st, key.count);
+    from = 0;
+  }
+  while (from < frames) {
+    const int64_t nextCheckpoint = (int64_t(from) / cache->interval + 1) * cache->interval;
+    const int32_t to = nextCheckpoint < frames ? int32_t(nextCheckpoint) : frames;
+    StepFrames(spawner, wv.scratchLifespan, rng, st, key.count, to - from);
+    from = to;
+    if (from % cache->interval == 0) AddCheckpoint(cache, key, from, st, rng);
+  }
+  StoreCursor(cache, key, frames, st, rng);
 }
 
 }  // namespace
@@ -255,14 +354,12 @@ bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng,
 
   SeedRng(rng, 0);
   if (count > 0) {
-    if (CacheMatches(cache, key, frames)) {
-      RestoreFromCache(cache, st, count, rng);
-      StepFrames(spawner, wv.scratchLifespan, rng, st, count, frames - cache->frame);
+    if (cache != nullptr) {
+      ReplayWithCache(cache, spawner, wv, key, frames, st, rng);
     } else {
       FirstSpawn(spawner, rng, st, count);
       StepFrames(spawner, wv.scratchLifespan, rng, st, count, frames);
     }
-    StoreInCache(cache, key, frames, st, count, rng);
   }
 
   const double width = double(wv.width);

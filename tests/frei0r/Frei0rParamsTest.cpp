@@ -218,8 +218,31 @@ TEST(Frei0rFrames, FrameNumbersRoundToTheNearestFilmFrame) {
   EXPECT_EQ(FrameNumberAt(12.3, 0.0), 0);
   EXPECT_EQ(FrameNumberAt(-2.0, 24.0), 0);
   EXPECT_EQ(FrameNumberAt(kNaN, 24.0), 0);
-  EXPECT_EQ(FrameNumberAt(kInf, 24.0), INT32_MAX);
-  EXPECT_EQ(FrameNumberAt(1e12, 24.0), INT32_MAX);
+  // The film repeats after kFilmFrameCycle frames, so no time costs a replay
+  // beyond it.
+  EXPECT_EQ(FrameNumberAt(double(kFilmFrameCycle - 1) / 24.0, 24.0), kFilmFrameCycle - 1);
+  EXPECT_EQ(FrameNumberAt(double(kFilmFrameCycle) / 24.0, 24.0), 0);
+  EXPECT_EQ(FrameNumberAt(double(kFilmFrameCycle + 5) / 100.0, 100.0), 5);
+  EXPECT_EQ(FrameNumberAt(kInf, 24.0), INT32_MAX % kFilmFrameCycle);
+  EXPECT_EQ(FrameNumberAt(1e12, 24.0), INT32_MAX % kFilmFrameCycle);
+}
+
+// ffmpeg's frei0r filter passes milliseconds; MLT and everyone else seconds.
+TEST(Frei0rFrames, OnlyLibavfilterCallsInMilliseconds) {
+  struct Case { const char* caller; double seconds; };
+  const Case cases[] = {
+      {"/usr/lib/x86_64-linux-gnu/libavfilter.so.8", 0.5},
+      {"/opt/ffmpeg/lib/libavfilter.so.9.12.100", 0.5},
+      {"libavfilter.so.7", 0.5},
+      {"/usr/lib/x86_64-linux-gnu/mlt-7/libmltfrei0r.so", 500.0},
+      {"/usr/bin/ffmpeg", 500.0},  // libavfilter linked into the program: not told apart
+      {"/home/u/libavfilter/libother.so", 500.0},
+      {"", 500.0},
+      {nullptr, 500.0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HostTimeInSeconds(500.0, c.caller), c.seconds) << (c.caller ? c.caller : "null");
+  }
 }
 
 TEST(Frei0rFrames, SeedsOfNeighbouringFramesAndSeedsDiffer) {

@@ -16,11 +16,9 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 ln -s "$module" "$dir/patinex.so"
 
-# ffmpeg hands frei0r filters milliseconds: the settb/setpts pair around the
-# filter turns that into seconds, as the interface means it.
 FREI0R_PATH="$dir" ffmpeg -nostdin -hide_banner -loglevel error -y \
   -loop 1 -framerate 24 -i "$photo" \
   -filter_complex "[0:v]format=rgba,split[before][in];
-    [in]settb=expr=intb/1000,setpts=PTS/1000,frei0r=patinex,setpts=PTS*1000[after];
+    [in]frei0r=patinex[after];
     [before][after]hstack,trim=start_frame=48:end_frame=49,format=rgb24" \
   -frames:v 1 "$out"

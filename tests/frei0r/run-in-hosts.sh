@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# patinex.so inside real hosts: ffmpeg's frei0r filter and MLT's melt, on a
-# generated lossless clip (1 s, 320 x 240, 24 fps, RGBA), each checked against
-# the module driven directly one frame at a time (frei0r-render-frame).
+# patinex.so inside real hosts: plain ffmpeg (-vf frei0r=patinex, which hands
+# the filter milliseconds) and MLT's melt (seconds), on a generated lossless
+# clip (1 s, 320 x 240, 24 fps, RGBA), each checked against the module driven
+# directly with seconds (frei0r-render-frame).
 #
 #   run-in-hosts.sh MODULE RENDER_FRAME_TOOL WORK_DIR
-#
-# ffmpeg hands frei0r filters milliseconds where the interface says seconds;
-# FFMPEG_SECONDS / FFMPEG_RESTORE wrap the filter so that it receives seconds
-# (the README recommends the same chain).
 set -euo pipefail
 
 module=$(realpath "$1")
@@ -39,9 +36,6 @@ hash_of() { md5sum "$1" | cut -d' ' -f1; }
 differing() { awk 'NR == FNR {h[$1] = $2; next} ($1 in h) && h[$1] != $2' "$1" "$2" | wc -l; }
 same() { awk 'NR == FNR {h[$1] = $2; next} ($1 in h) && h[$1] == $2' "$1" "$2" | wc -l; }
 
-FFMPEG_SECONDS="settb=expr=intb/1000,setpts=PTS/1000"
-FFMPEG_RESTORE="setpts=PTS*1000"
-
 echo "ffmpeg: $(ffmpeg -hide_banner -version | head -1)"
 echo "$(melt --version 2>&1 | head -1)"
 filters=$(ffmpeg -hide_banner -filters 2>/dev/null)
@@ -49,16 +43,21 @@ grep -q ' frei0r ' <<<"$filters" || { echo "FAIL: ffmpeg has no frei0r filter"; 
 
 # The clip, losslessly in RGBA, and its frame 12 alone as raw bytes.
 ff -f lavfi -i testsrc2=size=320x240:rate=24 -t 1 -pix_fmt rgba -c:v rawvideo clip.nut
+ff -i clip.nut -f rawvideo -pix_fmt rgba clip.rgba
 ff -i clip.nut -vf "select=eq(n\,12)" -frames:v 1 -f rawvideo -pix_fmt rgba frame12.rgba
 hashes clip.nut >source.txt
 
-# The module alone: frame 12 is the film's frame 12 at 0.5 s.
+# The module alone, in seconds: frame 12 is the film's frame 12 at 0.5 s, and
+# the clip's frame k is rendered at k / 24 s.
 "$render_frame" "$module" 320 240 0.5 frame12.rgba direct12.rgba
 direct12=$(hash_of direct12.rgba)
+"$render_frame" "$module" 320 240 clip@24 clip.rgba seconds.rgba
+hashes_raw() { ff -f rawvideo -pix_fmt rgba -s 320x240 -r 24 -i "$1" -f framemd5 -pix_fmt rgba - | awk -F', *' '/^0,/ {print $2, $6}'; }
+hashes_raw seconds.rgba >seconds.txt
 
-# --- ffmpeg --------------------------------------------------------------
-ff -i clip.nut -vf "$FFMPEG_SECONDS,frei0r=patinex,$FFMPEG_RESTORE" -c:v rawvideo -pix_fmt rgba ffmpeg1.nut
-ff -i clip.nut -vf "$FFMPEG_SECONDS,frei0r=patinex,$FFMPEG_RESTORE" -c:v rawvideo -pix_fmt rgba ffmpeg2.nut
+# --- ffmpeg, as a user types it --------------------------------------------
+ff -i clip.nut -vf frei0r=patinex -c:v rawvideo -pix_fmt rgba ffmpeg1.nut
+ff -i clip.nut -vf frei0r=patinex -c:v rawvideo -pix_fmt rgba ffmpeg2.nut
 hashes ffmpeg1.nut >ffmpeg1.txt
 hashes ffmpeg2.nut >ffmpeg2.txt
 frames=$(wc -l <ffmpeg1.txt)
@@ -68,24 +67,27 @@ else fail "ffmpeg: two runs differ"; diff ffmpeg1.txt ffmpeg2.txt | head -5; fi
 changed=$(differing source.txt ffmpeg1.txt)
 if [ "$changed" -eq 24 ]; then pass "ffmpeg: the effect changes every frame"
 else fail "ffmpeg: only $changed of 24 frames changed"; fi
+if [ "$(same seconds.txt ffmpeg1.txt)" -eq 24 ]; then
+  pass "plain ffmpeg gives the 24 frames a caller in seconds gets (frame k at k / 24 s)"
+else fail "plain ffmpeg and the caller in seconds differ in $(differing seconds.txt ffmpeg1.txt) frames"; fi
 mid=$(awk '$1 == 12 {print $2}' ffmpeg1.txt)
 if [ "$mid" = "$direct12" ]; then pass "ffmpeg: frame 12 of the clip is the module's frame at 0.5 s"
 else fail "ffmpeg: frame 12 is $mid, the module alone gives $direct12"; fi
 
 # Frame 12 rendered alone: cut out before the filter, and sought to with -ss
 # (with -copyts, so that the filter sees the clip's own time).
-alone=$(ff -i clip.nut -vf "trim=start_frame=12:end_frame=13,$FFMPEG_SECONDS,frei0r=patinex,$FFMPEG_RESTORE" \
+alone=$(ff -i clip.nut -vf "trim=start_frame=12:end_frame=13,frei0r=patinex" \
           -f framemd5 -pix_fmt rgba - | awk -F', *' '/^0,/ {print $6}')
 if [ "$alone" = "$direct12" ]; then pass "ffmpeg: frame 12 rendered alone is identical"
 else fail "ffmpeg: frame 12 alone is $alone, in the clip $mid"; fi
-sought=$(ff -ss 0.5 -copyts -i clip.nut -vf "$FFMPEG_SECONDS,frei0r=patinex,$FFMPEG_RESTORE" -frames:v 1 \
+sought=$(ff -ss 0.5 -copyts -i clip.nut -vf frei0r=patinex -frames:v 1 \
            -f framemd5 -pix_fmt rgba - | awk -F', *' '/^0,/ {print $6}')
 if [ "$sought" = "$direct12" ]; then pass "ffmpeg: seeking to 0.5 s shows the same frame 12"
 else fail "ffmpeg: after -ss 0.5 the frame is $sought, not $direct12"; fi
 
 # Parameters by position, a colour among them (Dust Color red; gray off).
 params="0.3|0.5|0.4|0.8|1/0/0|0.65|0.05|0.11765/0.11765/0.11765|0.1|0.2|0.45|0.3|0.03|0.05|n"
-with_params=$(ff -i clip.nut -vf "trim=start_frame=12:end_frame=13,$FFMPEG_SECONDS,frei0r=patinex:$params,$FFMPEG_RESTORE" \
+with_params=$(ff -i clip.nut -vf "trim=start_frame=12:end_frame=13,frei0r=patinex:$params" \
                 -f framemd5 -pix_fmt rgba - | awk -F', *' '/^0,/ {print $6}')
 "$render_frame" "$module" 320 240 0.5 frame12.rgba params12.rgba \
   0=0.3 1=0.5 2=0.4 3=0.8 4=1/0/0 7=0.11765/0.11765/0.11765 14=0
@@ -123,9 +125,9 @@ else fail "melt: one thread and two threads differ"; diff melt1.txt melt2.txt | 
 mchanged=$(differing source.txt melt1.txt)
 if [ "$mframes" -gt 0 ] && [ "$mchanged" -eq "$mframes" ]; then pass "melt: the effect changes every frame"
 else fail "melt: $mchanged of $mframes frames changed"; fi
-if [ "$(same ffmpeg1.txt melt1.txt)" -eq "$mframes" ]; then
-  pass "melt and ffmpeg give the same frames"
-else fail "melt and ffmpeg differ in $(differing ffmpeg1.txt melt1.txt) of $mframes frames"; fi
+if [ "$(same ffmpeg1.txt melt1.txt)" -eq "$mframes" ] && [ "$(same seconds.txt melt1.txt)" -eq "$mframes" ]; then
+  pass "melt gives the same frames as plain ffmpeg and the caller in seconds"
+else fail "melt differs from plain ffmpeg in $(differing ffmpeg1.txt melt1.txt) and from the caller in seconds in $(differing seconds.txt melt1.txt) of $mframes frames"; fi
 
 # Parameters by name, a colour as MLT writes it.
 mlt clip.nut out=12 -filter frei0r.patinex "Film Response=0.3" "Grain Amount=0.5" "Dust Size=0.4" \

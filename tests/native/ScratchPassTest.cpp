@@ -160,35 +160,40 @@ TEST(Scratch, RowsOutsideThePictureAreNeverScratched) {
   }
 }
 
-// The cache changes no byte: a run of frames forward, repeated, backwards and
-// skipping ahead, with changes of count, velocity, lifespan, opacity, width and
-// height in between, gives the same images and the same generator state with
-// a cache as without one.
+// The cache changes no byte: a run of frames forward, repeated, backwards,
+// across checkpoints and skipping ahead, with changes of count, velocity,
+// lifespan, opacity, width and height in between, gives the same images and the
+// same generator state with a cache (checkpoints every 4096 frames, the default,
+// and every 16) as without one.
 TEST(Scratch, TheReplayCacheGivesTheFullReplay) {
   struct Call { double frame; int index; double value; int32_t w, h; };
   const Call calls[] = {
       {0, -1, 0, 64, 48},  {1, -1, 0, 64, 48},   {2, -1, 0, 64, 48},   {3, -1, 0, 64, 48},
       {3, -1, 0, 64, 48},  {40, -1, 0, 64, 48},  {39, -1, 0, 64, 48},  {41, -1, 0, 64, 48},
+      {16, -1, 0, 64, 48}, {15, -1, 0, 64, 48},  {33, -1, 0, 64, 48},  {100, -1, 0, 64, 48},
+      {17, -1, 0, 64, 48}, {4097, -1, 0, 64, 48}, {4096, -1, 0, 64, 48}, {4095, -1, 0, 64, 48},
       {42, kScratchAmount, 11, 64, 48},          {43, kScratchAmount, 3, 64, 48},
       {44, kScratchVelocity, 9, 64, 48},         {45, kScratchLifespan, 12, 64, 48},
       {46, kScratchOpacity, 80, 64, 48},         {47, -1, 0, 65, 48},  {48, -1, 0, 65, 47},
       {-5, -1, 0, 64, 48}, {0, -1, 0, 64, 48},   {500, -1, 0, 64, 48}, {501, -1, 0, 64, 48},
       {502, kScratchAmount, 0, 64, 48},          {503, -1, 0, 64, 48}, {1e300, kScratchAmount, 0, 64, 48}};
-  ScratchCache* cache = NewScratchCache();
-  ASSERT_NE(cache, nullptr);
-  for (const Call& c : calls) {
-    EffectParams p = PlainParams();
-    if (c.index >= 0) p.value[c.index] = c.value;
-    p.value[kFrameNumber] = c.frame;
-    ModelImage withCache = PatternImage(c.w, c.h, 3), full = withCache;
-    RenderJob jobCache = JobOver(p, withCache), jobFull = JobOver(p, full);
-    Rng rngCache, rngFull;
-    ASSERT_TRUE(Scratch(jobCache, 2, cache, 1, &rngCache));
-    ASSERT_TRUE(Scratch(jobFull, 2, nullptr, 1, &rngFull));
-    ASSERT_EQ(withCache.bytes, full.bytes) << "frame " << c.frame;
-    ASSERT_EQ(rngCache.state, rngFull.state) << "frame " << c.frame;
+  for (int32_t interval : {0, 16}) {
+    ScratchCache* cache = NewScratchCache(interval);
+    ASSERT_NE(cache, nullptr);
+    for (const Call& c : calls) {
+      EffectParams p = PlainParams();
+      if (c.index >= 0) p.value[c.index] = c.value;
+      p.value[kFrameNumber] = c.frame;
+      ModelImage withCache = PatternImage(c.w, c.h, 3), full = withCache;
+      RenderJob jobCache = JobOver(p, withCache), jobFull = JobOver(p, full);
+      Rng rngCache, rngFull;
+      ASSERT_TRUE(Scratch(jobCache, 2, cache, 1, &rngCache));
+      ASSERT_TRUE(Scratch(jobFull, 2, nullptr, 1, &rngFull));
+      ASSERT_EQ(withCache.bytes, full.bytes) << "interval " << interval << ", frame " << c.frame;
+      ASSERT_EQ(rngCache.state, rngFull.state) << "interval " << interval << ", frame " << c.frame;
+    }
+    DeleteScratchCache(cache);
   }
-  DeleteScratchCache(cache);
 }
 
 // An abort answered after the first scratch leaves exactly that one drawn.

@@ -4,7 +4,9 @@
 //
 //   frei0r-render-frame MODULE WIDTH HEIGHT TIME IN.rgba OUT.rgba [INDEX=VALUE ...]
 //
-// IN and OUT are raw RGBA frames; a colour value is written R/G/B.
+// IN and OUT are raw RGBA frames; a colour value is written R/G/B. With TIME
+// written clip@RATE, IN holds a whole clip: its frame k is rendered at k / RATE
+// seconds, one after the other on one instance, and OUT holds them all.
 #include <dlfcn.h>
 
 #include <cstdint>
@@ -43,7 +45,9 @@ int main(int argc, char** argv) {
   }
   const unsigned width = unsigned(std::atoi(argv[2]));
   const unsigned height = unsigned(std::atoi(argv[3]));
-  const double time = std::atof(argv[4]);
+  const bool clip = std::strncmp(argv[4], "clip@", 5) == 0;
+  const double time = clip ? 0.0 : std::atof(argv[4]);
+  const double clipRate = clip ? std::atof(argv[4] + 5) : 0.0;
   const size_t bytes = size_t(width) * height * 4;
 
   auto init = Symbol<int (*)()>(module, "f0r_init");
@@ -54,13 +58,21 @@ int main(int argc, char** argv) {
   auto destruct = Symbol<void (*)(f0r_instance_t)>(module, "f0r_destruct");
   auto deinit = Symbol<void (*)()>(module, "f0r_deinit");
 
-  std::vector<uint32_t> in(bytes / 4), out(bytes / 4);
+  // Whole frames of IN: one, or as many as the file holds in clip mode.
+  std::vector<uint32_t> in;
   FILE* f = std::fopen(argv[5], "rb");
-  if (f == nullptr || std::fread(in.data(), 1, bytes, f) != bytes) {
+  std::vector<uint32_t> frame(bytes / 4);
+  while (f != nullptr && bytes > 0 && std::fread(frame.data(), 1, bytes, f) == bytes) {
+    in.insert(in.end(), frame.begin(), frame.end());
+    if (!clip) break;
+  }
+  if (f == nullptr || in.empty()) {
     std::fprintf(stderr, "cannot read %u x %u RGBA from %s\n", width, height, argv[5]);
     return 2;
   }
   std::fclose(f);
+  const size_t frames = in.size() / (bytes / 4);
+  std::vector<uint32_t> out(in.size());
 
   init();
   f0r_instance_t instance = construct(width, height);
@@ -86,12 +98,15 @@ int main(int argc, char** argv) {
       setParam(instance, &d, index);
     }
   }
-  update(instance, time, in.data(), out.data());
+  for (size_t k = 0; k < frames; ++k) {
+    const size_t at = k * (bytes / 4);
+    update(instance, clip ? double(k) / clipRate : time, in.data() + at, out.data() + at);
+  }
   destruct(instance);
   deinit();
 
   f = std::fopen(argv[6], "wb");
-  if (f == nullptr || std::fwrite(out.data(), 1, bytes, f) != bytes) return 2;
+  if (f == nullptr || std::fwrite(out.data(), 1, bytes * frames, f) != bytes * frames) return 2;
   std::fclose(f);
   return 0;
 }
