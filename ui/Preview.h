@@ -1,14 +1,15 @@
 // The live preview of the parameters dialog: a reduced copy of the host's image
 // (previewSource) rendered into previewOutput on every repaint with the record the
-// dialog edits, drawn centred in control 201 inside a black frame.
+// dialog edits, drawn centred in control IDC_PREVIEW_FRAME inside a black frame.
 #pragma once
 
 #include <windows.h>
 
 #include "host/PluginGlobals.h"
+#include "resources/ResourceIds.h"
 
 // The invisible control whose rectangle is the preview's frame.
-const int kPreviewFrameId = 201;
+const int kPreviewFrameId = IDC_PREVIEW_FRAME;
 
 // Computes the proxy, allocates and fills the two buffers and the preview's render
 // job. When a buffer cannot be had it shows the out-of-memory box (string 201),

@@ -1,4 +1,4 @@
-// The preview's arithmetic: the proxy's size in the frame (control 201), its row
+// The preview's arithmetic: the proxy's size in the frame (IDC_PREVIEW_FRAME), its row
 // stride and where it is drawn. Pure functions of rectangles, tested natively.
 #pragma once
 

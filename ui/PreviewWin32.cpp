@@ -5,6 +5,7 @@
 #include "host/ModuleWin32.h"
 #include "render/PixelBlock.h"
 #include "render/RenderJob.h"
+#include "resources/ResourceIds.h"
 #include "ui/Preview.h"
 #include "ui/PreviewGeometry.h"
 #include "ui/ValueControls.h"
@@ -16,8 +17,6 @@ namespace {
 // the values of the moment.
 RenderJob gPreviewJob;
 
-const int kNoMemoryStringId = 201;
-const int kCaptionStringId = 2;
 
 }  // namespace
 
@@ -25,7 +24,7 @@ void ShowErrorMessage(int stringId) {
   char text[256] = {0};
   char caption[128] = {0};
   LoadStringA(ModuleInstance(), UINT(stringId), text, sizeof text);
-  LoadStringA(ModuleInstance(), kCaptionStringId, caption, sizeof caption);
+  LoadStringA(ModuleInstance(), IDS_CAPTION, caption, sizeof caption);
   MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR);
 }
 
@@ -55,7 +54,7 @@ bool SetUpPreview(HWND dialog, PluginGlobals* globals) {
   globals->previewSource = static_cast<uint8_t*>(NewMemBlock(size));
   globals->previewOutput = static_cast<uint8_t*>(NewMemBlock(size));
   if (globals->previewSource == nullptr || globals->previewOutput == nullptr) {
-    ShowErrorMessage(kNoMemoryStringId);
+    ShowErrorMessage(IDS_NO_MEMORY);
     EndDialog(dialog, IDCANCEL);
     return false;
   }

@@ -5,9 +5,11 @@
 
 #include <windows.h>
 
+#include "resources/ResourceIds.h"
+
 // A row's slider has its edit's id plus this; a swatch its "Set" button's id plus this.
-const int kSliderIdOffset = 400;
-const int kSwatchIdOffset = 400;
+const int kSliderIdOffset = IDC_SLIDER_OFFSET;
+const int kSwatchIdOffset = IDC_SWATCH_OFFSET;
 
 void SetEditNumber(HWND dialog, int editId, double value);
 // The edit's number (single precision, widened); 0 when none leads the text, and
