@@ -4,6 +4,7 @@
 #include "ui/AboutBox.h"
 #include "ui/CommonControls.h"
 #include "ui/Placement.h"
+#include "ui/ValueControls.h"
 
 void PlaceDialogWindow(HWND dialog) {
   HWND reference = GetParent(dialog);
@@ -24,12 +25,15 @@ void PlaceDialogWindow(HWND dialog) {
   SetWindowPos(dialog, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
-// The box keeps no state; only IDOK (the button or Enter) ends it, so Escape
+// The box keeps no state beyond its picture, deleted when it closes; only IDOK (the button or Enter) ends it, so Escape
 // (IDCANCEL) does nothing, and without a system menu there is no close box.
 INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       PlaceDialogWindow(dialog);
+      return FALSE;
+    case WM_DESTROY:
+      DeleteDialogPictures(dialog);
       return FALSE;
     case WM_PAINT: {
       PAINTSTRUCT paint;  // the picture control paints itself

@@ -169,10 +169,14 @@ BOOL OnCommand(HWND dialog, int id, int code) {
 }  // namespace
 
 // Only unpacks messages. Before WM_INITDIALOG and after the dialog has ended there
-// is no working copy, and nothing is handled.
+// is no working copy: only WM_DESTROY, which needs none, is handled then.
 extern "C" INT_PTR CALLBACK PatinexProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     return OnInitDialog(dialog, reinterpret_cast<PluginGlobals*>(lParam));
+  }
+  if (message == WM_DESTROY) {
+    DeleteDialogPictures(dialog);  // the film strip picture, however the dialog ended
+    return FALSE;
   }
   if (gGlobals == nullptr) return FALSE;
   switch (message) {

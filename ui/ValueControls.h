@@ -1,6 +1,6 @@
 // Small operations on a dialog's controls, each by dialog and control id: numbers
 // in edits (ui/NumberText.h), the inclusive range check, sliders, check boxes,
-// hiding and invalidation. None keeps state.
+// hiding, invalidation and releasing pictures. None keeps state.
 #pragma once
 
 #include <windows.h>
@@ -28,5 +28,10 @@ int GetCheck(HWND dialog, int checkId);
 void ShowControl(HWND dialog, int controlId, int show);
 // Invalidates the control's rectangle of the dialog, without erasing.
 void InvalidateControl(HWND dialog, int controlId);
+// Takes back the bitmap of every static picture control (SS_BITMAP) of the
+// dialog and deletes it. A picture that a template loaded stays with its control
+// after the dialog is destroyed (Wine never frees it), so each dialog with one
+// calls this on WM_DESTROY, while its children still exist.
+void DeleteDialogPictures(HWND dialog);
 // The control's window rectangle in the dialog's client coordinates.
 RECT ControlRectInDialog(HWND dialog, int controlId);

@@ -66,6 +66,22 @@ void ShowControl(HWND dialog, int controlId, int show) {
   ShowWindow(GetDlgItem(dialog, controlId), show != 0 ? SW_SHOW : SW_HIDE);
 }
 
+void DeleteDialogPictures(HWND dialog) {
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    char className[16] = {0};
+    GetClassNameA(child, className, sizeof className);
+    if (lstrcmpiA(className, "Static") != 0 ||
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) {
+      continue;
+    }
+    // Setting no picture hands back the one the control held.
+    HGDIOBJ picture = reinterpret_cast<HGDIOBJ>(
+        SendMessageA(child, STM_SETIMAGE, IMAGE_BITMAP, 0));
+    if (picture != nullptr) DeleteObject(picture);
+  }
+}
+
 RECT ControlRectInDialog(HWND dialog, int controlId) {
   RECT rect = {0, 0, 0, 0};
   GetWindowRect(GetDlgItem(dialog, controlId), &rect);
