@@ -10,14 +10,19 @@ CMAKE_WIN32 := cmake -S . -B $(WIN32DIR) -DCMAKE_BUILD_TYPE=Release \
 CMAKE_WIN64 := cmake -S . -B $(WIN64DIR) -DCMAKE_BUILD_TYPE=Release \
 	-DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/toolchain-x86_64-mingw.cmake)
 
-.PHONY: all deps native win32 win64 test test-native test-win32 test-win64 bench demo demo64 dist clean
+.PHONY: all deps deps-native native win32 win64 test test-native test-win32 test-win64 bench demo demo64 dist clean
 
 all: native win32 win64
 
+# Everything (make test, make demo, the Windows trees); make native and make bench
+# install only what the native tree needs.
 deps:
 	@scripts/install-deps
 
-native: deps
+deps-native:
+	@scripts/install-deps native
+
+native: deps-native
 	@$(CMAKE_NATIVE) >/dev/null
 	cmake --build $(NATIVE) -j$(JOBS)
 
@@ -28,7 +33,7 @@ win32: deps
 # Both Windows suites: the 32-bit module (PATINEX.8bf) and the 64-bit one (PATINEX64.8bf).
 test: test-native test-win32 test-win64
 
-test-native: native
+test-native: deps native
 	cd $(NATIVE) && ctest --output-on-failure
 
 test-win32: win32

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "host/EffectParams.h"
-#include "render/Passes.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
+#include "render/ScratchCache.h"
 
 namespace {
 

@@ -26,8 +26,9 @@ if(benchmark_FOUND AND PATINEX_BENCH_SOURCES)
   target_link_libraries(patinex_bench PRIVATE patinex_core benchmark::benchmark Threads::Threads)
 endif()
 
-# Native extras (the frei0r plug-in, ...) add themselves here.
-file(GLOB PATINEX_NATIVE_EXTRAS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/native-*.cmake)
-foreach(extra ${PATINEX_NATIVE_EXTRAS})
-  include(${extra})
-endforeach()
+# The rest of the native build, in this order (a new part adds its line here):
+# the reference renderer for the tests and the benchmark, filterhost's portable
+# parts for the tests, the frei0r filter.
+include(${CMAKE_SOURCE_DIR}/cmake/native-reference.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/native-filterhost.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/native-frei0r.cmake)

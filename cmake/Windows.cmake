@@ -27,8 +27,12 @@ add_executable(patinex_core_tests ${PATINEX_NATIVE_TESTS})
 target_link_libraries(patinex_core_tests PRIVATE patinex_core gtest_main)
 patinex_wine_test(core_tests_under_wine patinex_core_tests)
 
-# The module, the host and their tests add themselves here.
-file(GLOB PATINEX_WIN_EXTRAS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/win-*.cmake)
-foreach(extra ${PATINEX_WIN_EXTRAS})
-  include(${extra})
-endforeach()
+# The rest of the Windows build, in this order (a new part adds its line here):
+# the module, then filterhost (whose tests run the module), the dialog tests
+# (which run both), the reference renderer for the core tests, and in the 64-bit
+# tree the comparison with the 32-bit one.
+include(${CMAKE_SOURCE_DIR}/cmake/win-module.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/win-filterhost.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/win-dialog-tests.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/win-reference.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/win-bothbuilds.cmake)

@@ -42,27 +42,18 @@ add_executable(filterhost_tests ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/Filte
 target_include_directories(filterhost_tests PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
 target_link_libraries(filterhost_tests PRIVATE patinex_core gtest)
 add_dependencies(filterhost_tests filterhost filterhost_testfilter filterhost_notfilter
-                 filterhost_wrongkind)
+                 filterhost_wrongkind patinex_module)
 set(FILTERHOST_TEST_WORK ${CMAKE_BINARY_DIR}/filterhost-test)
 
-# PATINEX.8bf is defined by a file read after this one: decide at the end.
-function(filterhost_register_tests)
-  set(patinex "")
-  if(TARGET patinex_module)
-    add_dependencies(filterhost_tests patinex_module)
-    set(patinex $<TARGET_FILE:patinex_module>)
-  endif()
-  patinex_wine_test(filterhost_under_wine filterhost_tests
-    --host=$<TARGET_FILE:filterhost> --modules=${TESTFILTER_OUT}
-    --work=${FILTERHOST_TEST_WORK} --patinex=${patinex})
-  # Ctrl+C needs a real signal from outside Wine: a shell script sends it.
-  patinex_wine_test(filterhost_ctrl_c_under_wine bash
-    ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/ctrl-c-test.sh $<TARGET_FILE:filterhost>
-    ${TESTFILTER_OUT}/testfilter.8bf ${CMAKE_SOURCE_DIR}/samples/coffee.png
-    ${FILTERHOST_TEST_WORK}-ctrlc)
-  # The script starts filterhost with the build's own Wine loader (wine64 for
-  # filterhost64.exe), so that the signal reaches the host's process.
-  set_property(TEST filterhost_ctrl_c_under_wine APPEND PROPERTY ENVIRONMENT
-    "PATINEX_WINE=${CMAKE_CROSSCOMPILING_EMULATOR}")
-endfunction()
-cmake_language(DEFER CALL filterhost_register_tests)
+patinex_wine_test(filterhost_under_wine filterhost_tests
+  --host=$<TARGET_FILE:filterhost> --modules=${TESTFILTER_OUT}
+  --work=${FILTERHOST_TEST_WORK} --patinex=$<TARGET_FILE:patinex_module>)
+# Ctrl+C needs a real signal from outside Wine: a shell script sends it.
+patinex_wine_test(filterhost_ctrl_c_under_wine bash
+  ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/ctrl-c-test.sh $<TARGET_FILE:filterhost>
+  ${TESTFILTER_OUT}/testfilter.8bf ${CMAKE_SOURCE_DIR}/samples/coffee.png
+  ${FILTERHOST_TEST_WORK}-ctrlc)
+# The script starts filterhost with the build's own Wine loader (wine64 for
+# filterhost64.exe), so that the signal reaches the host's process.
+set_property(TEST filterhost_ctrl_c_under_wine APPEND PROPERTY ENVIRONMENT
+  "PATINEX_WINE=${CMAKE_CROSSCOMPILING_EMULATOR}")

@@ -20,9 +20,9 @@ extern "C" {
 }
 
 #include "frei0r/Frei0rParams.h"
-#include "render/Passes.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
+#include "render/ScratchCache.h"
 
 namespace {
 

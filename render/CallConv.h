@@ -1,12 +1,11 @@
-// Calling conventions of the filter interface. The host calls ENTRYPOINT and the
-// plug-in calls the host's progress and abort callbacks with cdecl; dialog
-// procedures are stdcall. Outside Windows both words mean nothing.
+// The calling convention of the filter interface: the host calls ENTRYPOINT and
+// the plug-in calls the host's progress and abort callbacks with cdecl (the
+// dialog procedures are CALLBACK, stdcall, from <windows.h>). Outside 32-bit
+// Windows the word means nothing.
 #pragma once
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define PATINEX_CDECL __cdecl
-#define PATINEX_STDCALL __stdcall
 #else
 #define PATINEX_CDECL
-#define PATINEX_STDCALL
 #endif

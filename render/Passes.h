@@ -4,6 +4,7 @@
 
 #include "render/Random.h"
 #include "render/RenderJob.h"
+#include "render/ScratchCache.h"
 #include "render/WorkingValues.h"
 
 // Reports one unit of work and asks whether to stop: progressProc(done, total),
@@ -36,15 +37,7 @@ struct ScratchArrays {
   float* scratchStepY;
 };
 
-// Replayed scratch states of earlier calls, kept so that frame n + 1 right after
-// frame n steps on instead of replaying from frame 0, and a seek replays from
-// the nearest checkpoint (one every checkpointInterval frames; 0 for the
-// default, 4096). Opaque here; null means "always replay in full". Every result
-// is identical either way. Renders on several threads may share one cache.
-struct ScratchCache;
-ScratchCache* NewScratchCache(int32_t checkpointInterval = 0);
-void DeleteScratchCache(ScratchCache* cache);
-// The cache RenderEffect uses; lives as long as the module.
+// The cache RenderEffect uses (render/ScratchCache.h); lives as long as the module.
 ScratchCache* ModuleScratchCache();
 
 bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng,

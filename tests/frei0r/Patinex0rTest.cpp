@@ -11,7 +11,6 @@ extern "C" {
 }
 
 #include "frei0r/Frei0rParams.h"
-#include "render/Passes.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
 
