@@ -10,7 +10,8 @@ CMAKE_WIN32 := cmake -S . -B $(WIN32DIR) -DCMAKE_BUILD_TYPE=Release \
 CMAKE_WIN64 := cmake -S . -B $(WIN64DIR) -DCMAKE_BUILD_TYPE=Release \
 	-DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/toolchain-x86_64-mingw.cmake)
 
-.PHONY: all deps deps-native native win32 win64 test test-native test-win32 test-win64 bench demo demo64 dist clean
+.PHONY: all deps deps-native native win32 win64 test test-native test-win32 test-win64 bench demo demo64 dist clean \
+	install-frei0r check-editors
 
 all: native win32 win64
 
@@ -63,6 +64,17 @@ demo64: win64
 # filter, an install text.
 dist: native win32 win64
 	scripts/dist $(BUILD)
+
+# patinex.so and the editors' descriptions of it: for the current user, or with
+# PREFIX=/usr (or /usr/local, ...) for everyone, Shotcut's panel included.
+PREFIX ?=
+install-frei0r: native
+	scripts/install-frei0r $(NATIVE) $(PREFIX)
+
+# Patinex in real Kdenlive and Shotcut, under Xvfb: installs the editors first
+# (hundreds of packages, so not part of make test).
+check-editors: native
+	scripts/check-editors $(NATIVE)
 
 clean:
 	rm -rf $(BUILD)

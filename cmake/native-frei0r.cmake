@@ -45,3 +45,19 @@ if(benchmark_FOUND)
   target_link_libraries(patinex_frei0r_bench PRIVATE patinex_core benchmark::benchmark
                         Threads::Threads ${CMAKE_DL_LIBS})
 endif()
+
+# The video editors' descriptions of the filter (Kdenlive's effect XML, Shotcut's
+# filter panel), written from the parameter table at build time into editors/;
+# make install-frei0r installs them with patinex.so.
+add_executable(make_editor_files ${CMAKE_SOURCE_DIR}/frei0r/editors/MakeEditorFiles.cpp
+               ${CMAKE_SOURCE_DIR}/frei0r/Frei0rParams.cpp)
+target_link_libraries(make_editor_files PRIVATE patinex_core)
+set(PATINEX_EDITOR_FILES
+    ${CMAKE_BINARY_DIR}/editors/kdenlive/frei0r_patinex.xml
+    ${CMAKE_BINARY_DIR}/editors/shotcut/patinex/meta.qml
+    ${CMAKE_BINARY_DIR}/editors/shotcut/patinex/ui.qml)
+add_custom_command(OUTPUT ${PATINEX_EDITOR_FILES}
+  COMMAND make_editor_files ${CMAKE_BINARY_DIR}/editors
+  DEPENDS make_editor_files
+  COMMENT "Editor descriptions of patinex.so from the parameter table")
+add_custom_target(editor_files ALL DEPENDS ${PATINEX_EDITOR_FILES})
