@@ -27,6 +27,11 @@ namespace {
 // many frame steps more than playing on; each checkpoint keeps 20 bytes per
 // scratch.
 const int32_t kCheckpointInterval = 4096;
+// The checkpoints of one cache stop growing at this size. The frei0r filter's
+// film repeats after 2^20 frames, so it keeps at most 256 checkpoints (0.5 MB
+// with 100 scratches); a record from elsewhere with thousands of scratches and
+// a frame number in the millions would otherwise fill the memory.
+const int64_t kMaxCheckpointBytes = 64 << 20;
 
 // A count from a record from elsewhere may be anything; beyond this (the same
 // bound as the 16-bit walker counts) it stops, so the arrays stay small and
@@ -279,6 +284,7 @@ void AddCheckpoint(ScratchCache* cache, const ReplayKey& key, int32_t frame,
   std::lock_guard<std::mutex> lock(cache->mutex);
   if (!cache->valid || !SameKey(cache->key, key)) return;
   if (int64_t(frame) != int64_t(cache->checkpointCount + 1) * cache->interval) return;
+  if (int64_t(cache->checkpointCount + 1) * key.count * 20 > kMaxCheckpointBytes) return;
   if (cache->checkpointCount == cache->checkpointCapacity) {
     const int32_t capacity = cache->checkpointCapacity > 0 ? cache->checkpointCapacity * 2 : 16;
     void* grown = std::realloc(cache->checkpoints, sizeof(Checkpoint) * size_t(capacity));
