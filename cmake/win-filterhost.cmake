@@ -2,13 +2,16 @@
 # it; and its tests under Wine.
 set(FILTERHOST_DIR ${CMAKE_SOURCE_DIR}/tools/filterhost)
 set(FILTERHOST_PORTABLE ${FILTERHOST_DIR}/Pipl.cpp ${FILTERHOST_DIR}/Settings.cpp
-    ${FILTERHOST_DIR}/FramePattern.cpp)
+    ${FILTERHOST_DIR}/FramePattern.cpp ${FILTERHOST_DIR}/ImageFormat.cpp
+    ${FILTERHOST_DIR}/ImageHeader.cpp ${FILTERHOST_DIR}/PixelPlanes.cpp)
 # --set and --help read the parameter table of the portable core.
 add_executable(filterhost ${FILTERHOST_PORTABLE} ${CMAKE_SOURCE_DIR}/host/ParamTable.cpp
-               ${FILTERHOST_DIR}/ImageIO.cpp
+               ${FILTERHOST_DIR}/ImageIOWin32.cpp
                ${FILTERHOST_DIR}/FilterModuleWin32.cpp ${FILTERHOST_DIR}/FilterDriverWin32.cpp
                ${FILTERHOST_DIR}/Main.cpp)
-target_include_directories(filterhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
+target_include_directories(filterhost PRIVATE ${CMAKE_SOURCE_DIR})
+# Image files through the platform's imaging component (WIC, made through COM).
+target_link_libraries(filterhost PRIVATE windowscodecs ole32 oleaut32 uuid)
 target_link_options(filterhost PRIVATE -static)
 # The 64-bit tree's host loads 64-bit modules: filterhost64.exe beside PATINEX64.8bf.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -53,7 +56,15 @@ patinex_wine_test(filterhost_ctrl_c_under_wine bash
   ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/ctrl-c-test.sh $<TARGET_FILE:filterhost>
   ${TESTFILTER_OUT}/testfilter.8bf ${CMAKE_SOURCE_DIR}/samples/coffee.png
   ${FILTERHOST_TEST_WORK}-ctrlc)
-# The script starts filterhost with the build's own Wine loader (wine64 for
+# A full disk: a small tmpfs in a mount namespace (root only; skipped elsewhere).
+patinex_wine_test(filterhost_full_disk_under_wine bash
+  ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/full-disk-test.sh $<TARGET_FILE:filterhost>
+  ${TESTFILTER_OUT}/testfilter.8bf ${CMAKE_SOURCE_DIR}/samples/coffee.png
+  ${FILTERHOST_TEST_WORK}-full)
+set_tests_properties(filterhost_full_disk_under_wine PROPERTIES SKIP_RETURN_CODE 77)
+# The scripts start filterhost with the build's own Wine loader (wine64 for
 # filterhost64.exe), so that the signal reaches the host's process.
-set_property(TEST filterhost_ctrl_c_under_wine APPEND PROPERTY ENVIRONMENT
-  "PATINEX_WINE=${CMAKE_CROSSCOMPILING_EMULATOR}")
+foreach(t filterhost_ctrl_c_under_wine filterhost_full_disk_under_wine)
+  set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
+    "PATINEX_WINE=${CMAKE_CROSSCOMPILING_EMULATOR}")
+endforeach()

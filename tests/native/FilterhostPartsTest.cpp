@@ -1,10 +1,17 @@
 // The portable parts of filterhost: reading a property list and an FLTD
-// resource, --set NAME=VALUE, and numbered frame names.
+// resource, --set NAME=VALUE, numbered frame names, the image file rules
+// (output extension, --quality, declared sizes) and decoded pixels to planes.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "tools/filterhost/FramePattern.h"
+#include "tools/filterhost/ImageFormat.h"
+#include "tools/filterhost/ImageHeader.h"
+#include "tools/filterhost/PixelPlanes.h"
 #include "tools/filterhost/Pipl.h"
 #include "tools/filterhost/Settings.h"
 
@@ -199,6 +206,271 @@ TEST(FilterhostFrames, PlainNamesAndBadPatterns) {
   EXPECT_EQ(ParseFramePattern("%s-%04d.png", &p, &error), kBadPattern);
   // A width of three digits is not a conversion the host takes: no printf runs.
   EXPECT_EQ(ParseFramePattern("%0999d", &p, &error), kPlainName);
+}
+
+TEST(FilterhostImageFiles, OutputFormatComesFromTheExtension) {
+  const struct {
+    const char* name;
+    ImageFileFormat format;
+  } cases[] = {
+      {"out.png", kPngFile},         {"OUT.PNG", kPngFile},          {"a/b.jpg", kJpegFile},
+      {"b.JPeG", kJpegFile},         {"c.tif", kTiffFile},           {"c.TIFF", kTiffFile},
+      {"d.bmp", kBmpFile},           {"frame-%04d.bmp", kBmpFile},   {"noextension", kPngFile},
+      {"dir.jpg/noext", kPngFile},   {"dir.jpg\\noext", kPngFile},  {"e.gif", kUnknownFile},
+      {"e.webp", kUnknownFile},      {"e.", kUnknownFile},           {"e.png.txt", kUnknownFile},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OutputFormatOf(c.name), c.format) << c.name;
+  EXPECT_TRUE(FormatKeepsAlpha(kPngFile));
+  EXPECT_TRUE(FormatKeepsAlpha(kTiffFile));
+  EXPECT_FALSE(FormatKeepsAlpha(kJpegFile));
+  EXPECT_FALSE(FormatKeepsAlpha(kBmpFile));
+}
+
+TEST(FilterhostImageFiles, QualityIsAWholeNumberFrom1To100) {
+  const struct {
+    const char* text;
+    int32_t quality;  // 0: refused
+  } cases[] = {{"1", 1},    {"92", 92},   {"100", 100}, {"007", 7}, {"0", 0},   {"101", 0},
+               {"", 0},     {"-5", 0},    {"+5", 0},    {"5.0", 0}, {"1e2", 0}, {" 5", 0},
+               {"0100", 0}, {"99999999999", 0}, {"abc", 0}};
+  for (const auto& c : cases) {
+    int32_t quality = -1;
+    std::string error;
+    EXPECT_EQ(ParseQuality(c.text, &quality, &error), c.quality != 0) << c.text;
+    if (c.quality != 0) {
+      EXPECT_EQ(quality, c.quality) << c.text;
+    } else {
+      EXPECT_EQ(quality, -1) << c.text;
+      EXPECT_NE(error.find("--quality takes a whole number from 1 to 100"), std::string::npos);
+    }
+  }
+}
+
+TEST(FilterhostImageFiles, DeclaredSizesFrom1To32767OnEachSide) {
+  const struct {
+    uint32_t width, height;
+    const char* message;  // null: accepted
+  } cases[] = {
+      {1, 1, nullptr},
+      {32767, 32767, nullptr},
+      {255, 0, "in.bmp declares 255 x 0 pixels: an image needs at least 1 pixel on each side"},
+      {0, 7, "in.bmp declares 0 x 7 pixels"},
+      {32768, 1, "in.bmp declares 32768 x 1 pixels; the filter interface takes at most 32767"},
+      {8, 16000000, "in.bmp declares 8 x 16000000 pixels; the filter interface"},
+      {4294967295u, 4294967295u, "in.bmp declares 4294967295 x 4294967295 pixels"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(CheckImageSize("in.bmp", c.width, c.height, &error), c.message == nullptr)
+        << c.width << " x " << c.height;
+    if (c.message != nullptr) {
+      EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+  }
+}
+
+TEST(FilterhostPixels, SixteenBitsRoundToTheNearestEightBitValue) {
+  for (uint32_t v = 0; v <= 65535; ++v) {
+    ASSERT_EQ(Scale16To8(v), std::lround(v * 255.0 / 65535.0)) << v;
+  }
+}
+
+std::vector<uint8_t> Le16(std::initializer_list<uint32_t> values) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t v : values) bytes.push_back(uint8_t(v & 0xFF)), bytes.push_back(uint8_t(v >> 8));
+  return bytes;
+}
+
+Image Blank(int32_t width, int32_t height, int32_t planes) {
+  return Image{width, height, planes, std::vector<uint8_t>(size_t(width) * height * planes, 0xEE)};
+}
+
+TEST(FilterhostPixels, EveryLayoutGivesRedGreenBlueAndAlpha) {
+  // Two pixels per layout. 257 * k scales to exactly k; 128 rounds down to 0,
+  // 129 up to 1.
+  const struct {
+    SampleLayout layout;
+    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> rgba;  // both pixels as 4-plane output
+  } cases[] = {
+      {kBgra8Samples, {10, 20, 30, 40, 0, 255, 1, 255}, {30, 20, 10, 40, 1, 255, 0, 255}},
+      {kGray16Samples, Le16({128, 129}), {0, 0, 0, 255, 1, 1, 1, 255}},
+      {kGray16Samples, Le16({65535, 257 * 77}), {255, 255, 255, 255, 77, 77, 77, 255}},
+      {kRgb16Samples, Le16({257 * 1, 257 * 2, 257 * 3, 65535, 0, 129}),
+       {1, 2, 3, 255, 255, 0, 1, 255}},
+      {kBgr16Samples, Le16({257 * 1, 257 * 2, 257 * 3, 65535, 0, 129}),
+       {3, 2, 1, 255, 1, 0, 255, 255}},
+      {kRgba16Samples, Le16({257 * 5, 257 * 6, 257 * 7, 257 * 8, 0, 65535, 128, 129}),
+       {5, 6, 7, 8, 0, 255, 0, 1}},
+      {kBgra16Samples, Le16({257 * 5, 257 * 6, 257 * 7, 257 * 8, 0, 65535, 128, 129}),
+       {7, 6, 5, 8, 0, 255, 0, 1}},
+  };
+  for (const auto& c : cases) {
+    for (int32_t planes : {3, 4}) {
+      Image image = Blank(2, 1, planes);
+      const SampleRows rows = {c.layout, 2, 1, c.bytes.size(), c.bytes.data(), c.bytes.size()};
+      ASSERT_TRUE(SamplesToPlanes(rows, &image, 0)) << c.layout;
+      std::vector<uint8_t> expected;
+      for (size_t i = 0; i < c.rgba.size(); ++i) {
+        if (planes == 4 || i % 4 != 3) expected.push_back(c.rgba[i]);
+      }
+      EXPECT_EQ(image.pixels, expected) << "layout " << c.layout << ", " << planes << " planes";
+    }
+  }
+}
+
+TEST(FilterhostPixels, BandsLandOnTheirRowsAndBadDescriptionsWriteNothing) {
+  // A 2 x 3 gray image from two bands, rows padded to a stride of 6 bytes; the
+  // last row of a band needs only its own 4 bytes.
+  Image image = Blank(2, 3, 3);
+  const std::vector<uint8_t> band1 = {0x01, 0x01, 0x02, 0x02, 0xFF, 0xFF,
+                                      0x03, 0x03, 0x04, 0x04};
+  const std::vector<uint8_t> band2 = {0x05, 0x05, 0x06, 0x06};
+  ASSERT_TRUE(SamplesToPlanes({kGray16Samples, 2, 2, 6, band1.data(), band1.size()}, &image, 0));
+  ASSERT_TRUE(SamplesToPlanes({kGray16Samples, 2, 1, 6, band2.data(), band2.size()}, &image, 2));
+  EXPECT_EQ(image.pixels, (std::vector<uint8_t>{1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6, 6}));
+
+  const Image before = image;
+  const std::vector<uint8_t> bytes(64, 0x80);
+  const struct {
+    const char* what;
+    SampleRows rows;
+    int32_t firstRow;
+  } bad[] = {
+      {"rows past the image", {kGray16Samples, 2, 2, 4, bytes.data(), 64}, 2},
+      {"a negative first row", {kGray16Samples, 2, 1, 4, bytes.data(), 64}, -1},
+      {"a width that is not the image's", {kGray16Samples, 3, 1, 6, bytes.data(), 64}, 0},
+      {"a stride shorter than a row", {kRgb16Samples, 2, 2, 11, bytes.data(), 64}, 0},
+      {"too few bytes for the rows", {kRgba16Samples, 2, 3, 16, bytes.data(), 47}, 0},
+      {"no data", {kBgra8Samples, 2, 1, 8, nullptr, 0}, 0},
+      {"a stride whose product overflows", {kBgra8Samples, 2, 3, SIZE_MAX / 2, bytes.data(), 64}, 0},
+  };
+  for (const auto& b : bad) {
+    EXPECT_FALSE(SamplesToPlanes(b.rows, &image, b.firstRow)) << b.what;
+    EXPECT_EQ(image.pixels, before.pixels) << b.what;
+  }
+  // An image whose buffer does not match its size is not written either.
+  Image shortImage = Blank(2, 3, 3);
+  shortImage.pixels.resize(10);
+  EXPECT_FALSE(SamplesToPlanes({kGray16Samples, 2, 1, 4, bytes.data(), 64}, &shortImage, 0));
+}
+
+TEST(FilterhostPixels, OrientationTurnsTheImageUpright) {
+  // Stored 3 x 2:  a b c      Each pixel's planes are (v, v + 10, v + 20).
+  //                d e f
+  Image stored = {3, 2, 3, {}};
+  for (uint8_t v : {'a', 'b', 'c', 'd', 'e', 'f'}) {
+    stored.pixels.insert(stored.pixels.end(), {v, uint8_t(v + 10), uint8_t(v + 20)});
+  }
+  const struct {
+    int32_t orientation;
+    int32_t width;
+    const char* shown;  // rows top to bottom
+  } cases[] = {
+      {1, 3, "abcdef"}, {2, 3, "cbafed"}, {3, 3, "fedcba"}, {4, 3, "defabc"},
+      {5, 2, "adbecf"}, {6, 2, "daebfc"}, {7, 2, "fcebda"}, {8, 2, "cfbead"},
+      {0, 3, "abcdef"}, {9, 3, "abcdef"},
+  };
+  for (const auto& c : cases) {
+    Image image = stored;
+    ApplyOrientation(c.orientation, &image);
+    EXPECT_EQ(image.width, c.width) << c.orientation;
+    EXPECT_EQ(image.height, 6 / c.width) << c.orientation;
+    std::string shown;
+    for (size_t i = 0; i < image.pixels.size(); i += 3) {
+      shown += char(image.pixels[i]);
+      EXPECT_EQ(image.pixels[i + 1], image.pixels[i] + 10);
+      EXPECT_EQ(image.pixels[i + 2], image.pixels[i] + 20);
+    }
+    EXPECT_EQ(shown, c.shown) << "orientation " << c.orientation;
+  }
+}
+
+std::string Be16(uint32_t v) { return std::string{char(v >> 8), char(v & 0xFF)}; }
+std::string Le16s(uint32_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
+std::string Be32(uint32_t v) { return Be16(v >> 16) + Be16(v & 0xFFFF); }
+
+// A little- or big-endian TIFF structure with one directory of SHORT/LONG entries.
+std::string TiffBlock(bool big, std::initializer_list<std::array<uint32_t, 3>> entries) {
+  auto u16 = [&](uint32_t v) { return big ? Be16(v) : Le16s(v); };
+  auto u32 = [&](uint32_t v) { return big ? Be32(v) : Le32(v); };
+  std::string t = std::string(big ? "MM\0*" : "II*\0", 4) + u32(8) + u16(uint32_t(entries.size()));
+  for (const auto& e : entries) {  // tag, type, value
+    t += u16(e[0]) + u16(e[1]) + u32(1) + (e[1] == 3 ? u16(e[2]) + u16(0) : u32(e[2]));
+  }
+  return t + u32(0);
+}
+
+std::string JpegSegment(uint8_t marker, const std::string& body) {
+  return std::string{'\xFF', char(marker)} + Be16(uint32_t(body.size() + 2)) + body;
+}
+
+TEST(FilterhostImageHeaders, SizesAndOrientationBeforeAnyDecoder) {
+  const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + Be32(13) + "IHDR" + Be32(40000) +
+                          Be32(3) + std::string("\x08\x02\0\0\0", 5);
+  const std::string sof = JpegSegment(0xC2, std::string("\x08", 1) + Be16(480) + Be16(640) + "\x03");
+  const std::string exif6 = JpegSegment(0xE1, std::string("Exif\0\0", 6) + TiffBlock(false, {{274, 3, 6}}));
+  const std::string jpeg = std::string("\xFF\xD8", 2) + JpegSegment(0xE0, "JFIF") + exif6 +
+                           JpegSegment(0xC4, std::string(20, '\x01')) + sof;
+  const std::string gif = std::string("GIF89a") + Le16s(10) + Le16s(10) + std::string("\x80\0\0", 3) +
+                          std::string(6, '\0') +                         // 2-colour table
+                          std::string("\x21\xF9\x04\x01\0\0\0\0", 8) +  // an extension
+                          "\x2C" + Le16s(0) + Le16s(0) + Le16s(5) + Le16s(60000) + '\0' +
+                          std::string("\x02\x02\x44\x01\x00", 5) + "\x3B";
+  auto bmp = [](uint32_t infoSize, const std::string& sides) {
+    return "BM" + std::string(12, '\0') + Le32(infoSize) + sides + std::string(24, '\0');
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    ImageKind kind;
+    bool sizeKnown;
+    uint32_t width, height;
+    int32_t orientation;
+  } cases[] = {
+      {"PNG", png, kPngImage, true, 40000, 3, 1},
+      {"PNG cut inside its header", png.substr(0, 20), kPngImage, false, 0, 0, 1},
+      {"JPEG with EXIF orientation 6", jpeg, kJpegImage, true, 640, 480, 6},
+      {"JPEG cut inside its frame header", jpeg.substr(0, jpeg.size() - 4), kJpegImage, false, 0, 0, 6},
+      {"JPEG scan before a frame header", std::string("\xFF\xD8", 2) + JpegSegment(0xDA, "xx") + sof,
+       kJpegImage, false, 0, 0, 1},
+      {"JPEG segment with length 0", std::string("\xFF\xD8\xFF\xE0\x00\x00", 6) + sof, kJpegImage,
+       false, 0, 0, 1},
+      {"JPEG EXIF orientation out of range",
+       std::string("\xFF\xD8", 2) + JpegSegment(0xE1, std::string("Exif\0\0", 6) + TiffBlock(true, {{274, 3, 9}})) + sof,
+       kJpegImage, true, 640, 480, 1},
+      {"GIF with a frame larger than its screen", gif, kGifImage, true, 10, 60000, 1},
+      {"GIF cut inside a frame", gif.substr(0, gif.size() - 4), kGifImage, false, 0, 0, 1},
+      {"BMP", bmp(40, Le32(255) + Le32(0)), kBmpImage, true, 255, 0, 1},
+      {"BMP stored top down", bmp(40, Le32(8) + Le32(0u - 16000000u)), kBmpImage, true, 8, 16000000, 1},
+      {"BMP with the lowest height", bmp(40, Le32(8) + Le32(0x80000000u)), kBmpImage, true, 8,
+       0x80000000u, 1},
+      {"BMP with the OS/2 header", bmp(12, Le16s(300) + Le16s(200)), kBmpImage, true, 300, 200, 1},
+      {"BMP cut inside its header", std::string("BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0\0\x01", 19),
+       kBmpImage, false, 0, 0, 1},
+      {"TIFF, little-endian", TiffBlock(false, {{256, 4, 70000}, {257, 3, 9}, {274, 3, 8}}),
+       kTiffImage, true, 70000, 9, 8},
+      {"TIFF, big-endian", TiffBlock(true, {{256, 3, 12}, {257, 4, 34}}), kTiffImage, true, 12, 34, 1},
+      {"TIFF without a height", TiffBlock(false, {{256, 3, 12}}), kTiffImage, false, 12, 0, 1},
+      {"TIFF directory past the end", std::string("II*\0\xF0\xFF\xFF\x7F", 8), kTiffImage, false,
+       0, 0, 1},
+      {"TIFF with more entries than bytes", std::string("II*\0\x08\0\0\0\xFF\xFF", 10) +
+       std::string(12, '\0'), kTiffImage, false, 0, 0, 1},
+      {"text", "not an image", kNotAnImage, false, 0, 0, 1},
+      {"nothing", "", kNotAnImage, false, 0, 0, 1},
+  };
+  for (const auto& c : cases) {
+    // A copy of exactly the bytes, so that the sanitizer sees any read past them.
+    std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+    const ImageHeader h = ReadImageHeader(bytes.empty() ? nullptr : bytes.data(), bytes.size());
+    EXPECT_EQ(h.kind, c.kind) << c.what;
+    EXPECT_EQ(h.sizeKnown, c.sizeKnown) << c.what;
+    if (c.sizeKnown) {
+      EXPECT_EQ(h.width, c.width) << c.what;
+      EXPECT_EQ(h.height, c.height) << c.what;
+    }
+    EXPECT_EQ(h.orientation, c.orientation) << c.what;
+  }
 }
 
 }  // namespace

@@ -1,22 +1,26 @@
-// Image files for filterhost: PNG, JPEG or BMP in, PNG out (stb). Pixels are
-// interleaved in plane order, red, green, blue and, when the file has
-// transparency, alpha; rows are packed.
+// Image files for filterhost, through the platform's imaging component (WIC).
+// Reads PNG, JPEG, BMP, TIFF and GIF (its first frame), 8 or 16 bits per
+// channel, gray, palette or colour, with or without alpha; writes PNG, JPEG,
+// TIFF or BMP. Colour profiles are not applied.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-struct Image {
-  int32_t width;
-  int32_t height;
-  int32_t planes;  // 3, or 4 with alpha
-  std::vector<uint8_t> pixels;
-};
+#include "tools/filterhost/ImageFormat.h"
+#include "tools/filterhost/PixelPlanes.h"
 
-// Reads an image. Gray files become RGB; files with transparency get 4 planes.
-// False with a reason when the file cannot be read or decoded.
+// Reads an image into 3 planes, or 4 when the file has transparency, turned
+// upright by its EXIF orientation. The size is checked (CheckImageSize) before
+// any pixel is decoded. False with a one-line reason when the file cannot be
+// read, is damaged, or holds CMYK or floating-point samples.
 bool ReadImage(const std::string& path, Image* image, std::string* error);
 
-// Writes an image as PNG. False with a reason when it cannot.
-bool WritePng(const std::string& path, const Image& image, std::string* error);
+// Writes an image in `format` (JPEG with `quality` 1..100). A 4-plane image
+// keeps its alpha only in formats that hold it (FormatKeepsAlpha). Nothing
+// partial is left: a regular file is written beside the target and replaces it
+// only once complete and closed; another target (a device, a pipe) is written
+// in place with every write checked. False with a one-line reason naming the
+// file and the cause.
+bool WriteImage(const std::string& path, const Image& image, ImageFileFormat format,
+                int32_t quality, std::string* error);

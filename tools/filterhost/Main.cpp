@@ -27,11 +27,17 @@ void PrintUsage(FILE* to) {
       "Applies a filter module to one image, or to a clip of numbered frames (from the\n"
       "first existing number, 0 or 1, upward until one is missing). A clip runs the\n"
       "parameters step once and then repeats the filter on every frame, as a host\n"
-      "filtering a clip does. Reads PNG, JPEG or BMP; writes PNG. Images with\n"
-      "transparency are filtered with 4 planes, others with 3.\n"
+      "filtering a clip does.\n"
+      "\n"
+      "Reads PNG, JPEG, BMP, TIFF and GIF (first frame), 8 or 16 bits per channel, turned\n"
+      "upright by their EXIF orientation. Images with transparency are filtered with\n"
+      "4 planes, others with 3. Writes by OUT's extension: .png (also a name without\n"
+      "one), .jpg/.jpeg, .tif/.tiff or .bmp; JPEG and BMP drop the transparency. An\n"
+      "output replaces its file only once it is complete.\n"
       "\n"
       "options:\n"
       "  --set NAME=VALUE  set a Patinex value before filtering (repeatable)\n"
+      "  --quality N       JPEG quality, 1 to 100 (default 92)\n"
       "  --dialog          let the filter show its parameters dialog (without it the\n"
       "                    filter runs with no window, as a recorded filter is replayed)\n"
       "  --help            this text\n"
@@ -51,16 +57,6 @@ int Fail(const std::string& message) {
 bool FileExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// The host keeps rectangles in 16 bits, so larger images cannot be handed over.
-bool CheckSize(const std::string& path, const Image& image, std::string* error) {
-  if (image.width > 32767 || image.height > 32767) {
-    *error = path + " is " + std::to_string(image.width) + " x " + std::to_string(image.height) +
-             " pixels; the filter interface takes at most 32767 on a side";
-    return false;
-  }
-  return true;
 }
 
 // What ended a selector call that did not succeed, as the user should hear it.
@@ -84,33 +80,59 @@ struct Job {
   std::string out;
   bool dialog;
   std::vector<SettingValue> settings;
+  ImageFileFormat format;
+  int32_t quality;
 };
+
+// The value of an option given as "--name VALUE" or "--name=VALUE"; false when
+// `arg` is not that option. `missing` is set when the value is absent.
+bool OptionValue(const std::string& name, int argc, char** argv, int* i, std::string* value,
+                 bool* missing) {
+  const std::string arg = argv[*i];
+  *missing = false;
+  if (arg.compare(0, name.size() + 1, name + "=") == 0) {
+    *value = arg.substr(name.size() + 1);
+    return true;
+  }
+  if (arg != name) return false;
+  if (*i + 1 == argc) {
+    *missing = true;
+  } else {
+    *value = argv[++*i];
+  }
+  return true;
+}
 
 // Reads the command line; 0 to go on, else the exit status.
 int ParseCommandLine(int argc, char** argv, Job* job) {
   std::vector<std::string> positional;
   job->dialog = false;
+  job->quality = kDefaultQuality;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    std::string text, error;
+    bool missing = false;
     if (arg == "--help" || arg == "-h" || arg == "/?") {
       PrintUsage(stdout);
       return -1;
     }
     if (arg == "--dialog") {
       job->dialog = true;
-    } else if (arg == "--set" || arg.compare(0, 6, "--set=") == 0) {
-      std::string text;
-      if (arg == "--set") {
-        if (++i == argc) {
-          std::fprintf(stderr, "filterhost: --set needs NAME=VALUE\n");
-          return kExitUsage;
-        }
-        text = argv[i];
-      } else {
-        text = arg.substr(6);
+    } else if (OptionValue("--quality", argc, argv, &i, &text, &missing)) {
+      if (missing) {
+        std::fprintf(stderr, "filterhost: --quality needs a number from 1 to 100\n");
+        return kExitUsage;
+      }
+      if (!ParseQuality(text, &job->quality, &error)) {
+        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        return kExitUsage;
+      }
+    } else if (OptionValue("--set", argc, argv, &i, &text, &missing)) {
+      if (missing) {
+        std::fprintf(stderr, "filterhost: --set needs NAME=VALUE\n");
+        return kExitUsage;
       }
       SettingValue value;
-      std::string error;
       if (!ParseSetting(text, &value, &error)) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
         return kExitUsage;
@@ -130,6 +152,15 @@ int ParseCommandLine(int argc, char** argv, Job* job) {
   job->module = positional[0];
   job->in = positional[1];
   job->out = positional[2];
+  // Known before anything is read or filtered.
+  job->format = OutputFormatOf(job->out);
+  if (job->format == kUnknownFile) {
+    std::fprintf(stderr,
+                 "filterhost: %s: unknown image extension (use .png, .jpg, .jpeg, .tif, .tiff "
+                 "or .bmp)\n",
+                 job->out.c_str());
+    return kExitUsage;
+  }
   return 0;
 }
 
@@ -163,7 +194,7 @@ int Run(int argc, char** argv) {
     }
   } else {
     if (!FileExists(job.in)) return Fail(job.in + ": no such file");
-    if (!ReadImage(job.in, &image, &error) || !CheckSize(job.in, image, &error)) return Fail(error);
+    if (!ReadImage(job.in, &image, &error)) return Fail(error);
   }
 
   FilterModule filter;
@@ -188,15 +219,14 @@ int Run(int argc, char** argv) {
   }
 
   int32_t written = 0;
+  bool warnedAlpha = false;
   for (int32_t frame = firstFrame;; ++frame) {
     std::string inName = job.in, outName = job.out;
     if (clip) {
       inName = FrameName(inPattern, frame);
       outName = FrameName(outPattern, frame);
       if (!FileExists(inName)) break;
-      if (!ReadImage(inName, &image, &error) || !CheckSize(inName, image, &error)) {
-        return Fail(error);
-      }
+      if (!ReadImage(inName, &image, &error)) return Fail(error);
     }
     if (StopRequested()) {
       std::fprintf(stderr, "filterhost: stopped (Ctrl+C) before %s\n", inName.c_str());
@@ -204,7 +234,12 @@ int Run(int argc, char** argv) {
     }
     outcome = FilterImage(&session, &image, clip ? "frame " + std::to_string(frame) : inName);
     if (outcome.result != noErr || !outcome.problem.empty()) return ReportFailure(outcome, inName);
-    if (!WritePng(outName, image, &error)) return Fail(error);
+    if (image.planes == 4 && !FormatKeepsAlpha(job.format) && !warnedAlpha) {
+      std::fprintf(stderr, "filterhost: warning: %s keeps no transparency; %s is written without it\n",
+                   FormatName(job.format), outName.c_str());
+      warnedAlpha = true;
+    }
+    if (!WriteImage(outName, image, job.format, job.quality, &error)) return Fail(error);
     ++written;
     if (clip) std::printf("%s -> %s\n", inName.c_str(), outName.c_str());
     std::fflush(stdout);

@@ -1,0 +1,33 @@
+// Image file rules of filterhost that do not need Windows: which format an
+// output name asks for, --quality, and the sizes an image may declare. Pure
+// code, tested natively.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum ImageFileFormat { kPngFile, kJpegFile, kTiffFile, kBmpFile, kUnknownFile };
+
+// The format an output name asks for by its extension (case does not matter):
+// .png, .jpg/.jpeg, .tif/.tiff, .bmp; a name without an extension is PNG.
+// kUnknownFile for any other extension.
+ImageFileFormat OutputFormatOf(const std::string& path);
+
+// "PNG", "JPEG", "TIFF", "BMP".
+const char* FormatName(ImageFileFormat format);
+
+// PNG and TIFF keep a fourth (alpha) plane; JPEG and BMP drop it.
+bool FormatKeepsAlpha(ImageFileFormat format);
+
+const int32_t kDefaultQuality = 92;
+
+// --quality: a whole number 1..100. False with a message for anything else.
+bool ParseQuality(const std::string& text, int32_t* quality, std::string* error);
+
+// The host keeps rectangles in 16 bits: a side may be 1..32767 pixels.
+const uint32_t kMaxImageSide = 32767;
+
+// Checks the size an image file declares, before any pixel is decoded. False
+// with a message naming the file and the size when a side is 0 or too large.
+bool CheckImageSize(const std::string& path, uint32_t width, uint32_t height,
+                    std::string* error);

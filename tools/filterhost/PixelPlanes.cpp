@@ -1,0 +1,111 @@
+#include "tools/filterhost/PixelPlanes.h"
+
+#include <cstdint>
+#include <utility>
+
+namespace {
+
+uint32_t Sample16(const uint8_t* p, int32_t index) {
+  return uint32_t(p[2 * index]) | uint32_t(p[2 * index + 1]) << 8;
+}
+
+// Red, green, blue and alpha of one pixel.
+void Pixel(SampleLayout layout, const uint8_t* p, uint8_t rgba[4]) {
+  switch (layout) {
+    case kBgra8Samples:
+      rgba[0] = p[2], rgba[1] = p[1], rgba[2] = p[0], rgba[3] = p[3];
+      return;
+    case kGray16Samples:
+      rgba[0] = rgba[1] = rgba[2] = Scale16To8(Sample16(p, 0)), rgba[3] = 255;
+      return;
+    case kRgb16Samples:
+    case kRgba16Samples:
+      rgba[0] = Scale16To8(Sample16(p, 0)), rgba[1] = Scale16To8(Sample16(p, 1));
+      rgba[2] = Scale16To8(Sample16(p, 2));
+      rgba[3] = layout == kRgba16Samples ? Scale16To8(Sample16(p, 3)) : 255;
+      return;
+    case kBgr16Samples:
+    case kBgra16Samples:
+      rgba[0] = Scale16To8(Sample16(p, 2)), rgba[1] = Scale16To8(Sample16(p, 1));
+      rgba[2] = Scale16To8(Sample16(p, 0));
+      rgba[3] = layout == kBgra16Samples ? Scale16To8(Sample16(p, 3)) : 255;
+      return;
+  }
+}
+
+}  // namespace
+
+int32_t SampleBytes(SampleLayout layout) {
+  switch (layout) {
+    case kBgra8Samples: return 4;
+    case kGray16Samples: return 2;
+    case kRgb16Samples:
+    case kBgr16Samples: return 6;
+    case kRgba16Samples:
+    case kBgra16Samples: return 8;
+  }
+  return 0;
+}
+
+size_t ImageBytes(int32_t width, int32_t height, int32_t planes) {
+  if (width < 0 || height < 0 || planes < 0) return 0;
+  const uint64_t bytes = uint64_t(width) * uint64_t(height) * uint64_t(planes);
+  if (bytes > uint64_t(SIZE_MAX)) return 0;
+  return size_t(bytes);
+}
+
+bool SamplesToPlanes(const SampleRows& samples, Image* image, int32_t firstRow) {
+  const int32_t pixelBytes = SampleBytes(samples.layout);
+  const int32_t planes = image->planes;
+  if (pixelBytes == 0 || (planes != 3 && planes != 4)) return false;
+  if (samples.width != image->width || samples.width < 0 || samples.rows < 0) return false;
+  if (firstRow < 0 || firstRow > image->height || samples.rows > image->height - firstRow) {
+    return false;
+  }
+  if (samples.rows == 0 || samples.width == 0) return true;
+  if (image->pixels.size() != ImageBytes(image->width, image->height, planes)) return false;
+  // The last row needs only its own pixels, not a whole stride.
+  const uint64_t rowBytes = uint64_t(samples.width) * uint64_t(pixelBytes);
+  if (samples.data == nullptr || samples.stride < rowBytes || rowBytes > samples.size) return false;
+  if (samples.rows > 1 && samples.stride > (samples.size - rowBytes) / size_t(samples.rows - 1)) {
+    return false;
+  }
+
+  uint8_t rgba[4];
+  for (int32_t y = 0; y < samples.rows; ++y) {
+    const uint8_t* in = samples.data + size_t(y) * samples.stride;
+    uint8_t* out = image->pixels.data() + (size_t(firstRow) + size_t(y)) * size_t(image->width) * planes;
+    for (int32_t x = 0; x < samples.width; ++x, in += pixelBytes, out += planes) {
+      Pixel(samples.layout, in, rgba);
+      for (int32_t p = 0; p < planes; ++p) out[p] = rgba[p];
+    }
+  }
+  return true;
+}
+
+void ApplyOrientation(int32_t orientation, Image* image) {
+  if (orientation < 2 || orientation > 8) return;
+  const int32_t w = image->width, h = image->height, planes = image->planes;
+  if (w <= 0 || h <= 0 || image->pixels.size() != ImageBytes(w, h, planes)) return;
+  const bool turned = orientation >= 5;  // width and height change places
+  Image out{turned ? h : w, turned ? w : h, planes, std::vector<uint8_t>(image->pixels.size())};
+  for (int32_t y = 0; y < out.height; ++y) {
+    for (int32_t x = 0; x < out.width; ++x) {
+      // The stored pixel that shows at (x, y).
+      int32_t sx = x, sy = y;
+      switch (orientation) {
+        case 2: sx = w - 1 - x; break;
+        case 3: sx = w - 1 - x, sy = h - 1 - y; break;
+        case 4: sy = h - 1 - y; break;
+        case 5: sx = y, sy = x; break;
+        case 6: sx = y, sy = h - 1 - x; break;
+        case 7: sx = w - 1 - y, sy = h - 1 - x; break;
+        case 8: sx = w - 1 - y, sy = x; break;
+      }
+      const uint8_t* from = &image->pixels[(size_t(sy) * w + sx) * planes];
+      uint8_t* to = &out.pixels[(size_t(y) * out.width + x) * planes];
+      for (int32_t p = 0; p < planes; ++p) to[p] = from[p];
+    }
+  }
+  *image = std::move(out);
+}
