@@ -119,6 +119,14 @@ bool NativeLayout(const GUID& format, SampleLayout* layout) {
   return true;
 }
 
+// WIC's description of a pixel format; false when it has none.
+bool DescribeFormat(IWICImagingFactory* factory, const GUID& format, IWICPixelFormatInfo2** info) {
+  Ref<IWICComponentInfo> component;
+  return SUCCEEDED(factory->CreateComponentInfo(format, &component)) &&
+         SUCCEEDED(component->QueryInterface(IID_IWICPixelFormatInfo2,
+                                             reinterpret_cast<void**>(info)));
+}
+
 // Whether the frame's pixels can be transparent: its format has an alpha
 // channel, or its palette has a colour that is not opaque.
 bool HasAlpha(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, const GUID& format,
@@ -133,30 +141,19 @@ bool HasAlpha(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, const G
     }
     return false;
   }
-  Ref<IWICComponentInfo> info;
-  Ref<IWICPixelFormatInfo2> pixelInfo;
+  Ref<IWICPixelFormatInfo2> info;
   BOOL alpha = FALSE;
-  if (SUCCEEDED(factory->CreateComponentInfo(format, &info)) &&
-      SUCCEEDED(info->QueryInterface(IID_IWICPixelFormatInfo2,
-                                     reinterpret_cast<void**>(&pixelInfo))) &&
-      SUCCEEDED(pixelInfo->SupportsTransparency(&alpha))) {
-    return alpha != FALSE;
-  }
-  return false;
+  return DescribeFormat(factory, format, &info) && SUCCEEDED(info->SupportsTransparency(&alpha)) &&
+         alpha != FALSE;
 }
 
 bool IsFloatingPoint(IWICImagingFactory* factory, const GUID& format) {
-  Ref<IWICComponentInfo> info;
-  Ref<IWICPixelFormatInfo2> pixelInfo;
+  Ref<IWICPixelFormatInfo2> info;
   WICPixelFormatNumericRepresentation numbers = WICPixelFormatNumericRepresentationUnspecified;
-  if (SUCCEEDED(factory->CreateComponentInfo(format, &info)) &&
-      SUCCEEDED(info->QueryInterface(IID_IWICPixelFormatInfo2,
-                                     reinterpret_cast<void**>(&pixelInfo))) &&
-      SUCCEEDED(pixelInfo->GetNumericRepresentation(&numbers))) {
-    return numbers == WICPixelFormatNumericRepresentationFloat ||
-           numbers == WICPixelFormatNumericRepresentationFixed;
-  }
-  return false;
+  return DescribeFormat(factory, format, &info) &&
+         SUCCEEDED(info->GetNumericRepresentation(&numbers)) &&
+         (numbers == WICPixelFormatNumericRepresentationFloat ||
+          numbers == WICPixelFormatNumericRepresentationFixed);
 }
 
 // The whole file; false with the cause.
