@@ -1,6 +1,8 @@
-// RenderEffect on a 24-megapixel frame (6000 x 4000) in both layouts, against
+// RenderEffect on a 24-megapixel frame (6000 x 4000) in both layouts, on one
+// thread and on all (RenderThreadCount(): the cores, or PATINEX_THREADS), against
 // the plain per-pixel reference of the same formulas and a memcpy of the same
-// bytes, all in one run. Prints nanoseconds per pixel and the ratios at the end.
+// bytes, all in one run. Every time is wall-clock (the workers' time counts).
+// Prints nanoseconds per pixel and the ratios at the end.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -11,7 +13,9 @@
 #include <vector>
 
 #include "host/EffectParams.h"
+#include "render/Random.h"
 #include "render/RenderJob.h"
+#include "render/RenderThreads.h"
 #include "tests/reference/ReferenceTone.h"
 
 namespace {
@@ -87,12 +91,16 @@ void SetPixelCounter(benchmark::State& state) {
       kPixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+// Args: bytes per pixel; 1 = tone part only, 0 = the full defaults; threads.
 void BM_RenderEffect(benchmark::State& state) {
   Frame& f = GetFrame(state.range(0) == 4);
   const EffectParams params = DefaultParams(state.range(1) != 0);
   const RenderJob job = MakeJob(params, f);
+  Rng rng = {0};
+  RenderContext context = {&rng, nullptr, int32_t(state.range(2))};
+  uint32_t seed = 1;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(RenderEffect(&job));
+    benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed++, &context));
     benchmark::ClobberMemory();
   }
   SetPixelCounter(state);
@@ -120,12 +128,16 @@ void BM_Memcpy(benchmark::State& state) {
 }
 
 // Args: bytes per pixel, and for RenderEffect 1 = tone part only (no dust, hairs
-// or scratches), 0 = the full defaults.
-BENCHMARK(BM_RenderEffect)->ArgsProduct({{3, 4}, {1, 0}})->Unit(benchmark::kMillisecond)->MinTime(0.5);
-BENCHMARK(BM_Reference)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_Memcpy)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->MinTime(0.3);
+// or scratches), 0 = the full defaults, then the threads: one, and all.
+BENCHMARK(BM_RenderEffect)
+    ->ArgsProduct({{3, 4}, {1, 0}, {1, RenderThreadCount()}})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5)
+    ->UseRealTime();
+BENCHMARK(BM_Reference)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_Memcpy)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
 
-// Keeps each run's CPU time per pixel for the summary.
+// Keeps each run's wall-clock time per pixel for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> nsPerPixel;
@@ -133,7 +145,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      const double seconds = run.cpu_accumulated_time / double(run.iterations);
+      const double seconds = run.real_accumulated_time / double(run.iterations);
       nsPerPixel[run.benchmark_name()] = seconds * 1e9 / kPixels;
     }
   }
@@ -148,18 +160,29 @@ double Find(const std::map<std::string, double>& ns, const std::string& prefix) 
 }
 
 void PrintSummary(const std::map<std::string, double>& ns) {
-  std::printf("\nSummary, 6000 x 4000, CPU time per pixel:\n");
-  for (const auto& entry : ns) std::printf("  %-34s %8.3f ns/pixel\n", entry.first.c_str(), entry.second);
+  std::printf("\nSummary, 6000 x 4000, wall-clock time per pixel:\n");
+  for (const auto& entry : ns) std::printf("  %-36s %8.3f ns/pixel\n", entry.first.c_str(), entry.second);
+  const int32_t n = RenderThreadCount();
   for (int bpp : {3, 4}) {
     const std::string b = std::to_string(bpp);
-    const double tone = Find(ns, "BM_RenderEffect/" + b + "/1/");
-    const double full = Find(ns, "BM_RenderEffect/" + b + "/0/");
+    const double tone = Find(ns, "BM_RenderEffect/" + b + "/1/1/");
+    const double full = Find(ns, "BM_RenderEffect/" + b + "/0/1/");
     const double ref = Find(ns, "BM_Reference/" + b + "/");
     const double copy = Find(ns, "BM_Memcpy/" + b + "/");
     if (tone <= 0 || full <= 0 || ref <= 0 || copy <= 0) continue;
-    std::printf("%d bytes: tone part %.3f ns/pixel (goal <= 3, stretch 1.5), %.1fx faster than "
-                "the reference, %.2fx a memcpy; full defaults %.3f ns/pixel\n",
+    std::printf("%d bytes, one thread: tone part %.3f ns/pixel (goal <= 3, stretch 1.5), %.1fx "
+                "faster than the reference, %.2fx a memcpy; full defaults %.3f ns/pixel\n",
                 bpp, tone, ref / tone, tone / copy, full);
+  }
+  for (int bpp : {3, 4}) {
+    const std::string b = std::to_string(bpp);
+    const double one = Find(ns, "BM_RenderEffect/" + b + "/0/1/");
+    const double all = Find(ns, "BM_RenderEffect/" + b + "/0/" + std::to_string(n) + "/");
+    const double copy = Find(ns, "BM_Memcpy/" + b + "/");
+    if (one <= 0 || all <= 0 || copy <= 0) continue;
+    std::printf("threads %d bytes: 1 thread %.3f ns/pixel, %d threads %.3f ns/pixel, speed-up %.2f, "
+                "%.2f x a memcpy\n",
+                bpp, one, n, all, one / all, all / copy);
   }
 }
 

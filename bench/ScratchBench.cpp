@@ -58,7 +58,7 @@ void BM_ClipNextFrame(benchmark::State& state) {
   SetDefaultParams(&f.params);
   f.params.value[kScratchAmount] = double(state.range(2));
   ScratchCache* cache = state.range(1) != 0 ? NewScratchCache() : nullptr;
-  RenderContext context = {&ModuleRng(), cache};
+  RenderContext context = {&ModuleRng(), cache, 0};
   uint32_t seed = 1;
   for (auto _ : state) {
     state.PauseTiming();

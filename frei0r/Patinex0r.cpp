@@ -7,8 +7,14 @@
 // number and the Seed parameter: a frame looks the same however it was reached.
 // And it may render on several threads: every render draws from its own
 // generator on the stack, and the instance's scratch replay cache is shared.
+//
+// A render splits its rows over the cores that no other render of this filter
+// holds at the time (at least its own thread): ffmpeg, which filters one frame at
+// a time, gets every core, while MLT rendering a frame per core gets one thread
+// per frame instead of cores x cores threads. PATINEX_THREADS lowers the total.
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -22,6 +28,7 @@ extern "C" {
 #include "frei0r/Frei0rParams.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
+#include "render/RenderThreads.h"
 #include "render/ScratchCache.h"
 
 namespace {
@@ -36,6 +43,20 @@ struct PatinexInstance {
   Frei0rSettings settings;
   ScratchCache* scratchCache;  // shared by every render of this instance
 };
+
+// Threads of the renders running in this process, the renders' own included.
+std::atomic<int32_t> gThreadsInUse(0);
+
+// Takes the cores no other render holds, at least one (the caller's own thread).
+int32_t ClaimRenderThreads() {
+  const int32_t total = RenderThreadCount();
+  int32_t inUse = gThreadsInUse.load();
+  int32_t take = 1;
+  do {
+    take = total - inUse > 1 ? total - inUse : 1;
+  } while (!gThreadsInUse.compare_exchange_weak(inUse, inUse + take));
+  return take;
+}
 
 int Frei0rType(ParamKind kind) {
   switch (kind) {
@@ -194,8 +215,10 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   // Renders on several threads share the cache: it locks itself only to copy
   // a replay state in or out.
   Rng rng = {0};
-  RenderContext context = {&rng, self->scratchCache};
+  const int32_t threads = ClaimRenderThreads();
+  RenderContext context = {&rng, self->scratchCache, threads};
   RenderEffectSeeded(&job, FrameSeed(frameNumber, settings.seedNumber), &context);
+  gThreadsInUse -= threads;
 }
 
 }  // extern "C"

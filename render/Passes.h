@@ -15,15 +15,17 @@ inline bool ReportAndCheckAbort(const RenderJob& job, int32_t done, int32_t tota
   return job.abortProc != nullptr && job.abortProc() != 0;
 }
 
-// With Reveal Back Layer off, blacks out destination rows firstRow..endRow - 1
-// (red, green and blue; alpha is kept). RenderEffect leaves the picture rows to
-// the tone pass, which overwrites them, or calls this for those it did not reach
-// when it was stopped. With Reveal Back Layer on it does nothing (the source was
-// copied in full before the passes).
-void FillBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
-                        int32_t endRow);
+// Gives destination rows firstRow..endRow - 1 their background: the source rows
+// (alpha included) with Reveal Back Layer on, else black (red, green and blue;
+// alpha is kept).
+void RestoreBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
+                           int32_t endRow);
 
-bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
+// The background and the tone pass, in bands of rows on up to `threads` threads
+// (0: RenderThreadCount()); the same bytes, progress reports and generator state
+// for any number. Rows after the last row reported when the host asked to stop
+// keep their background.
+bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads = 1);
 bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 

@@ -20,6 +20,11 @@ inline int32_t NextRand(Rng& rng) {
   return static_cast<int32_t>((rng.state >> 16) & 0x7FFF);
 }
 
+// The state `steps` draws ahead, in O(log steps): n steps are one multiply-add,
+// state * A^n + C * (A^(n-1) + ... + A + 1), whose constants come from doubling.
+// A band of rows starts here from the draws of the rows above it.
+uint32_t RngStateAfter(uint32_t state, uint64_t steps);
+
 // The module-level generator that RenderEffect uses: seeded from the clock at the
 // start of every render and left where the render's last draw left it.
 Rng& ModuleRng();

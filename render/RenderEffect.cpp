@@ -40,42 +40,27 @@ WorkingValues ComputeWorkingValues(const EffectParams& params, const RenderJob& 
   return wv;
 }
 
-void FillBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
-                        int32_t endRow) {
-  if (wv.revealBackLayer != 0) return;  // the whole source was copied up front
+void RestoreBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
+                           int32_t endRow) {
   if (firstRow < 0) firstRow = 0;
   if (endRow > wv.height) endRow = wv.height;
-  if (endRow <= firstRow) return;
-  // One row at a time: the 16-bit rectangle carries the width, while the count
-  // of rows may be up to 65535.
-  Rect row = job.dstRect;
-  row.top = 0;
-  row.bottom = 1;
+  // One row at a time: the 16-bit rectangle and counts carry the width, while
+  // the count of rows may be up to 65535.
   for (int32_t y = firstRow; y < endRow; ++y) {
-    FillPixelBlock(job.dstData + std::ptrdiff_t(y) * job.dstRowBytes, job.dstRowBytes, row,
-                   job.dstHasAlpha != 0, 0, 0, 0);
+    uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
+    if (wv.revealBackLayer != 0) {
+      CopyPixelBlock(job.srcData + std::ptrdiff_t(y) * job.srcRowBytes, job.srcRowBytes,
+                     job.srcHasAlpha != 0, d, job.dstRowBytes, job.dstHasAlpha != 0, wv.width, 1);
+    } else {
+      Rect row = job.dstRect;
+      row.top = 0;
+      row.bottom = 1;
+      FillPixelBlock(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
+    }
   }
 }
 
 namespace {
-
-// The background: the source (alpha included) with Reveal Back Layer on, else
-// black. A black background only sets red, green and blue, which the tone pass
-// overwrites in every picture row, so only the rows it will not write are blacked
-// out here; a stopped tone pass blacks out the rows it did not reach (see
-// FillBackgroundRows). The destination ends the same, one pass over it cheaper.
-void PrepareBackground(const RenderJob& job, const WorkingValues& wv) {
-  if (wv.revealBackLayer != 0) {
-    CopyPixelBlock(job.srcData, job.srcRowBytes, job.srcHasAlpha != 0, job.dstData,
-                   job.dstRowBytes, job.dstHasAlpha != 0, wv.width, wv.height);
-    return;
-  }
-  // Picture rows: 0 <= y + jitterOffset < height (the offset is within +-height).
-  const int32_t firstPictureRow = wv.jitterOffset < 0 ? -wv.jitterOffset : 0;
-  const int32_t endPictureRow = wv.jitterOffset > 0 ? wv.height - wv.jitterOffset : wv.height;
-  FillBackgroundRows(job, wv, 0, firstPictureRow);
-  FillBackgroundRows(job, wv, endPictureRow > firstPictureRow ? endPictureRow : 0, wv.height);
-}
 
 // One draw decides whether the frame jitters; a second, only then, how far:
 // trunc((rand() % trunc(A)) - A / 3) with A = height * jitterMaxFraction.
@@ -98,17 +83,16 @@ int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* c
   Rng& rng = *context->rng;
   WorkingValues wv = ComputeWorkingValues(*job->params, *job);
 
-  // The jitter decides which rows the background must cover; the draws do not
-  // depend on the background, so it follows them.
+  // The jitter decides which rows the background must cover: the tone pass lays
+  // the background row by row beside the picture.
   SeedRng(rng, seed);
   wv.jitterOffset = DrawJitterOffset(wv, rng);
-  PrepareBackground(*job, wv);
   if (wv.flickerSpeed > 0) {
     wv.toneExponent += std::cos(double(wv.frameNumber) * wv.flickerSpeed) * wv.flickerAmount;
   }
 
   // The passes in their fixed order; the first that is stopped ends the render.
-  bool finished = RunTonePass(*job, wv, rng);
+  bool finished = RunTonePass(*job, wv, rng, context->threads);
   if (finished && wv.dustCountBase > 1.0) finished = RunDustPass(*job, wv, rng);
   if (finished && wv.hairCountBase > 1.0) finished = RunHairPass(*job, wv, rng);
   if (finished) finished = RunScratchPass(*job, wv, rng, &arrays, context->scratchCache);
@@ -119,6 +103,6 @@ int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* c
 }
 
 int32_t RenderEffect(const RenderJob* job) {
-  RenderContext context = {&ModuleRng(), ModuleScratchCache()};
+  RenderContext context = {&ModuleRng(), ModuleScratchCache(), 0};
   return RenderEffectSeeded(job, static_cast<uint32_t>(ReadRenderClock()), &context);
 }

@@ -33,11 +33,14 @@ int32_t RenderEffect(const RenderJob* job);
 struct ScratchCache;
 
 // What one render draws from and may keep: the generator it seeds and draws from,
-// and the scratch replay cache (may be null). RenderEffect uses the module's own;
-// a caller that renders on several threads gives each render its own context.
+// the scratch replay cache (may be null), and the most threads it may use (0: as
+// many as RenderThreadCount() gives; the bytes are the same for any number).
+// RenderEffect uses the module's own; a caller that renders on several threads
+// gives each render its own context.
 struct RenderContext {
   struct Rng* rng;
   ScratchCache* scratchCache;
+  int32_t threads;
 };
 
 // RenderEffect with an explicit seed instead of the clock, on a given context.

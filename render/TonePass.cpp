@@ -1,18 +1,31 @@
 // The tone pass: every picture row of the destination from its (jittered) source
-// row, through gray and tint, the film-response curve and grain.
+// row, through gray and tint, the film-response curve and grain; the other rows
+// get their background.
 //
 // Per pixel this is only table look-ups. Every input of the curve is a whole
 // number, so per call we tabulate trunc(pow(v / 255, toneExponent) * 255) exactly,
 // and the grain of each of the 32768 possible draws. Draws: one per pixel of the
 // picture rows, row by row, left to right, and only when grainRange > 0.
+//
+// Rows depend on nothing but their source row and the generator, so the pass runs
+// in bands of rows on several threads: a band starts from the generator jumped
+// ahead by the draws of the picture rows above it, and gives the bytes one thread
+// gives. Only the calling thread talks to the host: it reports the rows done from
+// the top down, one by one, as the bands finish them.
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "render/Numerics.h"
 #include "render/Passes.h"
 #include "render/PixelBlock.h"
 #include "render/Random.h"
+#include "render/RenderThreads.h"
 
 namespace {
 
@@ -199,14 +212,123 @@ FastRow PickFastRow(bool gray, bool grain, int32_t bpp) {
   return grain ? ToneRowFast<false, true, 3> : ToneRowFast<false, false, 3>;
 }
 
+// What the bands share: the read-only inputs, the bands not yet taken, each band's
+// rows done, and the stop asked by the host.
+struct ToneBands {
+  const RenderJob* job;
+  const WorkingValues* wv;
+  const ToneTables* tables;
+  GrainRule grain;
+  bool fast;
+  FastRow fastRow;
+  uint32_t startState;  // the generator at the first row's first draw
+  int32_t count;
+  std::atomic<int32_t> nextBand;
+  std::atomic<int32_t> rowsDone[kMaxToneBands];
+  std::atomic<bool> stop;
+  std::mutex mutex;                  // guards finishedBands
+  std::condition_variable finished;  // a band was finished
+  int32_t finishedBands;
+};
+
+// The calling thread's place in the reports: rows reported so far, and the band
+// they have reached.
+struct Reports {
+  int32_t rows;
+  int32_t band;
+};
+
+int32_t BandStart(const ToneBands& t, int32_t band) {
+  return int32_t(int64_t(t.wv->height) * band / t.count);
+}
+
+// The picture rows above row y: 0 <= row + jitterOffset < height (the offset is
+// within +-height).
+int32_t PictureRowsAbove(const WorkingValues& wv, int32_t y) {
+  const int32_t first = wv.jitterOffset < 0 ? -wv.jitterOffset : 0;
+  const int32_t end = wv.jitterOffset > 0 ? wv.height - wv.jitterOffset : wv.height;
+  const int32_t below = y < end ? y : end;
+  return below > first ? below - first : 0;
+}
+
+// The generator as the row-by-row pass leaves it before row y.
+uint32_t StateBeforeRow(const ToneBands& t, int32_t y) {
+  if (!t.grain.on || t.wv->width <= 0) return t.startState;
+  return RngStateAfter(t.startState, uint64_t(PictureRowsAbove(*t.wv, y)) * uint64_t(t.wv->width));
+}
+
+void ToneRow(const ToneBands& t, int32_t y, Rng& rng) {
+  const RenderJob& job = *t.job;
+  const WorkingValues& wv = *t.wv;
+  const int64_t sourceRow = int64_t(y) + wv.jitterOffset;
+  const bool picture = sourceRow >= 0 && sourceRow < wv.height;
+  // With Reveal Back Layer the source row goes under the picture too: the tone
+  // pass writes red, green and blue, and alpha stays the source's.
+  if (!picture || wv.revealBackLayer != 0) RestoreBackgroundRows(job, wv, y, y + 1);
+  if (!picture || wv.width <= 0) return;
+  const uint8_t* s = job.srcData + std::ptrdiff_t(sourceRow) * job.srcRowBytes;
+  uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
+  if (t.fast) {
+    t.fastRow(s, d, wv.width, *t.tables, &rng.state);
+  } else {
+    ToneRowGeneral(s, d, wv.width, wv.bytesPerPixel, wv.grayOn != 0, t.grain, *t.tables, rng);
+  }
+}
+
+// The calling thread only: reports every row done from the top down that it has
+// not reported yet, each followed by the abort test. False when the host asked
+// to stop; then every band stops at its next row.
+bool ReportRowsDone(ToneBands& t, Reports* reports) {
+  const int32_t height = t.wv->height;
+  while (reports->rows < height) {
+    const int32_t band = reports->band;
+    const int32_t done = BandStart(t, band) + t.rowsDone[band].load(std::memory_order_acquire);
+    while (reports->rows < done) {
+      ++reports->rows;
+      if (ReportAndCheckAbort(*t.job, reports->rows, height)) {
+        t.stop.store(true, std::memory_order_relaxed);
+        return false;
+      }
+    }
+    if (done < BandStart(t, band + 1)) break;
+    ++reports->band;
+  }
+  return true;
+}
+
+// Renders one band, row by row, unless a stop is asked. The calling thread passes
+// its reports and reports after each of its rows; workers pass none.
+void RunBand(ToneBands& t, int32_t band, Reports* reports) {
+  const int32_t first = BandStart(t, band);
+  const int32_t end = BandStart(t, band + 1);
+  Rng rng = {StateBeforeRow(t, first)};
+  for (int32_t y = first; y < end; ++y) {
+    if (t.stop.load(std::memory_order_relaxed)) return;
+    ToneRow(t, y, rng);
+    t.rowsDone[band].store(y + 1 - first, std::memory_order_release);
+    if (reports != nullptr && !ReportRowsDone(t, reports)) return;
+  }
+}
+
+// Takes bands from the top until none is left or a stop is asked.
+void RunBands(ToneBands& t, Reports* reports) {
+  for (;;) {
+    const int32_t band = t.nextBand.fetch_add(1);
+    if (band >= t.count || t.stop.load(std::memory_order_relaxed)) return;
+    RunBand(t, band, reports);
+    if (reports == nullptr) {
+      std::lock_guard<std::mutex> lock(t.mutex);
+      ++t.finishedBands;
+      t.finished.notify_one();
+    }
+  }
+}
+
+void RunWorker(ToneBands* t) { RunBands(*t, nullptr); }
+
 }  // namespace
 
-bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
-  const int32_t height = wv.height;
-  const int32_t width = wv.width;
-  const int32_t bpp = wv.bytesPerPixel;
-  const bool gray = wv.grayOn != 0;
-
+bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads) {
   GrainRule grain;
   grain.on = wv.grainRange > 0;
   grain.modulus = TruncToInt(wv.grainRange);
@@ -215,25 +337,59 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
   // About 40 KB: on the stack, so a render allocates nothing for its tables.
   ToneTables tables;
   BuildCurves(wv, &tables);
-  const bool fast = !grain.on || BuildFastGrain(grain, &tables);
-  const FastRow fastRow = PickFastRow(gray, grain.on, bpp);
 
-  for (int32_t y = 0; y < height; ++y) {
-    const int64_t sourceRow = int64_t(y) + wv.jitterOffset;
-    if (sourceRow >= 0 && sourceRow < height && width > 0) {
-      const uint8_t* s = job.srcData + std::ptrdiff_t(sourceRow) * job.srcRowBytes;
-      uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
-      if (fast) {
-        fastRow(s, d, width, tables, &rng.state);
-      } else {
-        ToneRowGeneral(s, d, width, bpp, gray, grain, tables, rng);
-      }
+  ToneBands t;
+  t.job = &job;
+  t.wv = &wv;
+  t.tables = &tables;
+  t.grain = grain;
+  t.fast = !grain.on || BuildFastGrain(grain, &tables);
+  t.fastRow = PickFastRow(wv.grayOn != 0, grain.on, wv.bytesPerPixel);
+  t.startState = rng.state;
+  int32_t limit = threads > 0 ? threads : RenderThreadCount();
+  if (limit > kMaxRenderThreads) limit = kMaxRenderThreads;
+  t.count = ToneBandCount(wv.height, limit);
+  t.nextBand.store(0);
+  for (int32_t b = 0; b < t.count; ++b) t.rowsDone[b].store(0);
+  t.stop.store(false);
+  t.finishedBands = 0;
+  NoteToneBandCount(t.count);
+
+  // Workers for the bands beyond the calling thread's first. One that cannot be
+  // started leaves its bands to the others: the same bytes, later.
+  const int32_t wanted = limit < t.count ? limit : t.count;
+  std::thread workers[kMaxRenderThreads];
+  int32_t started = 0;
+  for (; started < wanted - 1; ++started) {
+    try {
+      workers[started] = std::thread(RunWorker, &t);
+    } catch (...) {
+      break;
     }
-    if (ReportAndCheckAbort(job, y + 1, height)) {
-      // The rows not reached keep the background.
-      FillBackgroundRows(job, wv, y + 1, height);
-      return false;
+  }
+
+  // The calling thread renders bands too, and reports; once no band is left it
+  // reports the others' rows as they finish them.
+  Reports reports = {0, 0};
+  RunBands(t, &reports);
+  int32_t seen = 0;
+  while (!t.stop.load(std::memory_order_relaxed) && reports.rows < wv.height) {
+    {
+      std::unique_lock<std::mutex> lock(t.mutex);
+      t.finished.wait_for(lock, std::chrono::milliseconds(1),
+                          [&] { return t.finishedBands != seen; });
+      seen = t.finishedBands;
     }
+    ReportRowsDone(t, &reports);
+  }
+  for (int32_t i = 0; i < started; ++i) workers[i].join();
+
+  rng.state = StateBeforeRow(t, reports.rows);
+  if (t.stop.load()) {
+    // Stopped: the rows not reported keep the background, also those a worker
+    // had already rendered.
+    RestoreBackgroundRows(job, wv, reports.rows, wv.height);
+    return false;
   }
   return true;
 }

@@ -188,7 +188,7 @@ TEST(Patinex0r, RendersTheFrameAtTheHostsTime) {
                          reinterpret_cast<uint8_t*>(expected.data()),
                          int32_t(kWidth * 4), int32_t(kWidth * 4), 1, 1, nullptr, nullptr, nullptr};
   Rng rng = {0};
-  RenderContext context = {&rng, nullptr};
+  RenderContext context = {&rng, nullptr, 0};
   ASSERT_EQ(RenderEffectSeeded(&job, FrameSeed(13, 42), &context), 1);
   EXPECT_EQ(got, expected);
 }
@@ -247,23 +247,28 @@ TEST(Patinex0r, InPlaceRenderingMatches) {
 }
 
 // Editors render on several threads; even several threads on one instance (which
-// frei0r does not allow, but a host may do) give what one thread gives.
+// frei0r does not allow, but a host may do) give what one thread gives. The
+// frames are tall enough for each render to split its rows over the threads it
+// can get, which differ from render to render.
 TEST(Patinex0r, ConcurrentRendersMatchSequentialOnes) {
-  const Frame in = Pattern(kWidth, kHeight);
+  const unsigned kTall = 300;
+  const Frame in = Pattern(kWidth, kTall);
   const int kFrames = 24;
   std::vector<Frame> expected;
   {
-    Plugin p;
+    Plugin p(kWidth, kTall);
     for (int k = 0; k < kFrames; ++k) expected.push_back(p.Render(k / 24.0, in));
   }
-  Plugin shared;
+  // Threads 0 and 1 share an instance; 2 and 3 have their own.
+  Plugin shared(kWidth, kTall), second(kWidth, kTall), third(kWidth, kTall);
+  Plugin* plugins[4] = {&shared, &shared, &second, &third};
   std::vector<std::vector<Frame>> got(4, std::vector<Frame>(kFrames));
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kFrames; ++i) {
         const int k = (i * 5 + t * 7) % kFrames;
-        got[t][k] = shared.Render(k / 24.0, in);
+        got[t][k] = plugins[t]->Render(k / 24.0, in);
       }
     });
   }

@@ -18,3 +18,19 @@ TEST(Random, SeedZeroStartsWith38) {
   EXPECT_EQ(NextRand(rng), 38);
   EXPECT_EQ(NextRand(rng), 7719);
 }
+
+// A jump of n steps lands where n draws do, and a whole period (2^32) returns to
+// the start: the bands of a render start from such jumps.
+TEST(Random, JumpAheadEqualsDrawingOneByOne) {
+  for (uint32_t seed : {0u, 1u, 0xDEADBEEFu}) {
+    Rng rng;
+    SeedRng(rng, seed);
+    uint64_t drawn = 0;
+    for (uint64_t n : {0ull, 1ull, 2ull, 3ull, 64ull, 1000ull, 123457ull}) {
+      for (; drawn < n; ++drawn) NextRand(rng);
+      EXPECT_EQ(RngStateAfter(seed, n), rng.state) << seed << " " << n;
+    }
+    EXPECT_EQ(RngStateAfter(seed, 1ull << 32), seed);
+    EXPECT_EQ(RngStateAfter(seed, (1ull << 32) + 5), RngStateAfter(seed, 5));
+  }
+}

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "host/EffectParams.h"
@@ -133,26 +134,35 @@ inline int32_t RenderWithSeed(const RenderJob& job, uint32_t seed) {
 }
 
 // Host callbacks that record every progress report and answer "stop" at the
-// abort test that follows report number `stopAfter` (0: never).
+// abort test that follows report number `stopAfter` (0: never). They count the
+// calls that come from any thread but the one that set them up (the host's).
 struct CallbackLog {
   std::vector<std::pair<int32_t, int32_t>> progress;
   int32_t abortCalls = 0;
   int32_t stopAfter = 0;
+  std::thread::id hostThread;
+  int32_t callsFromOtherThreads = 0;
 };
 inline CallbackLog& Log() {
   static CallbackLog log;
   return log;
 }
+inline void CountIfOffThread() {
+  if (std::this_thread::get_id() != Log().hostThread) ++Log().callsFromOtherThreads;
+}
 inline void PATINEX_CDECL RecordProgress(int32_t done, int32_t total) {
+  CountIfOffThread();
   Log().progress.push_back(std::make_pair(done, total));
 }
 inline uint8_t PATINEX_CDECL AnswerAbort() {
+  CountIfOffThread();
   ++Log().abortCalls;
   return (Log().stopAfter > 0 && Log().abortCalls >= Log().stopAfter) ? 1 : 0;
 }
 inline void WatchCallbacks(RenderJob* job, int32_t stopAfter) {
   Log() = CallbackLog();
   Log().stopAfter = stopAfter;
+  Log().hostThread = std::this_thread::get_id();
   job->progressProc = RecordProgress;
   job->abortProc = AnswerAbort;
 }

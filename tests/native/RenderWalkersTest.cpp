@@ -180,7 +180,7 @@ TEST(RenderWalkers, AClipShowsScratchesContinuing) {
     ModelImage full = src;
     RenderJob fullJob = JobOver(p, full, &src);
     Rng rng;
-    RenderContext noCache = {&rng, nullptr};
+    RenderContext noCache = {&rng, nullptr, 0};
     ASSERT_EQ(RenderEffectSeeded(&fullJob, 1, &noCache), 1);
     ASSERT_EQ(out.bytes, full.bytes) << "frame " << frame;
     std::map<int32_t, std::set<int32_t>> levels;

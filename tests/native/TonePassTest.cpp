@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "render/Passes.h"
+#include "render/RenderThreads.h"
 #include "render/WorkingValues.h"
 #include "tests/native/RenderTestSupport.h"
 #include "tests/reference/ReferenceTone.h"
 
 using test::Image;
+using test::Log;
 using test::MakeImage;
 using test::MakeJob;
 using test::MakePattern;
@@ -332,6 +334,7 @@ const ParamSet kReferenceSets[] = {
                                   {kGrainAmount, 100}}},
     {"no grain", {{kGrainAmount, 0}}},
     {"no grain, no gray", {{kGrainAmount, 0}, {kConvertToGray, 0}, {kFilmResponse, 70}}},
+    {"grain past the fast loops", {{kGrainAmount, 1000}, {kJitterProbability, 100}}},
 };
 
 void ExpectMatchesReference(const EffectParams& params, int32_t width, int32_t height,
@@ -425,5 +428,96 @@ TEST(BadRecords, OutOfRangeValuesRenderLikeTheReference) {
     params.value[kHairAmount] = 0;
     params.value[kScratchAmount] = 0;
     ExpectMatchesReference(params, 5, 6, true, 11, "all = " + std::to_string(v));
+  }
+}
+
+// Any number of threads gives the bytes of one: across the parameter sets (grain
+// on and off, jitter, the general loop of a huge Grain Amount, dust, hairs and
+// scratches after the tone pass), both layouts, odd sizes, and a host that stops
+// the render. With a minimum band height of 2 the small images really split;
+// the bands used are asserted. The progress reports (one per row, in order) and
+// the abort tests come only from the calling thread, and the generator ends
+// where one thread leaves it.
+TEST(Threads, AnyThreadCountGivesTheBytesOfOne) {
+  struct ThreadCase {
+    int32_t threads;
+    int32_t bandsAt23Rows;   // min(4 * threads, 23 / 2)
+    int32_t bandsAt200Rows;  // min(4 * threads, 200 / 2)
+  };
+  const ThreadCase cases[] = {{1, 1, 1}, {2, 8, 8}, {3, 11, 12}, {7, 11, 28}, {16, 11, 64}};
+  std::vector<ParamSet> sets(std::begin(kReferenceSets), std::end(kReferenceSets));
+  sets.push_back({"dust, hairs, scratches", {{kDustAmount, 60}, {kHairAmount, 40},
+                                             {kScratchAmount, 20}, {kFrameNumber, 3},
+                                             {kJitterProbability, 100}}});
+  struct Size {
+    int32_t width;
+    int32_t height;
+  };
+  const Size sizes[] = {{37, 23}, {5, 200}};
+  SetMinBandRowsForTesting(2);
+  uint32_t seed = 40;
+  for (const ParamSet& set : sets) {
+    EffectParams params = test::ToneDefaults();
+    for (const auto& change : set.changes) params.value[change.first] = change.second;
+    for (bool alpha : {false, true}) {
+      for (const Size& size : sizes) {
+        const Image src = MakePattern(size.width, size.height, alpha, ++seed);
+        for (int32_t stopAfter : {0, 13, size.height}) {
+          const std::string what = std::string(set.name) + (alpha ? " rgba " : " rgb ") +
+                                   std::to_string(size.width) + "x" +
+                                   std::to_string(size.height) + " stop " +
+                                   std::to_string(stopAfter);
+          Image one;
+          uint32_t oneState = 0;
+          test::CallbackLog oneLog;
+          int32_t oneResult = 0;
+          for (const ThreadCase& c : cases) {
+            Image dst = MakePattern(size.width, size.height, alpha, seed + 1000);
+            RenderJob job = MakeJob(params, src, dst);
+            test::WatchCallbacks(&job, stopAfter);
+            Rng rng = {0};
+            RenderContext context = {&rng, nullptr, c.threads};
+            const int32_t result = RenderEffectSeeded(&job, seed, &context);
+            const std::string at = what + " threads " + std::to_string(c.threads);
+            EXPECT_EQ(LastToneBandCountForTesting(),
+                      size.height == 23 ? c.bandsAt23Rows : c.bandsAt200Rows) << at;
+            EXPECT_EQ(Log().callsFromOtherThreads, 0) << at;
+            if (c.threads == 1) {
+              one = dst;
+              oneState = rng.state;
+              oneLog = Log();
+              oneResult = result;
+              EXPECT_EQ(result, stopAfter == 0 ? 1 : 0) << at;
+              continue;
+            }
+            EXPECT_EQ(result, oneResult) << at;
+            EXPECT_EQ(rng.state, oneState) << at;
+            EXPECT_EQ(Log().progress, oneLog.progress) << at;
+            EXPECT_EQ(Log().abortCalls, oneLog.abortCalls) << at;
+            ASSERT_TRUE(dst.bytes == one.bytes) << at;
+          }
+        }
+      }
+    }
+  }
+  SetMinBandRowsForTesting(0);
+}
+
+// N: the cores, at most 16; PATINEX_THREADS can only lower it, and text that is
+// not a whole number from 1 up is ignored.
+TEST(Threads, CountFollowsTheCoresAndPatinexThreads) {
+  struct Case {
+    uint32_t cores;
+    const char* setting;
+    int32_t threads;
+  };
+  const Case cases[] = {
+      {2, nullptr, 2},  {64, nullptr, 16}, {0, nullptr, 1},  {8, "1", 1},    {8, " 3 ", 3},
+      {8, "99", 8},     {40, "20", 16},    {8, "0", 8},      {8, "-2", 8},   {8, "2.5", 8},
+      {8, "", 8},       {8, "four", 8},    {8, "3x", 8},     {8, "99999999999", 8},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ThreadCountFrom(c.cores, c.setting), c.threads)
+        << c.cores << " cores, PATINEX_THREADS=" << (c.setting ? c.setting : "(unset)");
   }
 }

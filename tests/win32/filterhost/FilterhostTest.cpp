@@ -768,7 +768,7 @@ Pixels ReplayFrame(const Pixels& in, int frame) {
   job.srcRowBytes = job.dstRowBytes = in.width * in.planes;
   job.srcHasAlpha = job.dstHasAlpha = in.planes == 4;
   Rng rng;
-  RenderContext context = {&rng, nullptr};
+  RenderContext context = {&rng, nullptr, 0};
   EXPECT_EQ(RenderEffectSeeded(&job, 4242, &context), 1);
   return out;
 }

@@ -1,0 +1,37 @@
+// How many threads a render may use, and how its rows are cut into bands.
+//
+// The tone pass (with the background under it) runs in bands of rows on up to N
+// threads: the calling thread and N - 1 workers started for the pass and joined
+// before it returns. N is the machine's cores, at most 16; the environment
+// variable PATINEX_THREADS can lower it (PATINEX_THREADS=1: one thread). Every
+// byte is the same for any N.
+#pragma once
+
+#include <cstdint>
+
+const int32_t kMaxRenderThreads = 16;
+// Bands per thread: threads that finish early take the bands left, so a thread
+// the system holds back delays the render by a fraction of its share.
+const int32_t kBandsPerThread = 4;
+const int32_t kMaxToneBands = kMaxRenderThreads * kBandsPerThread;
+// A band is never less than this many rows (a few tenths of a millisecond of
+// work at 4K width):
+// small images, and the preview's, stay on one thread.
+const int32_t kMinBandRows = 64;
+
+// N from the number of cores (0 when unknown) and the text of PATINEX_THREADS
+// (null when unset): a whole number from 1 lowers N; anything else is ignored.
+int32_t ThreadCountFrom(uint32_t cores, const char* setting);
+// N for this machine and process (read once).
+int32_t RenderThreadCount();
+
+// The number of bands for `height` rows on `threads` threads: one thread, one
+// band; otherwise up to kBandsPerThread per thread, each of at least the
+// minimum band height. Band b is rows height * b / count .. height * (b + 1) / count - 1.
+int32_t ToneBandCount(int32_t height, int32_t threads);
+
+// Test-only: the minimum band height (0 restores kMinBandRows), so that small
+// test images really split, and the number of bands of the last tone pass.
+void SetMinBandRowsForTesting(int32_t rows);
+int32_t LastToneBandCountForTesting();
+void NoteToneBandCount(int32_t count);
