@@ -5,7 +5,9 @@
 # the tone curve, the tinted gray, the flicker and the scratches (replayed from
 # seed 0 up to each frame) are all computed alike on x86 with SSE2 and on x86-64.
 # Runs inside a 64-bit Wine prefix, which runs the 32-bit host too. Last, each
-# host must refuse the other processor's module with a message.
+# host must refuse the other processor's module with a message. The 64-bit module
+# also renders the RGB clip on one thread (PATINEX_THREADS=1), which must give the
+# same files as all threads.
 # Usage: same-pixels-test.sh FILTERHOST32 MODULE32 FILTERHOST64 MODULE64 PHOTO WORKDIR
 set -u
 host32=$1 module32=$2 host64=$3 module64=$4 photo=$5 work=$6
@@ -74,6 +76,13 @@ compare_clip() {  # compare_clip CLIP FRAMES
 run x86 "$wine32" "$host32" "$module32" rgb "${rgb_settings[@]}"
 run x64 "$wine64" "$host64" "$module64" rgb "${rgb_settings[@]}"
 compare_clip rgb 60
+# One thread writes what all threads write (160 rows: two bands on two or more cores).
+PATINEX_THREADS=1 run x64-one-thread "$wine64" "$host64" "$module64" rgb "${rgb_settings[@]}"
+for i in $(seq -f %02g 1 60); do
+  if ! cmp -s "$work/rgb/x64/out-$i.png" "$work/rgb/x64-one-thread/out-$i.png"; then
+    echo "rgb frame $i: PATINEX_THREADS=1 differs from all threads"; fail=1
+  fi
+done
 run x86 "$wine32" "$host32" "$module32" rgba "${rgba_settings[@]}"
 run x64 "$wine64" "$host64" "$module64" rgba "${rgba_settings[@]}"
 compare_clip rgba 6
