@@ -1,17 +1,21 @@
-# Front door: make demo, make test, make bench, make dist. Each installs what is missing first.
+# Front door: make demo, make test, make bench, make dist, make fuzz. Each installs what is missing first.
 BUILD ?= build
 NATIVE := $(BUILD)/native
 WIN32DIR := $(BUILD)/win32
 WIN64DIR := $(BUILD)/win64
+FUZZDIR := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 300
 JOBS ?= $(shell nproc)
 CMAKE_NATIVE := cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Release
 CMAKE_WIN32 := cmake -S . -B $(WIN32DIR) -DCMAKE_BUILD_TYPE=Release \
 	-DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/toolchain-i686-mingw.cmake)
 CMAKE_WIN64 := cmake -S . -B $(WIN64DIR) -DCMAKE_BUILD_TYPE=Release \
 	-DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/toolchain-x86_64-mingw.cmake)
+CMAKE_FUZZ := CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=Release \
+	-DPATINEX_FUZZ=ON
 
-.PHONY: all deps deps-native native win32 win64 test test-native test-win32 test-win64 bench demo demo64 dist clean \
-	install-frei0r check-editors
+.PHONY: all deps deps-native native win32 win64 fuzz-targets test test-native test-win32 test-win64 \
+	test-fuzz bench fuzz demo demo64 dist clean install-frei0r check-editors
 
 all: native win32 win64
 
@@ -31,8 +35,14 @@ win32: deps
 	@$(CMAKE_WIN32) >/dev/null
 	cmake --build $(WIN32DIR) -j$(JOBS)
 
-# Both Windows suites: the 32-bit module (PATINEX.8bf) and the 64-bit one (PATINEX64.8bf).
-test: test-native test-win32 test-win64
+# The fuzz targets (tests/fuzz), built with clang and libFuzzer in their own tree.
+fuzz-targets: deps
+	@$(CMAKE_FUZZ) >/dev/null
+	cmake --build $(FUZZDIR) -j$(JOBS)
+
+# Both Windows suites: the 32-bit module (PATINEX.8bf) and the 64-bit one (PATINEX64.8bf),
+# then the fuzz smoke.
+test: test-native test-win32 test-win64 test-fuzz
 
 test-native: deps native
 	cd $(NATIVE) && ctest --output-on-failure
@@ -48,6 +58,16 @@ win64: deps
 # needs the 32-bit tree beside it.
 test-win64: win64 win32
 	scripts/run-wine-ctest $(WIN64DIR) win64
+
+# Every corpus replayed, then each target for a fixed number of inputs (about 15 s)
+# from a fixed seed: the same commit makes the same run.
+test-fuzz: fuzz-targets
+	tests/fuzz/run-fuzz --smoke $(FUZZDIR)
+
+# Each fuzz target FUZZ_SECONDS long (default 300), one line each: inputs run,
+# coverage, pass, or fail with the reproducer's path.
+fuzz: fuzz-targets
+	tests/fuzz/run-fuzz $(FUZZDIR) $(FUZZ_SECONDS)
 
 bench: native
 	$(NATIVE)/patinex_bench

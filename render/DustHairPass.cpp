@@ -51,6 +51,14 @@ inline bool Inside(const WalkCanvas& c, float x, float y) {
   return 0.0 < double(x) && double(x) < c.xHigh && c.yLow < double(y) && double(y) < c.yHigh;
 }
 
+// A walker outside that moves in a straight line never gets back in when it is
+// beyond a bound and not moving towards it: adding a step of one sign to a float
+// never turns back, whatever the rounding.
+inline bool GoneForGood(const WalkCanvas& c, float x, float y, float dx, float dy) {
+  return (double(x) <= 0.0 && dx <= 0.0f) || (double(x) >= c.xHigh && dx >= 0.0f) ||
+         (double(y) <= c.yLow && dy <= 0.0f) || (double(y) >= c.yHigh && dy >= 0.0f);
+}
+
 // Only called for a position that is Inside, so both truncations are in range.
 inline void Plot(const WalkCanvas& c, float x, float y) {
   uint8_t* p = c.dstData + ptrdiff_t(int32_t(y)) * c.dstRowBytes +
@@ -92,11 +100,16 @@ bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
     float dy = DrawStep(rng);
     const int16_t len = DrawWalkLength(rng, wv.dustSize, 2.0, 2);
     // Move, test, plot, perhaps turn: the first pixel is one step from the start,
-    // and a speck outside keeps moving in a straight line.
+    // and a speck outside keeps moving in a straight line without a draw. Once it
+    // can no longer come back, its remaining steps would do nothing: it ends there
+    // (with a length of 32767 and as many specks, that is a billion idle steps).
     for (int32_t step = 0; step < len; ++step) {
       x += dx;
       y += dy;
-      if (!Inside(canvas, x, y)) continue;
+      if (!Inside(canvas, x, y)) {
+        if (GoneForGood(canvas, x, y, dx, dy)) break;
+        continue;
+      }
       Plot(canvas, x, y);
       if (NextRand(rng) % len < len / 2) {
         dx = DrawStep(rng);

@@ -1,0 +1,194 @@
+// RenderEffect on any parameter record (a host may hand back one from an older
+// or damaged file), any size from 1 to 64 pixels a side, both layouts, padded
+// rows, and a frame number up to 10000 stamped over the record's as the
+// module's frame counter does. Guard bytes surround both buffers.
+//
+// Input: the layout fields below, then the 216-byte record (zeros where the
+// input ends).
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "render/Numerics.h"
+#include "render/Passes.h"
+#include "render/PixelBlock.h"
+#include "render/RenderJob.h"
+#include "tests/fuzz/FuzzCheck.h"
+
+namespace {
+
+const int32_t kGuard = 32;
+const int32_t kMaxFrame = 10000;
+
+struct Layout {
+  int32_t width;      // 1..64
+  int32_t height;     // 1..64
+  bool alpha;         // both buffers 4 bytes a pixel, else 3
+  int32_t srcPad;     // bytes after each row's pixels, 0..15
+  int32_t dstPad;
+  int16_t left;       // where the rectangle lies in the host's image
+  int16_t top;
+  int32_t frame;      // 0..10000
+  int32_t warmFrame;  // the frame the replay cache was left at, 0..10000
+  uint32_t seed;      // the generator's seed (the clock's reading)
+  uint32_t pixelSeed; // the pictures' content
+  int32_t abortAfter; // the abort test answers true on this call; 0 never
+};
+
+// The scratch replay costs scratch count x frame steps, the same code whatever
+// the product; a record's count beyond the dialog's 100 (up to 32767) would make
+// each input take seconds. Every count up to 200 is replayed to any frame up to
+// 10000; a larger count gets its frames folded into this many steps.
+const int64_t kReplayBudget = 2000000;
+
+int32_t WithinBudget(int32_t frame, const EffectParams& params) {
+  int64_t count = TruncToInt(params.value[kScratchAmount] + 0.5);
+  if (count > 32767) count = 32767;
+  if (count <= 0 || count * frame <= kReplayBudget) return frame;
+  return int32_t(frame % (kReplayBudget / count + 1));
+}
+
+Layout ReadLayout(FuzzReader& in) {
+  Layout l;
+  l.width = 1 + in.Next<uint8_t>() % 64;
+  l.height = 1 + in.Next<uint8_t>() % 64;
+  const uint8_t flags = in.Next<uint8_t>();
+  l.alpha = (flags & 1) != 0;
+  l.srcPad = in.Next<uint8_t>() % 16;
+  l.dstPad = in.Next<uint8_t>() % 16;
+  l.left = int16_t(in.Next<uint16_t>() % (32768 + 32767 - 64) - 32768);
+  l.top = int16_t(in.Next<uint16_t>() % (32768 + 32767 - 64) - 32768);
+  l.frame = in.Next<uint16_t>() % (kMaxFrame + 1);
+  l.warmFrame = in.Next<uint16_t>() % (kMaxFrame + 1);
+  l.seed = in.Next<uint32_t>();
+  l.pixelSeed = in.Next<uint32_t>();
+  l.abortAfter = in.Next<uint16_t>();
+  return l;
+}
+
+// A buffer of rows with guard bytes before and after; every byte starts with a
+// value of its own, so that any change shows.
+struct Buffer {
+  std::vector<uint8_t> bytes;
+  int32_t rowBytes;
+  uint8_t* Pixels() { return bytes.data() + kGuard; }
+};
+
+Buffer MakeBuffer(int32_t rowBytes, int32_t height, uint32_t seed) {
+  Buffer b;
+  b.rowBytes = rowBytes;
+  b.bytes.resize(size_t(kGuard) * 2 + size_t(rowBytes) * size_t(height));
+  uint32_t x = seed | 1;
+  for (uint8_t& byte : b.bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    byte = uint8_t(x >> 24);
+  }
+  return b;
+}
+
+// The host's callbacks: progress must only be reported for a unit of work that
+// exists, and never after the abort test has answered true.
+struct CallbackLog {
+  int32_t calls;
+  int32_t abortAfter;
+  bool aborted;
+  int32_t height;
+} gLog;
+
+void PATINEX_CDECL Progress(int32_t done, int32_t total) {
+  FUZZ_CHECK(!gLog.aborted, "progress (%d, %d) after the render was stopped", done, total);
+  FUZZ_CHECK(total >= 1 && done >= 1 && done <= total, "progress (%d, %d)", done, total);
+  // The tone pass reports its rows first: (1, height) .. (height, height).
+  if (gLog.calls < gLog.height) {
+    FUZZ_CHECK(done == gLog.calls + 1 && total == gLog.height, "tone pass progress (%d, %d) at %d",
+               done, total, gLog.calls);
+  }
+  ++gLog.calls;
+}
+
+uint8_t PATINEX_CDECL Abort() {
+  FUZZ_CHECK(!gLog.aborted, "asked again after the render was stopped");
+  if (gLog.abortAfter != 0 && gLog.calls == gLog.abortAfter) gLog.aborted = true;
+  return gLog.aborted ? 1 : 0;
+}
+
+int32_t Render(const Layout& l, const EffectParams& params, const Buffer& src, Buffer* dst,
+               int32_t frame, ScratchCache* cache) {
+  EffectParams stamped = params;
+  stamped.value[kFrameNumber] = double(frame);
+  const Rect rect = {l.top, l.left, int16_t(l.top + l.height), int16_t(l.left + l.width)};
+  RenderJob job;
+  job.params = &stamped;
+  job.srcRect = rect;
+  job.dstRect = rect;
+  job.srcData = src.bytes.data() + kGuard;
+  job.dstData = dst->Pixels();
+  job.srcRowBytes = src.rowBytes;
+  job.dstRowBytes = dst->rowBytes;
+  job.srcHasAlpha = l.alpha ? 1 : 0;
+  job.dstHasAlpha = job.srcHasAlpha;
+  job.progressProc = Progress;
+  job.propertyProc = nullptr;
+  job.abortProc = Abort;
+  gLog = CallbackLog{0, l.abortAfter, false, l.height};
+  Rng rng = {0};
+  RenderContext context = {&rng, cache};
+  const int32_t result = RenderEffectSeeded(&job, l.seed, &context);
+  FUZZ_CHECK(result == (gLog.aborted ? 0 : 1), "result %d, stopped: %d", int(result),
+             int(gLog.aborted));
+  return result;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzReader in = {data, size};
+  const Layout l = ReadLayout(in);
+  EffectParams params;
+  in.Take(&params, sizeof params);
+  const int32_t frame = WithinBudget(l.frame, params);
+  const int32_t warmFrame = WithinBudget(l.warmFrame, params);
+
+  const int32_t bpp = l.alpha ? 4 : 3;
+  const Buffer src = MakeBuffer(l.width * bpp + l.srcPad, l.height, l.pixelSeed);
+  const Buffer srcBefore = src;
+  const Buffer dstBefore = MakeBuffer(l.width * bpp + l.dstPad, l.height, ~l.pixelSeed);
+
+  // The frame as a clip reaches it (the cache left at another frame), and the
+  // same frame replayed in full: the same bytes and the same result.
+  ScratchCache* cache = NewScratchCache();
+  Buffer warm = dstBefore;
+  Render(l, params, src, &warm, warmFrame, cache);
+  Buffer dst = dstBefore;
+  const int32_t result = Render(l, params, src, &dst, frame, cache);
+  DeleteScratchCache(cache);
+  Buffer full = dstBefore;
+  const int32_t fullResult = Render(l, params, src, &full, frame, nullptr);
+  FUZZ_CHECK(result == fullResult && dst.bytes == full.bytes,
+             "frame %d after frame %d differs from its full replay", int(frame), int(warmFrame));
+
+  FUZZ_CHECK(src.bytes == srcBefore.bytes, "the source changed");
+  // Outside the pixels nothing changes: guards, row padding. Alpha is written only
+  // by the background copy of Reveal Back Layer, from the source.
+  const bool reveal = TruncToInt(params.value[kRevealBackLayer]) != 0;
+  const size_t pixelEnd = size_t(kGuard) + size_t(l.width) * size_t(bpp);
+  for (size_t i = 0; i < dst.bytes.size(); ++i) {
+    const ptrdiff_t offset = ptrdiff_t(i) - kGuard;
+    const bool inRows = offset >= 0 && offset < ptrdiff_t(dst.rowBytes) * l.height;
+    const int32_t row = inRows ? int32_t(offset / dst.rowBytes) : -1;
+    const int32_t column = inRows ? int32_t(offset % dst.rowBytes) : -1;
+    const bool pixel = inRows && size_t(column) + kGuard < pixelEnd;
+    if (!pixel) {
+      FUZZ_CHECK(dst.bytes[i] == dstBefore.bytes[i], "byte %d outside the picture changed",
+                 int(offset));
+    } else if (l.alpha && column % 4 == kAlpha) {
+      const uint8_t want = reveal ? src.bytes[size_t(kGuard) + size_t(row) * src.rowBytes + column]
+                                  : dstBefore.bytes[i];
+      FUZZ_CHECK(dst.bytes[i] == want, "alpha of pixel (%d, %d) is %d, not %d", column / 4, row,
+                 dst.bytes[i], want);
+    }
+  }
+  return 0;
+}

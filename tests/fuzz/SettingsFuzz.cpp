@@ -1,0 +1,79 @@
+// filterhost's --set NAME=VALUE: any command-line text through ParseSetting and
+// ApplySetting.
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "tests/fuzz/FuzzCheck.h"
+#include "tools/filterhost/Settings.h"
+
+namespace {
+
+// The values a kind of setting may yield.
+bool InRange(SettingKind kind, double v) {
+  switch (kind) {
+    case kAmountSetting: return v >= 0.0 && v <= 100.0 && double(float(v)) == v;
+    case kColorSetting: return v >= 0.0 && v <= 255.0 && std::floor(v) == v;
+    case kSwitchSetting: return v == 0.0 || v == 1.0;
+    case kFrameSetting: return v >= 0.0 && v <= 9999.0 && std::floor(v) == v;
+  }
+  return false;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  SettingValue value;
+  std::memset(&value, 0xA5, sizeof value);
+  std::string error;
+  if (!ParseSetting(text, &value, &error)) {
+    FUZZ_CHECK(!error.empty(), "\"%s\" refused without a message", text.c_str());
+    return 0;
+  }
+  const Setting* setting = FindSetting(text.substr(0, text.find('=')));
+  FUZZ_CHECK(setting != nullptr && setting->index == value.index,
+             "\"%s\" parsed to index %d", text.c_str(), int(value.index));
+  FUZZ_CHECK(value.count == (setting->kind == kColorSetting ? 3 : 1), "\"%s\": %d values",
+             text.c_str(), int(value.count));
+  for (int32_t i = 0; i < value.count; ++i) {
+    FUZZ_CHECK(InRange(setting->kind, value.values[i]), "\"%s\" gave %.17g", text.c_str(),
+               value.values[i]);
+  }
+  FUZZ_CHECK(FindSetting(Upper(setting->name)) == setting &&
+                 FindSetting(" &" + std::string(setting->name) + "\t") == setting,
+             "\"%s\" is not found whatever its case, blanks or mnemonic", setting->name);
+
+  // Applying writes the named values and nothing else.
+  EffectParams params;
+  for (int i = 0; i < kParamCount; ++i) params.value[i] = -1000.0 - i;
+  ApplySetting(value, &params);
+  for (int i = 0; i < kParamCount; ++i) {
+    const int32_t k = i - value.index;
+    const double want = (k >= 0 && k < value.count) ? value.values[k] : -1000.0 - i;
+    FUZZ_CHECK(params.value[i] == want, "\"%s\" left index %d at %.17g", text.c_str(), i,
+               params.value[i]);
+  }
+
+  // The values written out again, with every digit, read back the same.
+  std::string again = std::string(setting->name) + "=";
+  for (int32_t i = 0; i < value.count; ++i) {
+    char number[40];
+    std::snprintf(number, sizeof number, "%s%.17g", i > 0 ? "," : "", value.values[i]);
+    again += number;
+  }
+  SettingValue reread;
+  FUZZ_CHECK(ParseSetting(again, &reread, &error), "\"%s\" (from \"%s\") refused: %s",
+             again.c_str(), text.c_str(), error.c_str());
+  for (int32_t i = 0; i < value.count; ++i) {
+    FUZZ_CHECK(reread.values[i] == value.values[i], "\"%s\" reads %.17g, not %.17g", again.c_str(),
+               reread.values[i], value.values[i]);
+  }
+  return 0;
+}
