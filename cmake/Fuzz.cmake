@@ -14,7 +14,9 @@ add_library(patinex_core_fuzz STATIC ${PATINEX_CORE_SOURCES} ${PATINEX_PORTABLE_
             ${CMAKE_SOURCE_DIR}/tools/filterhost/Settings.cpp
             ${CMAKE_SOURCE_DIR}/tools/filterhost/FramePattern.cpp)
 target_include_directories(patinex_core_fuzz PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(patinex_core_fuzz PUBLIC ${PATINEX_FUZZ_SANITIZE} -fsanitize=fuzzer-no-link)
+target_compile_options(patinex_core_fuzz PUBLIC ${PATINEX_FUZZ_SANITIZE} -fsanitize=fuzzer-no-link
+                       -fsanitize-coverage-ignorelist=${CMAKE_SOURCE_DIR}/tests/fuzz/coverage-ignore.txt
+                       -fsanitize-ignorelist=${CMAKE_SOURCE_DIR}/tests/fuzz/sanitize-ignore.txt)
 target_link_options(patinex_core_fuzz PUBLIC ${PATINEX_FUZZ_SANITIZE})
 
 # fuzz_<name> from tests/fuzz/<File>.cpp and any further sources.

@@ -19,16 +19,6 @@ namespace {
 const size_t kGuard = 64;
 const int kMaxUpdates = 4;
 
-// Until an update's work is bounded whatever the time, times are folded so that
-// the film frame stays within 10000.
-const bool kAnyTime = false;
-const double kMaxFrame = 10000.0;
-
-double BoundedTime(double time, double framesPerSecond) {
-  if (kAnyTime || !(std::fabs(time) * framesPerSecond > kMaxFrame)) return time;
-  return std::fmod(time, kMaxFrame / framesPerSecond);
-}
-
 std::vector<uint8_t> Picture(size_t bytes, uint32_t seed) {
   std::vector<uint8_t> p(bytes + 2 * kGuard);
   uint32_t x = seed | 1;
@@ -91,7 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f0r_instance_t instance = f0r_construct(width, height);
   FUZZ_CHECK(instance != nullptr, "no instance for %ux%u", width, height);
 
-  double framesPerSecond = 24.0;
   for (int i = 0; i < plugin.num_params; ++i) {
     f0r_param_info_t info;
     f0r_get_param_info(&info, i);
@@ -105,17 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       double v = in.Next<double>();
       f0r_set_param_value(instance, &v, i);
     }
-    if (std::strcmp(info.name, "Film Frame Rate") == 0) {
-      double v = 0.0;
-      f0r_get_param_value(instance, &v, i);
-      framesPerSecond = v * 100.0;
-    }
   }
   CheckParameters(instance, plugin.num_params);
 
   const size_t bytes = size_t(width) * height * 4;
   for (int u = 0; u < kMaxUpdates && in.size >= sizeof(double); ++u) {
-    const double time = BoundedTime(in.Next<double>(), framesPerSecond);
+    const double time = in.Next<double>();
     std::vector<uint8_t> source = Picture(bytes, pixelSeed + u);
     const std::vector<uint8_t> sourceBefore = source;
     std::vector<uint8_t> out = Picture(bytes, ~pixelSeed);

@@ -30,6 +30,7 @@ struct Layout {
   int16_t top;
   int32_t frame;      // 0..10000
   int32_t warmFrame;  // the frame the replay cache was left at, 0..10000
+  int32_t interval;   // frames between the replay cache's checkpoints (0: its default)
   uint32_t seed;      // the generator's seed (the clock's reading)
   uint32_t pixelSeed; // the pictures' content
   int32_t abortAfter; // the abort test answers true on this call; 0 never
@@ -60,6 +61,9 @@ Layout ReadLayout(FuzzReader& in) {
   l.top = int16_t(in.Next<uint16_t>() % (32768 + 32767 - 64) - 32768);
   l.frame = in.Next<uint16_t>() % (kMaxFrame + 1);
   l.warmFrame = in.Next<uint16_t>() % (kMaxFrame + 1);
+  // Short intervals give many checkpoints (20 bytes a scratch each) within the budget.
+  const uint8_t interval = in.Next<uint8_t>();
+  l.interval = interval == 0 ? 0 : 16 + interval;
   l.seed = in.Next<uint32_t>();
   l.pixelSeed = in.Next<uint32_t>();
   l.abortAfter = in.Next<uint16_t>();
@@ -158,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The frame as a clip reaches it (the cache left at another frame), and the
   // same frame replayed in full: the same bytes and the same result.
-  ScratchCache* cache = NewScratchCache();
+  ScratchCache* cache = NewScratchCache(l.interval);
   Buffer warm = dstBefore;
   Render(l, params, src, &warm, warmFrame, cache);
   Buffer dst = dstBefore;

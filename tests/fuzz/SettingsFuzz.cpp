@@ -10,13 +10,15 @@
 
 namespace {
 
-// The values a kind of setting may yield.
-bool InRange(SettingKind kind, double v) {
-  switch (kind) {
-    case kAmountSetting: return v >= 0.0 && v <= 100.0 && double(float(v)) == v;
-    case kColorSetting: return v >= 0.0 && v <= 255.0 && std::floor(v) == v;
-    case kSwitchSetting: return v == 0.0 || v == 1.0;
-    case kFrameSetting: return v >= 0.0 && v <= 9999.0 && std::floor(v) == v;
+// The values a row of the table lets --set yield.
+bool InRange(const ParamRow& row, double v) {
+  if (!(v >= row.low && v <= row.high)) return false;
+  switch (row.kind) {
+    case kValueParam:
+      return row.wholeNumbers ? std::floor(v) == v : double(float(v)) == v;
+    case kColorParam: return std::floor(v) == v;
+    case kSwitchParam: return v == 0.0 || v == 1.0;
+    case kInternalParam: return false;
   }
   return false;
 }
@@ -37,13 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!error.empty(), "\"%s\" refused without a message", text.c_str());
     return 0;
   }
-  const Setting* setting = FindSetting(text.substr(0, text.find('=')));
-  FUZZ_CHECK(setting != nullptr && setting->index == value.index,
+  const ParamRow* setting = FindSetting(text.substr(0, text.find('=')));
+  FUZZ_CHECK(setting != nullptr && setting->recordIndex == value.index,
              "\"%s\" parsed to index %d", text.c_str(), int(value.index));
-  FUZZ_CHECK(value.count == (setting->kind == kColorSetting ? 3 : 1), "\"%s\": %d values",
+  FUZZ_CHECK(value.count == ParamEntryCount(*setting), "\"%s\": %d values",
              text.c_str(), int(value.count));
   for (int32_t i = 0; i < value.count; ++i) {
-    FUZZ_CHECK(InRange(setting->kind, value.values[i]), "\"%s\" gave %.17g", text.c_str(),
+    FUZZ_CHECK(InRange(*setting, value.values[i]), "\"%s\" gave %.17g", text.c_str(),
                value.values[i]);
   }
   FUZZ_CHECK(FindSetting(Upper(setting->name)) == setting &&
