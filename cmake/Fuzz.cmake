@@ -32,6 +32,7 @@ patinex_fuzz_target(settings SettingsFuzz.cpp)
 patinex_fuzz_target(frame_pattern FramePatternFuzz.cpp)
 patinex_fuzz_target(pipl PiplFuzz.cpp)
 patinex_fuzz_target(render RenderFuzz.cpp)
+patinex_fuzz_target(entry EntryFuzz.cpp)
 
 # The frei0r filter's entry points, called in-process as a host calls them.
 find_path(FREI0R_INCLUDE_DIR frei0r.h REQUIRED)

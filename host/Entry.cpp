@@ -22,13 +22,28 @@ FilterRecord* HostFilterRecord(PluginGlobals* globals) {
 
 // The record in the host's parameters handle, made with its defaults when the
 // handle is empty (a host may skip the parameters selector, or keep nothing
-// between runs). Null only when there was no memory for it.
+// between runs). A shorter handle (a record cut short in an older or damaged
+// file) grows to the whole record: the values it holds in full stay, the others
+// get their defaults. Null only when there was no memory for it.
 EffectParams* ParamsOrDefaults(FilterRecord* record) {
+  const int32_t recordSize = int32_t(sizeof(EffectParams));
   if (HandleData(record->parameters) == nullptr) {
-    MemHandle handle = NewMemHandle(int32_t(sizeof(EffectParams)));
+    MemHandle handle = NewMemHandle(recordSize);
     if (handle == nullptr) return nullptr;
     record->parameters = handle;
     SetDefaultParams(static_cast<EffectParams*>(HandleData(handle)));
+  }
+  const int32_t size = GetMemHandleSize(record->parameters);
+  if (size < recordSize) {
+    SetMemHandleSize(record->parameters, recordSize);
+    if (LastMemHandleError() != 0) return nullptr;
+    EffectParams defaults;
+    SetDefaultParams(&defaults);
+    defaults.value[kShowDialog] = 0.0;
+    EffectParams* params = static_cast<EffectParams*>(HandleData(record->parameters));
+    for (int i = (size > 0 ? size : 0) / 8; i < kParamCount; ++i) {
+      params->value[i] = defaults.value[i];
+    }
   }
   return static_cast<EffectParams*>(HandleData(record->parameters));
 }

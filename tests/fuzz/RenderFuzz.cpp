@@ -14,10 +14,10 @@
 #include "render/PixelBlock.h"
 #include "render/RenderJob.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/fuzz/FuzzPicture.h"
 
 namespace {
 
-const int32_t kGuard = 32;
 const int32_t kMaxFrame = 10000;
 
 struct Layout {
@@ -35,19 +35,6 @@ struct Layout {
   uint32_t pixelSeed; // the pictures' content
   int32_t abortAfter; // the abort test answers true on this call; 0 never
 };
-
-// The scratch replay costs scratch count x frame steps, the same code whatever
-// the product; a record's count beyond the dialog's 100 (up to 32767) would make
-// each input take seconds. Every count up to 200 is replayed to any frame up to
-// 10000; a larger count gets its frames folded into this many steps.
-const int64_t kReplayBudget = 2000000;
-
-int32_t WithinBudget(int32_t frame, const EffectParams& params) {
-  int64_t count = TruncToInt(params.value[kScratchAmount] + 0.5);
-  if (count > 32767) count = 32767;
-  if (count <= 0 || count * frame <= kReplayBudget) return frame;
-  return int32_t(frame % (kReplayBudget / count + 1));
-}
 
 Layout ReadLayout(FuzzReader& in) {
   Layout l;
@@ -68,28 +55,6 @@ Layout ReadLayout(FuzzReader& in) {
   l.pixelSeed = in.Next<uint32_t>();
   l.abortAfter = in.Next<uint16_t>();
   return l;
-}
-
-// A buffer of rows with guard bytes before and after; every byte starts with a
-// value of its own, so that any change shows.
-struct Buffer {
-  std::vector<uint8_t> bytes;
-  int32_t rowBytes;
-  uint8_t* Pixels() { return bytes.data() + kGuard; }
-};
-
-Buffer MakeBuffer(int32_t rowBytes, int32_t height, uint32_t seed) {
-  Buffer b;
-  b.rowBytes = rowBytes;
-  b.bytes.resize(size_t(kGuard) * 2 + size_t(rowBytes) * size_t(height));
-  uint32_t x = seed | 1;
-  for (uint8_t& byte : b.bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = uint8_t(x >> 24);
-  }
-  return b;
 }
 
 // The host's callbacks: progress must only be reported for a unit of work that
@@ -118,7 +83,7 @@ uint8_t PATINEX_CDECL Abort() {
   return gLog.aborted ? 1 : 0;
 }
 
-int32_t Render(const Layout& l, const EffectParams& params, const Buffer& src, Buffer* dst,
+int32_t Render(const Layout& l, const EffectParams& params, const Picture& src, Picture* dst,
                int32_t frame, ScratchCache* cache) {
   EffectParams stamped = params;
   stamped.value[kFrameNumber] = double(frame);
@@ -127,7 +92,7 @@ int32_t Render(const Layout& l, const EffectParams& params, const Buffer& src, B
   job.params = &stamped;
   job.srcRect = rect;
   job.dstRect = rect;
-  job.srcData = src.bytes.data() + kGuard;
+  job.srcData = src.Pixels();
   job.dstData = dst->Pixels();
   job.srcRowBytes = src.rowBytes;
   job.dstRowBytes = dst->rowBytes;
@@ -152,23 +117,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Layout l = ReadLayout(in);
   EffectParams params;
   in.Take(&params, sizeof params);
-  const int32_t frame = WithinBudget(l.frame, params);
-  const int32_t warmFrame = WithinBudget(l.warmFrame, params);
+  const int32_t frame = WithinReplayBudget(l.frame, params);
+  const int32_t warmFrame = WithinReplayBudget(l.warmFrame, params);
 
   const int32_t bpp = l.alpha ? 4 : 3;
-  const Buffer src = MakeBuffer(l.width * bpp + l.srcPad, l.height, l.pixelSeed);
-  const Buffer srcBefore = src;
-  const Buffer dstBefore = MakeBuffer(l.width * bpp + l.dstPad, l.height, ~l.pixelSeed);
+  const Picture src = MakePicture(l.width * bpp + l.srcPad, l.height, l.pixelSeed);
+  const Picture srcBefore = src;
+  const Picture dstBefore = MakePicture(l.width * bpp + l.dstPad, l.height, ~l.pixelSeed);
 
   // The frame as a clip reaches it (the cache left at another frame), and the
   // same frame replayed in full: the same bytes and the same result.
   ScratchCache* cache = NewScratchCache(l.interval);
-  Buffer warm = dstBefore;
+  Picture warm = dstBefore;
   Render(l, params, src, &warm, warmFrame, cache);
-  Buffer dst = dstBefore;
+  Picture dst = dstBefore;
   const int32_t result = Render(l, params, src, &dst, frame, cache);
   DeleteScratchCache(cache);
-  Buffer full = dstBefore;
+  Picture full = dstBefore;
   const int32_t fullResult = Render(l, params, src, &full, frame, nullptr);
   FUZZ_CHECK(result == fullResult && dst.bytes == full.bytes,
              "frame %d after frame %d differs from its full replay", int(frame), int(warmFrame));
@@ -177,22 +142,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Outside the pixels nothing changes: guards, row padding. Alpha is written only
   // by the background copy of Reveal Back Layer, from the source.
   const bool reveal = TruncToInt(params.value[kRevealBackLayer]) != 0;
-  const size_t pixelEnd = size_t(kGuard) + size_t(l.width) * size_t(bpp);
-  for (size_t i = 0; i < dst.bytes.size(); ++i) {
-    const ptrdiff_t offset = ptrdiff_t(i) - kGuard;
-    const bool inRows = offset >= 0 && offset < ptrdiff_t(dst.rowBytes) * l.height;
-    const int32_t row = inRows ? int32_t(offset / dst.rowBytes) : -1;
-    const int32_t column = inRows ? int32_t(offset % dst.rowBytes) : -1;
-    const bool pixel = inRows && size_t(column) + kGuard < pixelEnd;
-    if (!pixel) {
-      FUZZ_CHECK(dst.bytes[i] == dstBefore.bytes[i], "byte %d outside the picture changed",
-                 int(offset));
-    } else if (l.alpha && column % 4 == kAlpha) {
-      const uint8_t want = reveal ? src.bytes[size_t(kGuard) + size_t(row) * src.rowBytes + column]
-                                  : dstBefore.bytes[i];
-      FUZZ_CHECK(dst.bytes[i] == want, "alpha of pixel (%d, %d) is %d, not %d", column / 4, row,
-                 dst.bytes[i], want);
-    }
-  }
+  CheckOnlyPixelsChanged(dst, dstBefore, l.width, l.height, bpp, reveal ? src : dstBefore);
   return 0;
 }

@@ -120,6 +120,32 @@ TEST(Selectors, ContinueWithoutParametersMakesDefaultsAndRendersWithoutDialog) {
   EXPECT_EQ(host.Params()->value[kFrameNumber], 1.0);
 }
 
+// A host may hand back a record cut short (an older or damaged file): the
+// selectors grow it to 216 bytes, keep the values it holds in full and give the
+// others their defaults, instead of reading and writing past its end.
+TEST(Selectors, AShortParametersHandleGrowsKeepingItsWholeValues) {
+  EffectParams defaults;
+  SetDefaultParams(&defaults);
+  for (int32_t size : {0, 7, 8, 100, 208, 215}) {
+    Host host;
+    host.SetImage(5, 3, 4);
+    const MemHandle handle = NewMemHandle(size);
+    ASSERT_NE(handle, nullptr);
+    host.record->parameters = handle;
+    double* held = static_cast<double*>(HandleData(handle));
+    for (int32_t i = 0; i < size / 8; ++i) held[i] = 1000.0 + i;
+    ASSERT_EQ(0, host.Call(filterSelectorParameters)) << size;
+    ASSERT_EQ(GetMemHandleSize(host.record->parameters), 216) << size;
+    EXPECT_EQ(host.Params()->value[kShowDialog], 1.0) << size;
+    host.Params()->value[kShowDialog] = 0.0;
+    ASSERT_EQ(0, host.Run(false)) << size;
+    for (int i = 0; i < kShowDialog; ++i) {
+      const double want = i == kFrameNumber ? 1.0 : (i < size / 8 ? 1000.0 + i : defaults.value[i]);
+      EXPECT_EQ(host.Params()->value[i], want) << "size " << size << ", index " << i;
+    }
+  }
+}
+
 TEST(Selectors, FinishReleasesPreviewBuffersAndToleratesNone) {
   Host host;
   ASSERT_EQ(0, host.Call(filterSelectorPrepare));
