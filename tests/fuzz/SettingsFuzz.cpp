@@ -15,10 +15,10 @@ bool InRange(const ParamRow& row, double v) {
   if (!(v >= row.low && v <= row.high)) return false;
   switch (row.kind) {
     case kValueParam:
+    case kInternalParam:  // the frame number, which --set also takes
       return row.wholeNumbers ? std::floor(v) == v : double(float(v)) == v;
     case kColorParam: return std::floor(v) == v;
     case kSwitchParam: return v == 0.0 || v == 1.0;
-    case kInternalParam: return false;
   }
   return false;
 }
