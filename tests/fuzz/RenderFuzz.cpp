@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "render/Numerics.h"
-#include "render/Passes.h"
+#include "render/ScratchCache.h"
 #include "render/PixelBlock.h"
 #include "render/RenderJob.h"
 #include "tests/fuzz/FuzzCheck.h"
