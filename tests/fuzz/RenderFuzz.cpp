@@ -12,6 +12,7 @@
 #include "render/Numerics.h"
 #include "render/ScratchCache.h"
 #include "render/PixelBlock.h"
+#include "render/Random.h"
 #include "render/RenderJob.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzPicture.h"
