@@ -12,7 +12,10 @@ set(PATINEX_FUZZ_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all
 add_library(patinex_core_fuzz STATIC ${PATINEX_CORE_SOURCES} ${PATINEX_PORTABLE_SOURCES}
             ${CMAKE_SOURCE_DIR}/tools/filterhost/Pipl.cpp
             ${CMAKE_SOURCE_DIR}/tools/filterhost/Settings.cpp
-            ${CMAKE_SOURCE_DIR}/tools/filterhost/FramePattern.cpp)
+            ${CMAKE_SOURCE_DIR}/tools/filterhost/FramePattern.cpp
+            ${CMAKE_SOURCE_DIR}/tools/filterhost/ImageFormat.cpp
+            ${CMAKE_SOURCE_DIR}/tools/filterhost/ImageHeader.cpp
+            ${CMAKE_SOURCE_DIR}/tools/filterhost/PixelPlanes.cpp)
 target_include_directories(patinex_core_fuzz PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(patinex_core_fuzz PUBLIC ${PATINEX_FUZZ_SANITIZE} -fsanitize=fuzzer-no-link
                        -fsanitize-coverage-ignorelist=${CMAKE_SOURCE_DIR}/tests/fuzz/coverage-ignore.txt
@@ -33,6 +36,7 @@ patinex_fuzz_target(frame_pattern FramePatternFuzz.cpp)
 patinex_fuzz_target(pipl PiplFuzz.cpp)
 patinex_fuzz_target(render RenderFuzz.cpp)
 patinex_fuzz_target(entry EntryFuzz.cpp)
+patinex_fuzz_target(image ImageFuzz.cpp)
 
 # The frei0r filter's entry points, called in-process as a host calls them.
 find_path(FREI0R_INCLUDE_DIR frei0r.h REQUIRED)

@@ -37,6 +37,19 @@ void FormatNumberText(double value, char* text) {
     // Too long for the buffer (only values from outside the dialog get here): the
     // exponent form, at most 12 characters ("-1.7977e+308").
     std::snprintf(text, kNumberTextSize, "%.4e", value);
+    // Its five digits, read back in single precision, can land just within the
+    // fixed form's reach (-1.00000537e25 -> "-1.0000e+25" reads -9.99999956e24,
+    // 25 digits): then that value's fixed form is written, so that the text reads
+    // back to a value shown by the same text.
+    double shown = 0.0;
+    char fixed[64];
+    if (ParseNumberText(text, &shown)) {
+      const int fixedLength = std::snprintf(fixed, sizeof fixed, format, shown);
+      if (fixedLength > 0 && fixedLength < kNumberTextSize) {
+        std::memcpy(text, fixed, size_t(fixedLength) + 1);
+        TrimZeros(text);
+      }
+    }
     return;
   }
   TrimZeros(text);

@@ -11,7 +11,9 @@ const long kNumberDecimals = 4;
 // Writes value into text (kNumberTextSize bytes): "%.4f", then trailing zeros and
 // a trailing point trimmed (45 -> "45", 12.5 -> "12.5", 99.99996 -> "100").
 // A value whose "%.4f" form would not fit (|value| of about 1e26 and more) is
-// written as "%.4e" instead (1e30 -> "1.0000e+30"); NaN as "nan", infinities as
+// written as "%.4e" instead (1e30 -> "1.0000e+30"), unless what that text reads
+// back would fit, which is then written in the fixed form, so that a text read
+// back is always shown by the same text. NaN as "nan", infinities as
 // "inf" and "-inf". Those three texts are refused when read back, as any text
 // without a leading number is. Never writes more than kNumberTextSize bytes.
 void FormatNumberText(double value, char* text);

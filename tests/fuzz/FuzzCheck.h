@@ -26,6 +26,7 @@ struct FuzzReader {
 
   // Copies n bytes into out, zero-filling what the input does not have.
   void Take(void* out, size_t n) {
+    if (n == 0) return;
     const size_t have = n < size ? n : size;
     std::memset(out, 0, n);
     if (have > 0) std::memcpy(out, data, have);

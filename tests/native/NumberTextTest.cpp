@@ -67,6 +67,13 @@ TEST(NumberText, TooLongValuesGetTheExponentFormWithoutOverrun) {
   EXPECT_EQ(Format(-1.7976931348623157e308).substr(0, 9), "-1.7977e+");
   // Just below the switch the fixed form is kept: 26 digits + ".0000" = 31.
   EXPECT_EQ(Format(1e25), "10000000000000000905969664");
+  // At the switch, the exponent form's five digits read back below it: the text
+  // is the fixed form of what it reads back, so reading and showing again keeps it.
+  const float justPast = -1.0000053749334243e25f;
+  const std::string shown = Format(justPast);
+  EXPECT_EQ(shown, "-9999999562023526247432192");
+  ASSERT_TRUE(ParseNumberText(shown.c_str(), &back));
+  EXPECT_EQ(Format(back), shown);
 }
 
 TEST(NumberText, NonFiniteValuesAreWrittenAsTextThatIsRefused) {
