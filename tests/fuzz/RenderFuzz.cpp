@@ -32,6 +32,7 @@ struct Layout {
   int32_t frame;      // 0..10000
   int32_t warmFrame;  // the frame the replay cache was left at, 0..10000
   int32_t interval;   // frames between the replay cache's checkpoints (0: its default)
+  int32_t threads;    // threads of the renders that use the cache, 1..4
   uint32_t seed;      // the generator's seed (the clock's reading)
   uint32_t pixelSeed; // the pictures' content
   int32_t abortAfter; // the abort test answers true on this call; 0 never
@@ -52,6 +53,7 @@ Layout ReadLayout(FuzzReader& in) {
   // Short intervals give many checkpoints (20 bytes a scratch each) within the budget.
   const uint8_t interval = in.Next<uint8_t>();
   l.interval = interval == 0 ? 0 : 16 + interval;
+  l.threads = 1 + in.Next<uint8_t>() % 4;
   l.seed = in.Next<uint32_t>();
   l.pixelSeed = in.Next<uint32_t>();
   l.abortAfter = in.Next<uint16_t>();
@@ -85,7 +87,7 @@ uint8_t PATINEX_CDECL Abort() {
 }
 
 int32_t Render(const Layout& l, const EffectParams& params, const Picture& src, Picture* dst,
-               int32_t frame, ScratchCache* cache) {
+               int32_t frame, ScratchCache* cache, int32_t threads) {
   EffectParams stamped = params;
   stamped.value[kFrameNumber] = double(frame);
   const Rect rect = {l.top, l.left, int16_t(l.top + l.height), int16_t(l.left + l.width)};
@@ -104,7 +106,7 @@ int32_t Render(const Layout& l, const EffectParams& params, const Picture& src, 
   job.abortProc = Abort;
   gLog = CallbackLog{0, l.abortAfter, false, l.height};
   Rng rng = {0};
-  RenderContext context = {&rng, cache};
+  RenderContext context = {&rng, cache, threads};
   const int32_t result = RenderEffectSeeded(&job, l.seed, &context);
   FUZZ_CHECK(result == (gLog.aborted ? 0 : 1), "result %d, stopped: %d", int(result),
              int(gLog.aborted));
@@ -126,18 +128,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Picture srcBefore = src;
   const Picture dstBefore = MakePicture(l.width * bpp + l.dstPad, l.height, ~l.pixelSeed);
 
-  // The frame as a clip reaches it (the cache left at another frame), and the
-  // same frame replayed in full: the same bytes and the same result.
+  // The frame as a clip reaches it (the cache left at another frame) on several
+  // threads, and the same frame replayed in full on one: the same bytes and the
+  // same result.
   ScratchCache* cache = NewScratchCache(l.interval);
   Picture warm = dstBefore;
-  Render(l, params, src, &warm, warmFrame, cache);
+  Render(l, params, src, &warm, warmFrame, cache, l.threads);
   Picture dst = dstBefore;
-  const int32_t result = Render(l, params, src, &dst, frame, cache);
+  const int32_t result = Render(l, params, src, &dst, frame, cache, l.threads);
   DeleteScratchCache(cache);
   Picture full = dstBefore;
-  const int32_t fullResult = Render(l, params, src, &full, frame, nullptr);
+  const int32_t fullResult = Render(l, params, src, &full, frame, nullptr, 1);
   FUZZ_CHECK(result == fullResult && dst.bytes == full.bytes,
-             "frame %d after frame %d differs from its full replay", int(frame), int(warmFrame));
+             "frame %d after frame %d on %d threads differs from its full replay on one",
+             int(frame), int(warmFrame), int(l.threads));
 
   FUZZ_CHECK(src.bytes == srcBefore.bytes, "the source changed");
   // Outside the pixels nothing changes: guards, row padding. Alpha is written only
