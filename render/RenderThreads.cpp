@@ -7,6 +7,7 @@
 namespace {
 std::atomic<int32_t> gMinBandRows(kMinBandRows);
 std::atomic<int32_t> gLastToneBandCount(0);
+std::atomic<int32_t> gWorkerStartLimit(-1);
 }  // namespace
 
 int32_t ThreadCountFrom(uint32_t cores, const char* setting) {
@@ -49,3 +50,12 @@ void SetMinBandRowsForTesting(int32_t rows) {
 int32_t LastToneBandCountForTesting() { return gLastToneBandCount.load(std::memory_order_relaxed); }
 
 void NoteToneBandCount(int32_t count) { gLastToneBandCount.store(count, std::memory_order_relaxed); }
+
+void SetWorkerStartLimitForTesting(int32_t workers) {
+  gWorkerStartLimit.store(workers, std::memory_order_relaxed);
+}
+
+bool WorkerStartRefusedForTesting(int32_t started) {
+  const int32_t limit = gWorkerStartLimit.load(std::memory_order_relaxed);
+  return limit >= 0 && started >= limit;
+}

@@ -35,3 +35,8 @@ int32_t ToneBandCount(int32_t height, int32_t threads);
 void SetMinBandRowsForTesting(int32_t rows);
 int32_t LastToneBandCountForTesting();
 void NoteToneBandCount(int32_t count);
+
+// Test-only: from the given number of workers on, starting a worker fails as it
+// does when the system has no thread to give (-1 restores: no such limit).
+void SetWorkerStartLimitForTesting(int32_t workers);
+bool WorkerStartRefusedForTesting(int32_t started);

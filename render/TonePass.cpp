@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #if defined(__SSE2__)
@@ -457,6 +458,9 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_
   int32_t started = 0;
   for (; started < wanted - 1; ++started) {
     try {
+      if (WorkerStartRefusedForTesting(started)) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      }
       workers[started] = std::thread(RunWorker, &t);
     } catch (...) {
       break;

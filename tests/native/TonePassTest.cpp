@@ -433,8 +433,8 @@ TEST(BadRecords, OutOfRangeValuesRenderLikeTheReference) {
 
 // Any number of threads gives the bytes of one: across the parameter sets (grain
 // on and off, jitter, the general loop of a huge Grain Amount, dust, hairs and
-// scratches after the tone pass), both layouts, odd sizes, and a host that stops
-// the render. With a minimum band height of 2 the small images really split;
+// scratches after the tone pass), both layouts, odd sizes, a host that stops
+// the render, and a system that refuses some or all of the workers. With a minimum band height of 2 the small images really split;
 // the bands used are asserted. The progress reports (one per row, in order) and
 // the abort tests come only from the calling thread, and the generator ends
 // where one thread leaves it.
@@ -443,8 +443,11 @@ TEST(Threads, AnyThreadCountGivesTheBytesOfOne) {
     int32_t threads;
     int32_t bandsAt23Rows;   // min(4 * threads, 23 / 2)
     int32_t bandsAt200Rows;  // min(4 * threads, 200 / 2)
+    int32_t workersStarted;  // -1: all; fewer: the system refuses the rest
   };
-  const ThreadCase cases[] = {{1, 1, 1}, {2, 8, 8}, {3, 11, 12}, {7, 11, 28}, {16, 11, 64}};
+  const ThreadCase cases[] = {{1, 1, 1, -1},   {2, 8, 8, -1},   {3, 11, 12, -1},
+                              {7, 11, 28, -1}, {16, 11, 64, -1}, {7, 11, 28, 2},
+                              {16, 11, 64, 0}};
   std::vector<ParamSet> sets(std::begin(kReferenceSets), std::end(kReferenceSets));
   sets.push_back({"dust, hairs, scratches", {{kDustAmount, 60}, {kHairAmount, 40},
                                              {kScratchAmount, 20}, {kFrameNumber, 3},
@@ -477,8 +480,11 @@ TEST(Threads, AnyThreadCountGivesTheBytesOfOne) {
             test::WatchCallbacks(&job, stopAfter);
             Rng rng = {0};
             RenderContext context = {&rng, nullptr, c.threads};
+            SetWorkerStartLimitForTesting(c.workersStarted);
             const int32_t result = RenderEffectSeeded(&job, seed, &context);
-            const std::string at = what + " threads " + std::to_string(c.threads);
+            SetWorkerStartLimitForTesting(-1);
+            const std::string at = what + " threads " + std::to_string(c.threads) +
+                                   " workers " + std::to_string(c.workersStarted);
             EXPECT_EQ(LastToneBandCountForTesting(),
                       size.height == 23 ? c.bandsAt23Rows : c.bandsAt200Rows) << at;
             EXPECT_EQ(Log().callsFromOtherThreads, 0) << at;
