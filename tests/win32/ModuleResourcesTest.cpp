@@ -518,7 +518,9 @@ TEST(ModuleResources, ParametersDialogTemplate) {
     std::string label = t.items[index[labelled] - 1].text;
     label.erase(std::remove(label.begin(), label.end(), '&'), label.end());
     EXPECT_EQ(label, row.name);
-    if (hasSlider) EXPECT_EQ(t.items[index[row.controlId]].className, "edit") << row.name;
+    if (hasSlider) {
+      EXPECT_EQ(t.items[index[row.controlId]].className, "edit") << row.name;
+    }
   }
   EXPECT_EQ(tableRows, 20);
 }
