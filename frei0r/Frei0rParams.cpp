@@ -1,5 +1,6 @@
 #include "frei0r/Frei0rParams.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "render/Numerics.h"
@@ -87,6 +88,14 @@ void GetFrei0rParam(const Frei0rSettings& settings, int index, double* values) {
 int32_t FrameNumberAt(double timeSeconds, double filmFrameRate) {
   const int32_t frame = TruncToInt(timeSeconds * filmFrameRate + 0.5);
   return frame < 0 ? 0 : frame % kFilmFrameCycle;
+}
+
+bool IsClipTime(double timeSeconds) {
+  return std::isfinite(timeSeconds) && timeSeconds >= -1e9;
+}
+
+int32_t FrameNumberOfCount(uint64_t framesGiven) {
+  return int32_t(framesGiven % uint64_t(kFilmFrameCycle));
 }
 
 double HostTimeInSeconds(double time, const char* callerPath) {

@@ -54,6 +54,18 @@ const int32_t kFilmFrameCycle = 1 << 20;
 // beyond the int32 range count as its end).
 int32_t FrameNumberAt(double timeSeconds, double filmFrameRate);
 
+// Whether a host's time (seconds) can be a clip's time: finite and not below
+// -1e9 s. ffmpeg 5.1 hands a frame it has converted for the filter without its
+// timestamp, and the time it passes is then "no time" scaled to milliseconds
+// (about -3.7e20 from lavfi, -7.2e17 from an mp4). No frei0r call carries a
+// better signal, so such a time means "frame unknown".
+bool IsClipTime(double timeSeconds);
+
+// The film frame of an instance's n-th frame (n from 0), for the frames whose
+// time is no clip's time: the instance counts the frames it is given, in order
+// (ffmpeg's one instance filters a clip's frames in order), modulo the cycle.
+int32_t FrameNumberOfCount(uint64_t framesGiven);
+
 // The time of f0r_update in seconds. ffmpeg's frei0r filter (in libavfilter)
 // hands milliseconds, every version of it; any other caller seconds, as the
 // interface says. callerPath is the file of the calling object as the dynamic

@@ -42,6 +42,7 @@ struct PatinexInstance {
   std::mutex settingsMutex;  // guards settings against a host that sets while rendering
   Frei0rSettings settings;
   ScratchCache* scratchCache;  // shared by every render of this instance
+  std::atomic<uint64_t> framesGiven;  // f0r_update calls so far, the film frame when the time is none
 };
 
 // Threads of the renders running in this process, the renders' own included.
@@ -108,6 +109,7 @@ f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
   instance->width = width;
   instance->height = height;
   SetDefaultFrei0rSettings(&instance->settings);
+  instance->framesGiven = 0;
   // Without a cache every frame replays its scratches from frame 0: slower, same result.
   instance->scratchCache = NewScratchCache();
   return instance;
@@ -167,13 +169,18 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   Dl_info caller;
   const bool known = dladdr(__builtin_return_address(0), &caller) != 0;
   time = HostTimeInSeconds(time, known ? caller.dli_fname : nullptr);
+  // A frame ffmpeg converted for us comes without its time: then the frame is
+  // the count of frames this instance has been given, which for ffmpeg's one
+  // instance in order is the clip's frame (MLT's times are always sane).
+  const uint64_t count = self->framesGiven.fetch_add(1);
 
   Frei0rSettings settings;
   {
     std::lock_guard<std::mutex> lock(self->settingsMutex);
     settings = self->settings;
   }
-  const int32_t frameNumber = FrameNumberAt(time, settings.filmFrameRate);
+  const int32_t frameNumber = IsClipTime(time) ? FrameNumberAt(time, settings.filmFrameRate)
+                                               : FrameNumberOfCount(count);
   settings.record.value[kFrameNumber] = double(frameNumber);
 
   // The renderer never writes alpha, and without Reveal Back Layer it leaves the

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -216,6 +217,29 @@ TEST(Patinex0r, AFrameLooksTheSameHoweverItWasReached) {
       ASSERT_EQ(p.Render(k / 24.0, in), forward[k]) << k;
     }
   }
+}
+
+// ffmpeg hands a frame it converted for the filter without its time (a huge
+// negative number); NaN and infinities are no time either. Such frames are the
+// instance's count of frames so far, which for frames in order at the film's
+// rate is what correct seconds give; a large but real negative time is still a
+// time (before the clip: frame 0).
+TEST(Patinex0r, AFrameWithoutItsTimeIsTheCountOfFramesGiven) {
+  const Frame in = Pattern(kWidth, kHeight);
+  const double kNoTimes[] = {-1e18, -std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN(),
+                             std::numeric_limits<double>::infinity(), -3.7e20};
+  Plugin timed, lost;
+  Frame previous;
+  for (int k = 0; k < 10; ++k) {
+    const Frame frame = lost.Render(kNoTimes[k % 5], in);
+    ASSERT_EQ(frame, timed.Render(k / 24.0, in)) << k;
+    EXPECT_NE(frame, previous) << k;
+    previous = frame;
+  }
+  // Counted frames and timed ones mix: the count goes on under timed frames.
+  EXPECT_EQ(lost.Render(-1e9, in), timed.Render(0.0, in));
+  EXPECT_EQ(lost.Render(-1e18, in), timed.Render(11 / 24.0, in));
 }
 
 // The same frame in the same place shows the same grain; moving on a frame,

@@ -95,6 +95,77 @@ if [ "$with_params" = "$(hash_of params12.rgba)" ] && [ "$with_params" != "$dire
   pass "ffmpeg: parameters by position reach the module"
 else fail "ffmpeg: frame 12 with parameters is $with_params, the module alone gives $(hash_of params12.rgba)"; fi
 
+# --- ffmpeg at the frame sizes people use ----------------------------------
+# ffmpeg 5.1 hands the filter a copy without its time whenever the frame it has
+# does not have the row length of the frei0r filter's own buffers: frames from
+# its buffers at many widths (PAL, NTSC, 854, 400, odd ones), after a conversion
+# from YUV or BGRA or a scale; raw RGBA keeps its time at 720, not at 854; with
+# -cpuflags 0 the rows match. The filter then counts its frames. Each row: a
+# still clip (12 frames at 24 fps, lossless: FFV1, or raw RGBA), plain ffmpeg,
+# every frame checked against the one before and against the module given
+# k / 24 s for the same converted frame.
+# ffmpeg's frei0r filter also takes its padded rows for whole frames where the
+# width is not a multiple of its row alignment (16 pixels with AVX-512): every
+# frei0r filter then sees a sheared picture and the last rows are left as they
+# were. Where Patinex set to change nothing does not give back the frame, the
+# row checks only that every frame differs from the one before.
+# Columns: size, pixel format of the clip, a filter before Patinex, ffmpeg's -cpuflags.
+size_table() {
+  cat <<'EOF'
+720x576 yuv420p - -
+720x480 yuv420p - -
+854x480 yuv420p - -
+400x300 yuv420p - -
+1280x720 yuv420p - -
+401x301 yuv420p - -
+1366x768 yuv420p - -
+640x480 yuv420p - -
+720x576 yuv422p - -
+720x576 bgra - -
+720x576 rgba - -
+854x480 rgba - -
+640x480 yuv420p scale=720:576 -
+720x576 yuv420p scale=1280:720 -
+720x576 yuv420p - 0
+EOF
+}
+neutral="0.24|0|0.21|0|0.2/0.2/0.2|0.65|0|0.12/0.12/0.12|0|0.2|0.45|0.3|0.03|0|n|0.78/0.39/0|0.1|0|n"
+ff -f lavfi -i testsrc2=size=1280x720 -frames:v 1 still.png
+while read -r size pixfmt before cpuflags; do
+  label="$size $pixfmt"
+  chain=frei0r=patinex convert=format=rgba w=${size%x*} h=${size#*x}
+  if [ "$before" != - ]; then
+    label+=", then $before"; chain="$before,$chain"; convert="$before,$convert"
+    w=${before#scale=}; h=${w#*:}; w=${w%:*}
+  fi
+  cpu=()
+  if [ "$cpuflags" != - ]; then label+=", -cpuflags $cpuflags"; cpu=(-cpuflags "$cpuflags"); fi
+  codec=ffv1; [ "$pixfmt" = rgba ] && codec=rawvideo
+  clip="still-$size-$pixfmt.nut"
+  ff -loop 1 -framerate 24 -i still.png -vf "scale=$size" -frames:v 12 -pix_fmt "$pixfmt" -c:v "$codec" "$clip"
+  ff "${cpu[@]}" -i "$clip" -vf "$chain" -f framemd5 -pix_fmt rgba - |
+    awk -F', *' '/^0,/ {print NR, $6}' >table-ffmpeg.txt
+  n=$(wc -l <table-ffmpeg.txt)
+  repeats=$(awk 'NR > 1 && $2 == last {r++} {last = $2} END {print r + 0}' table-ffmpeg.txt)
+  ff "${cpu[@]}" -i "$clip" -vf "$convert" -f framemd5 -pix_fmt rgba - |
+    awk -F', *' '/^0,/ {print NR, $6}' >table-in.txt
+  ff "${cpu[@]}" -i "$clip" -vf "${chain/frei0r=patinex/frei0r=patinex:$neutral}" -f framemd5 -pix_fmt rgba - |
+    awk -F', *' '/^0,/ {print NR, $6}' >table-neutral.txt
+  if ! cmp -s table-in.txt table-neutral.txt; then
+    if [ "$n" -eq 12 ] && [ "$repeats" -eq 0 ]; then
+      pass "ffmpeg at $label (rows mangled by ffmpeg's frei0r filter): 12 frames, each unlike the one before"
+    else fail "ffmpeg at $label: $n frames, $repeats like the one before"; fi
+    continue
+  fi
+  ff "${cpu[@]}" -i "$clip" -vf "$convert" -f rawvideo -pix_fmt rgba table-in.rgba
+  "$render_frame" "$module" "$w" "$h" clip@24 table-in.rgba table-seconds.rgba
+  ff -f rawvideo -pix_fmt rgba -s "${w}x$h" -r 24 -i table-seconds.rgba -f framemd5 - |
+    awk -F', *' '/^0,/ {print NR, $6}' >table-seconds.txt
+  if [ "$n" -eq 12 ] && [ "$repeats" -eq 0 ] && cmp -s table-ffmpeg.txt table-seconds.txt; then
+    pass "ffmpeg at $label: 12 frames, each unlike the one before, each the module's at k / 24 s"
+  else fail "ffmpeg at $label: $n frames, $repeats like the one before, $(differing table-seconds.txt table-ffmpeg.txt) unlike the module's at k / 24 s"; fi
+done < <(size_table)
+
 # --- melt (MLT) ----------------------------------------------------------
 cat >profile <<'EOF'
 description=Patinex host test
