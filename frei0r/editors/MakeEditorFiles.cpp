@@ -167,6 +167,11 @@ std::string ShotcutMeta(const EditorParam* params, int count) {
 
 // The panel: one row per parameter, built by a Repeater from the list below.
 // Numbers are SliderSpinners with a keyframes button, in the dialog's units.
+// An id here is seen by Shotcut's own controls inside the panel, before the
+// names Shotcut gives every panel (filter, producer, keyframes, parameters,
+// metadata, application, settings, profile, video ...): KeyframesButton calls
+// keyframes.show(), so an id `keyframes` would break every keyframe button.
+// make check-editors compares these ids with the names Shotcut's panels use.
 const char kShotcutUiBody[] = R"QML(
     keyframableParameters: numberNames()
     startValues: numberDefaults()
@@ -253,11 +258,11 @@ const char kShotcutUiBody[] = R"QML(
                     else
                         check.checked = filter.getDouble(p.name) >= 0.5;
                     if (p.type === 'number')
-                        keyframes.checked = filter.animateIn <= 0 && filter.animateOut <= 0 && filter.keyframeCount(p.name) > 0;
+                        keyframesButton.checked = filter.animateIn <= 0 && filter.animateOut <= 0 && filter.keyframeCount(p.name) > 0;
                 }
                 function store() {
                     if (p.type === 'number')
-                        updateFilter(p.name, slider.value / p.scale, keyframes, null);
+                        updateFilter(p.name, slider.value / p.scale, keyframesButton, null);
                 }
 
                 Label {
@@ -275,7 +280,7 @@ const char kShotcutUiBody[] = R"QML(
                     stepSize: p.decimals > 0 ? 0.1 : 1
                     suffix: p.suffix
                     Layout.fillWidth: true
-                    onValueChanged: if (p.type === 'number') updateFilter(p.name, value / p.scale, keyframes, getPosition())
+                    onValueChanged: if (p.type === 'number') updateFilter(p.name, value / p.scale, keyframesButton, getPosition())
                 }
                 Shotcut.ColorPicker {
                     id: picker
@@ -304,7 +309,7 @@ const char kShotcutUiBody[] = R"QML(
                     }
                 }
                 Shotcut.KeyframesButton {
-                    id: keyframes
+                    id: keyframesButton
 
                     opacity: p.type === 'number' ? 1 : 0
                     enabled: p.type === 'number'
