@@ -6,7 +6,7 @@ set(FILTERHOST_PORTABLE ${FILTERHOST_DIR}/Pipl.cpp ${FILTERHOST_DIR}/Settings.cp
     ${FILTERHOST_DIR}/ImageHeader.cpp ${FILTERHOST_DIR}/PixelPlanes.cpp)
 # --set and --help read the parameter table of the portable core.
 add_executable(filterhost ${FILTERHOST_PORTABLE} ${CMAKE_SOURCE_DIR}/host/ParamTable.cpp
-               ${FILTERHOST_DIR}/ImageIOWin32.cpp
+               ${FILTERHOST_DIR}/ImageIOWin32.cpp ${FILTERHOST_DIR}/OutputFileWin32.cpp
                ${FILTERHOST_DIR}/FilterModuleWin32.cpp ${FILTERHOST_DIR}/FilterDriverWin32.cpp
                ${FILTERHOST_DIR}/Main.cpp)
 target_include_directories(filterhost PRIVATE ${CMAKE_SOURCE_DIR})

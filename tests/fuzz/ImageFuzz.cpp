@@ -1,6 +1,7 @@
 // filterhost's image rules that need no Windows: what a file's first bytes
-// declare, the conversion of decoded samples to the filter's planes, EXIF
-// orientation, the output format and --quality, and the size rules.
+// declare, the conversion of decoded samples to the filter's planes and of the
+// planes to an encoder's rows, EXIF orientation, the output format and
+// --quality, and the size rules.
 //
 // Input: a selector byte, then what that part reads.
 #include <cstring>
@@ -18,17 +19,16 @@ namespace {
 void FuzzHeader(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);
   const ImageHeader h = ReadImageHeader(bytes.empty() ? nullptr : bytes.data(), bytes.size());
-  FUZZ_CHECK(h.kind >= kPngImage && h.kind <= kNotAnImage, "kind %d", int(h.kind));
+  FUZZ_CHECK(h.format >= kPngFile && h.format <= kUnknownFile, "format %d", int(h.format));
   FUZZ_CHECK(h.orientation >= 1 && h.orientation <= 8, "orientation %d", int(h.orientation));
-  if (h.kind != kNotAnImage) FUZZ_CHECK(ImageKindName(h.kind) != nullptr, "no name");
-  if (h.kind == kNotAnImage) FUZZ_CHECK(!h.sizeKnown, "a size without a known format");
+  if (h.format == kUnknownFile) FUZZ_CHECK(!h.sizeKnown, "a size without a known format");
   // What a header declares does not depend on bytes after it: the same bytes
-  // with more appended declare the same kind.
+  // with more appended declare the same format.
   if (h.sizeKnown) {
     std::vector<uint8_t> longer = bytes;
     longer.resize(bytes.size() + 64, 0xFF);
     const ImageHeader again = ReadImageHeader(longer.data(), longer.size());
-    FUZZ_CHECK(again.kind == h.kind, "kind changed with bytes after the header");
+    FUZZ_CHECK(again.format == h.format, "format changed with bytes after the header");
   }
 }
 
@@ -118,6 +118,45 @@ void FuzzPlanes(FuzzReader& in) {
   }
 }
 
+// Rows of planes, asked for as an encoder's loop might (or wrongly), into a
+// buffer with guard bytes after the size it claims.
+void FuzzEncoderRows(FuzzReader& in) {
+  Image image;
+  image.width = in.Next<uint8_t>() % 40;
+  image.height = in.Next<uint8_t>() % 40;
+  image.planes = 2 + in.Next<uint8_t>() % 4;  // 3 and 4 are what images have
+  const uint8_t flags = in.Next<uint8_t>();
+  const bool alpha = flags & 1;
+  const int32_t firstRow = int32_t(in.Next<int8_t>());
+  const int32_t rows = int32_t(in.Next<int8_t>());
+  image.pixels.resize(ImageBytes(image.width, image.height, image.planes > 0 ? image.planes : 0));
+  for (size_t i = 0; i < image.pixels.size(); ++i) image.pixels[i] = uint8_t(i * 13 + (i >> 8));
+  in.Take(image.pixels.data(), image.pixels.size() < in.size ? image.pixels.size() : in.size);
+  if (flags & 2 && !image.pixels.empty()) image.pixels.pop_back();  // pixels that do not fit
+  const int32_t outPlanes = alpha ? 4 : 3;
+  const size_t fits = rows > 0 ? size_t(rows) * size_t(image.width) * size_t(outPlanes) : 0;
+  const size_t size = (flags & 4) && fits > 0 ? fits - 1 - (flags >> 4) % fits : fits;
+  const size_t guard = 32;
+  std::vector<uint8_t> out(size + guard, 0x5A);
+  const bool ok = PlanesToBgr(image, firstRow, rows, alpha, out.data(), size);
+  for (size_t i = ok ? size : 0; i < out.size(); ++i) {
+    FUZZ_CHECK(out[i] == 0x5A, "byte %zu of %zu written (%s)", i, size, ok ? "taken" : "refused");
+  }
+  if (!ok) return;
+  FUZZ_CHECK((image.planes == 4 || (image.planes == 3 && !alpha)) && firstRow >= 0 && rows >= 0 &&
+                 firstRow + rows <= image.height && size == fits &&
+                 image.pixels.size() == ImageBytes(image.width, image.height, image.planes),
+             "rows %d..+%d of %dx%dx%d into %zu bytes taken", int(firstRow), int(rows),
+             int(image.width), int(image.height), int(image.planes), size);
+  for (size_t i = 0; i < size_t(rows) * size_t(image.width); ++i) {
+    const uint8_t* from = &image.pixels[(size_t(firstRow) * image.width + i) * image.planes];
+    const uint8_t* to = &out[i * outPlanes];
+    FUZZ_CHECK(to[0] == from[2] && to[1] == from[1] && to[2] == from[0] &&
+                   (!alpha || to[3] == from[3]),
+               "pixel %zu is not the planes' blue, green, red%s", i, alpha ? ", alpha" : "");
+  }
+}
+
 // Turning an image as EXIF says, then back, gives the image again.
 void FuzzOrientation(FuzzReader& in) {
   const int32_t orientation = in.Next<uint8_t>() % 10;
@@ -147,11 +186,12 @@ void FuzzOrientation(FuzzReader& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzReader in = {data, size};
-  switch (in.Next<uint8_t>() % 4) {
+  switch (in.Next<uint8_t>() % 5) {
     case 0: FuzzHeader(in.data, in.size); break;
     case 1: FuzzOptions(in); break;
     case 2: FuzzPlanes(in); break;
     case 3: FuzzOrientation(in); break;
+    case 4: FuzzEncoderRows(in); break;
   }
   return 0;
 }

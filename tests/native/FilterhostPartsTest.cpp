@@ -423,47 +423,47 @@ TEST(FilterhostImageHeaders, SizesAndOrientationBeforeAnyDecoder) {
   const struct {
     const char* what;
     std::string bytes;
-    ImageKind kind;
+    ImageFileFormat format;
     bool sizeKnown;
     uint32_t width, height;
     int32_t orientation;
   } cases[] = {
-      {"PNG", png, kPngImage, true, 40000, 3, 1},
-      {"PNG cut inside its header", png.substr(0, 20), kPngImage, false, 0, 0, 1},
-      {"JPEG with EXIF orientation 6", jpeg, kJpegImage, true, 640, 480, 6},
-      {"JPEG cut inside its frame header", jpeg.substr(0, jpeg.size() - 4), kJpegImage, false, 0, 0, 6},
+      {"PNG", png, kPngFile, true, 40000, 3, 1},
+      {"PNG cut inside its header", png.substr(0, 20), kPngFile, false, 0, 0, 1},
+      {"JPEG with EXIF orientation 6", jpeg, kJpegFile, true, 640, 480, 6},
+      {"JPEG cut inside its frame header", jpeg.substr(0, jpeg.size() - 4), kJpegFile, false, 0, 0, 6},
       {"JPEG scan before a frame header", std::string("\xFF\xD8", 2) + JpegSegment(0xDA, "xx") + sof,
-       kJpegImage, false, 0, 0, 1},
-      {"JPEG segment with length 0", std::string("\xFF\xD8\xFF\xE0\x00\x00", 6) + sof, kJpegImage,
+       kJpegFile, false, 0, 0, 1},
+      {"JPEG segment with length 0", std::string("\xFF\xD8\xFF\xE0\x00\x00", 6) + sof, kJpegFile,
        false, 0, 0, 1},
       {"JPEG EXIF orientation out of range",
        std::string("\xFF\xD8", 2) + JpegSegment(0xE1, std::string("Exif\0\0", 6) + TiffBlock(true, {{274, 3, 9}})) + sof,
-       kJpegImage, true, 640, 480, 1},
-      {"GIF with a frame larger than its screen", gif, kGifImage, true, 10, 60000, 1},
-      {"GIF cut inside a frame", gif.substr(0, gif.size() - 4), kGifImage, false, 0, 0, 1},
-      {"BMP", bmp(40, Le32(255) + Le32(0)), kBmpImage, true, 255, 0, 1},
-      {"BMP stored top down", bmp(40, Le32(8) + Le32(0u - 16000000u)), kBmpImage, true, 8, 16000000, 1},
-      {"BMP with the lowest height", bmp(40, Le32(8) + Le32(0x80000000u)), kBmpImage, true, 8,
+       kJpegFile, true, 640, 480, 1},
+      {"GIF with a frame larger than its screen", gif, kGifFile, true, 10, 60000, 1},
+      {"GIF cut inside a frame", gif.substr(0, gif.size() - 4), kGifFile, false, 0, 0, 1},
+      {"BMP", bmp(40, Le32(255) + Le32(0)), kBmpFile, true, 255, 0, 1},
+      {"BMP stored top down", bmp(40, Le32(8) + Le32(0u - 16000000u)), kBmpFile, true, 8, 16000000, 1},
+      {"BMP with the lowest height", bmp(40, Le32(8) + Le32(0x80000000u)), kBmpFile, true, 8,
        0x80000000u, 1},
-      {"BMP with the OS/2 header", bmp(12, Le16s(300) + Le16s(200)), kBmpImage, true, 300, 200, 1},
+      {"BMP with the OS/2 header", bmp(12, Le16s(300) + Le16s(200)), kBmpFile, true, 300, 200, 1},
       {"BMP cut inside its header", std::string("BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0\0\x01", 19),
-       kBmpImage, false, 0, 0, 1},
+       kBmpFile, false, 0, 0, 1},
       {"TIFF, little-endian", TiffBlock(false, {{256, 4, 70000}, {257, 3, 9}, {274, 3, 8}}),
-       kTiffImage, true, 70000, 9, 8},
-      {"TIFF, big-endian", TiffBlock(true, {{256, 3, 12}, {257, 4, 34}}), kTiffImage, true, 12, 34, 1},
-      {"TIFF without a height", TiffBlock(false, {{256, 3, 12}}), kTiffImage, false, 12, 0, 1},
-      {"TIFF directory past the end", std::string("II*\0\xF0\xFF\xFF\x7F", 8), kTiffImage, false,
+       kTiffFile, true, 70000, 9, 8},
+      {"TIFF, big-endian", TiffBlock(true, {{256, 3, 12}, {257, 4, 34}}), kTiffFile, true, 12, 34, 1},
+      {"TIFF without a height", TiffBlock(false, {{256, 3, 12}}), kTiffFile, false, 12, 0, 1},
+      {"TIFF directory past the end", std::string("II*\0\xF0\xFF\xFF\x7F", 8), kTiffFile, false,
        0, 0, 1},
       {"TIFF with more entries than bytes", std::string("II*\0\x08\0\0\0\xFF\xFF", 10) +
-       std::string(12, '\0'), kTiffImage, false, 0, 0, 1},
-      {"text", "not an image", kNotAnImage, false, 0, 0, 1},
-      {"nothing", "", kNotAnImage, false, 0, 0, 1},
+       std::string(12, '\0'), kTiffFile, false, 0, 0, 1},
+      {"text", "not an image", kUnknownFile, false, 0, 0, 1},
+      {"nothing", "", kUnknownFile, false, 0, 0, 1},
   };
   for (const auto& c : cases) {
     // A copy of exactly the bytes, so that the sanitizer sees any read past them.
     std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
     const ImageHeader h = ReadImageHeader(bytes.empty() ? nullptr : bytes.data(), bytes.size());
-    EXPECT_EQ(h.kind, c.kind) << c.what;
+    EXPECT_EQ(h.format, c.format) << c.what;
     EXPECT_EQ(h.sizeKnown, c.sizeKnown) << c.what;
     if (c.sizeKnown) {
       EXPECT_EQ(h.width, c.width) << c.what;

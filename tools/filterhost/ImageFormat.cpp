@@ -23,6 +23,7 @@ const char* FormatName(ImageFileFormat format) {
     case kJpegFile: return "JPEG";
     case kTiffFile: return "TIFF";
     case kBmpFile: return "BMP";
+    case kGifFile: return "GIF";
     case kUnknownFile: break;
   }
   return "unknown";

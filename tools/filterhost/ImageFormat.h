@@ -6,14 +6,16 @@
 #include <cstdint>
 #include <string>
 
-enum ImageFileFormat { kPngFile, kJpegFile, kTiffFile, kBmpFile, kUnknownFile };
+// The image file formats filterhost knows: it reads all five and writes all
+// but GIF.
+enum ImageFileFormat { kPngFile, kJpegFile, kTiffFile, kBmpFile, kGifFile, kUnknownFile };
 
 // The format an output name asks for by its extension (case does not matter):
 // .png, .jpg/.jpeg, .tif/.tiff, .bmp; a name without an extension is PNG.
-// kUnknownFile for any other extension.
+// kUnknownFile for any other extension (.gif too: filterhost writes no GIF).
 ImageFileFormat OutputFormatOf(const std::string& path);
 
-// "PNG", "JPEG", "TIFF", "BMP".
+// "PNG", "JPEG", "TIFF", "BMP", "GIF".
 const char* FormatName(ImageFileFormat format);
 
 // PNG and TIFF keep a fourth (alpha) plane; JPEG and BMP drop it.

@@ -134,41 +134,29 @@ void ReadBmp(const Bytes& b, ImageHeader* header) {
 }  // namespace
 
 ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size) {
-  ImageHeader header = {kNotAnImage, false, 0, 0, 1};
+  ImageHeader header = {kUnknownFile, false, 0, 0, 1};
   if (bytes == nullptr) return header;
   const Bytes b = {bytes, size, false};
   const Bytes be = {bytes, size, true};
   if (size >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0) {
-    header.kind = kPngImage;
+    header.format = kPngFile;
     if (size >= 24 && std::memcmp(bytes + 12, "IHDR", 4) == 0) {
       header.width = be.U32(16);
       header.height = be.U32(20);
       header.sizeKnown = true;
     }
   } else if (size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
-    header.kind = kJpegImage;
+    header.format = kJpegFile;
     ReadJpeg(be, &header);
   } else if (size >= 6 && (std::memcmp(bytes, "GIF87a", 6) == 0 || std::memcmp(bytes, "GIF89a", 6) == 0)) {
-    header.kind = kGifImage;
+    header.format = kGifFile;
     ReadGif(b, &header);
   } else if (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M') {
-    header.kind = kBmpImage;
+    header.format = kBmpFile;
     ReadBmp(b, &header);
   } else if (size >= 4 && (std::memcmp(bytes, "II*\0", 4) == 0 || std::memcmp(bytes, "MM\0*", 4) == 0)) {
-    header.kind = kTiffImage;
+    header.format = kTiffFile;
     ReadTiffDirectory(bytes, size, &header, true);
   }
   return header;
-}
-
-const char* ImageKindName(ImageKind kind) {
-  switch (kind) {
-    case kPngImage: return "PNG";
-    case kJpegImage: return "JPEG";
-    case kBmpImage: return "BMP";
-    case kTiffImage: return "TIFF";
-    case kGifImage: return "GIF";
-    case kNotAnImage: break;
-  }
-  return "unknown";
 }

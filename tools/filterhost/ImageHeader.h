@@ -7,17 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
-enum ImageKind { kPngImage, kJpegImage, kBmpImage, kTiffImage, kGifImage, kNotAnImage };
+#include "tools/filterhost/ImageFormat.h"
 
 struct ImageHeader {
-  ImageKind kind;      // by the file's signature
-  bool sizeKnown;      // false when the header is cut short or damaged
-  uint32_t width;      // for a GIF the largest of the screen and of every frame,
-  uint32_t height;     // since the decoder makes room for each frame
-  int32_t orientation; // EXIF orientation 1..8 (JPEG and TIFF); 1 when absent
+  ImageFileFormat format;  // by the file's signature; kUnknownFile for none
+  bool sizeKnown;          // false when the header is cut short or damaged
+  uint32_t width;          // for a GIF the largest of the screen and of every
+  uint32_t height;         // frame, since the decoder makes room for each frame
+  int32_t orientation;     // EXIF orientation 1..8 (JPEG and TIFF); 1 when absent
 };
 
 ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size);
-
-// "PNG", "JPEG", "BMP", "TIFF", "GIF".
-const char* ImageKindName(ImageKind kind);

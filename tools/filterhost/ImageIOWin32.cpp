@@ -1,6 +1,7 @@
 // Image files through WIC, the platform's imaging component: its decoders and
-// encoders do the file formats; PixelPlanes does the conversion to planes and
-// the orientation. Under Wine, Wine's own WIC answers.
+// encoders do the file formats; PixelPlanes does the conversions between
+// decoded rows, planes and encoded rows, and the orientation; OutputFile the
+// file written beside its target. Under Wine, Wine's own WIC answers.
 #include <windows.h>
 #include <initguid.h>
 #include <wincodec.h>
@@ -11,6 +12,7 @@
 
 #include "tools/filterhost/ImageHeader.h"
 #include "tools/filterhost/ImageIO.h"
+#include "tools/filterhost/OutputFileWin32.h"
 
 namespace {
 
@@ -40,19 +42,6 @@ std::string Hex(HRESULT hr) {
   return text;
 }
 
-std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string s = text != nullptr ? text : "";
-  LocalFree(text);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) {
-    s.pop_back();
-  }
-  return s.empty() ? "system error " + std::to_string(code) : s;
-}
-
 // A failed HRESULT as a user should read it, with its number.
 std::string Cause(HRESULT hr) {
   std::string what;
@@ -68,7 +57,7 @@ std::string Cause(HRESULT hr) {
     case WINCODEC_ERR_UNKNOWNIMAGEFORMAT: what = "not an image format WIC knows"; break;
     case E_OUTOFMEMORY: what = "out of memory"; break;
     default:
-      what = HRESULT_FACILITY(hr) == FACILITY_WIN32 ? SystemText(HRESULT_CODE(hr)) : "WIC error";
+      what = HRESULT_FACILITY(hr) == FACILITY_WIN32 ? SystemErrorText(HRESULT_CODE(hr)) : "WIC error";
   }
   return what + " (" + Hex(hr) + ")";
 }
@@ -162,7 +151,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   LARGE_INTEGER size;
   if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size)) {
-    *error = "cannot read " + path + ": " + SystemText(GetLastError());
+    *error = "cannot read " + path + ": " + SystemErrorText(GetLastError());
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     return false;
   }
@@ -177,7 +166,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   while (done < bytes->size()) {
     DWORD got = 0;
     if (!ReadFile(file, bytes->data() + done, DWORD(bytes->size() - done), &got, nullptr) || got == 0) {
-      *error = "cannot read " + path + ": " + SystemText(GetLastError());
+      *error = "cannot read " + path + ": " + SystemErrorText(GetLastError());
       CloseHandle(file);
       return false;
     }
@@ -197,13 +186,13 @@ bool ReadImage(const std::string& path, Image* image, std::string* error) {
   // The header decides before any decoder sees the file: Wine's PNG, JPEG and
   // GIF decoders decode every pixel as soon as they are made.
   const ImageHeader header = ReadImageHeader(file.data(), file.size());
-  if (header.kind == kNotAnImage) {
+  if (header.format == kUnknownFile) {
     *error = path + " is not an image filterhost can read (it reads PNG, JPEG, BMP, TIFF and GIF)";
     return false;
   }
   const std::string damaged = path + " cannot be decoded: ";
-  const std::string kind = ImageKindName(header.kind);
-  if (!header.sizeKnown && header.kind != kTiffImage) {
+  const std::string kind = FormatName(header.format);
+  if (!header.sizeKnown && header.format != kTiffFile) {
     *error = damaged + "the " + kind + " header is damaged or cut short";
     return false;
   }
@@ -301,114 +290,6 @@ bool ReadImage(const std::string& path, Image* image, std::string* error) {
 
 namespace {
 
-// An IStream over a Win32 file handle that records the first write that
-// failed, so that no encoder can lose a failure on its way back. Seeks only
-// on disk files; elsewhere only the position may be asked.
-class HandleStream : public IStream {
- public:
-  HandleStream(HANDLE file, bool disk) : file_(file), disk_(disk) {}
-  DWORD writeError() const { return writeError_; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
-      *out = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return ULONG(left);
-  }
-  HRESULT STDMETHODCALLTYPE Read(void* to, ULONG count, ULONG* done) override {
-    DWORD got = 0;
-    const BOOL ok = ReadFile(file_, to, count, &got, nullptr);
-    if (done != nullptr) *done = got;
-    position_ += got;
-    return !ok ? HRESULT_FROM_WIN32(GetLastError()) : got < count ? S_FALSE : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Write(const void* from, ULONG count, ULONG* done) override {
-    const uint8_t* bytes = static_cast<const uint8_t*>(from);
-    ULONG total = 0;
-    while (total < count && writeError_ == 0) {
-      DWORD wrote = 0;
-      if (!WriteFile(file_, bytes + total, count - total, &wrote, nullptr)) {
-        writeError_ = GetLastError();
-      } else if (wrote == 0) {
-        writeError_ = ERROR_WRITE_FAULT;
-      }
-      total += wrote;
-    }
-    position_ += total;
-    if (done != nullptr) *done = total;
-    return writeError_ == 0 ? S_OK : HRESULT_FROM_WIN32(writeError_);
-  }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* at) override {
-    if (!disk_) {
-      // A device or pipe: only "where am I" and "stay here".
-      const bool here = (origin == STREAM_SEEK_CUR && move.QuadPart == 0) ||
-                        (origin == STREAM_SEEK_SET && uint64_t(move.QuadPart) == position_);
-      if (!here) return STG_E_INVALIDFUNCTION;
-      if (at != nullptr) at->QuadPart = position_;
-      return S_OK;
-    }
-    LARGE_INTEGER now;
-    if (!SetFilePointerEx(file_, move, &now, origin)) return HRESULT_FROM_WIN32(GetLastError());
-    position_ = uint64_t(now.QuadPart);
-    if (at != nullptr) at->QuadPart = position_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override {
-    if (!disk_) return STG_E_INVALIDFUNCTION;
-    LARGE_INTEGER to, back;
-    to.QuadPart = LONGLONG(size.QuadPart);
-    back.QuadPart = LONGLONG(position_);
-    if (!SetFilePointerEx(file_, to, nullptr, FILE_BEGIN) || !SetEndOfFile(file_) ||
-        !SetFilePointerEx(file_, back, nullptr, FILE_BEGIN)) {
-      return HRESULT_FROM_WIN32(GetLastError());
-    }
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
-                                   ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD) override {
-    return writeError_ == 0 ? S_OK : HRESULT_FROM_WIN32(writeError_);
-  }
-  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
-    ZeroMemory(stat, sizeof *stat);
-    stat->type = STGTY_STREAM;
-    LARGE_INTEGER size;
-    stat->cbSize.QuadPart = disk_ && GetFileSizeEx(file_, &size) ? uint64_t(size.QuadPart)
-                                                                 : position_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IStream** out) override {
-    *out = nullptr;
-    return E_NOTIMPL;
-  }
-
- private:
-  virtual ~HandleStream() = default;
-  LONG refs_ = 1;
-  HANDLE file_;
-  bool disk_;
-  DWORD writeError_ = 0;
-  uint64_t position_ = 0;
-};
-
 const GUID& ContainerOf(ImageFileFormat format) {
   switch (format) {
     case kJpegFile: return GUID_ContainerFormatJpeg;
@@ -463,13 +344,9 @@ bool Encode(IWICImagingFactory* factory, IStream* stream, const Image& image,
   std::vector<uint8_t> rows(stride * size_t(band < image.height ? band : image.height));
   for (int32_t y = 0; y < image.height; y += band) {
     const int32_t count = image.height - y < band ? image.height - y : band;
-    const uint8_t* in = image.pixels.data() + size_t(y) * size_t(image.width) * image.planes;
-    uint8_t* out = rows.data();
-    for (size_t i = 0; i < size_t(count) * size_t(image.width); ++i) {
-      out[0] = in[2], out[1] = in[1], out[2] = in[0];
-      if (alpha) out[3] = in[3];
-      in += image.planes;
-      out += outPlanes;
+    if (!PlanesToBgr(image, y, count, alpha, rows.data(), rows.size())) {
+      *cause = "the image's pixels do not fit its size";
+      return false;
     }
     if (FAILED(hr = frame->WritePixels(UINT(count), UINT(stride), UINT(stride * size_t(count)),
                                        rows.data()))) {
@@ -484,62 +361,15 @@ bool Encode(IWICImagingFactory* factory, IStream* stream, const Image& image,
   return true;
 }
 
-// The folder a file name is in ("." for a bare name).
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
 }  // namespace
 
 bool WriteImage(const std::string& path, const Image& image, ImageFileFormat format,
                 int32_t quality, std::string* error) {
   IWICImagingFactory* factory = Factory(error);
   if (factory == nullptr) return false;
-  // A target that exists and is not a disk file (a device, a pipe) is written
-  // in place; anything else goes through a temporary file beside it.
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  const bool disk = file == INVALID_HANDLE_VALUE || GetFileType(file) == FILE_TYPE_DISK;
-  std::string temporary;
-  if (disk) {
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    char name[MAX_PATH + 16];
-    if (GetTempFileNameA(FolderOf(path).c_str(), "fh", 0, name) == 0) {
-      *error = "cannot write " + path + ": " + SystemText(GetLastError());
-      return false;
-    }
-    temporary = name;
-    file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      *error = "cannot write " + path + ": " + SystemText(GetLastError());
-      DeleteFileA(name);
-      return false;
-    }
-  }
-
-  HandleStream* stream = new HandleStream(file, disk);
+  OutputFile file;
+  if (!file.Open(path, error)) return false;
   std::string cause;
-  bool ok = Encode(factory, stream, image, format, quality, &cause);
-  // A write that failed is the cause, whatever the encoder made of it.
-  if (stream->writeError() != 0) {
-    ok = false;
-    cause = SystemText(stream->writeError());
-  }
-  stream->Release();
-  if (!CloseHandle(file) && ok) {
-    ok = false;
-    cause = SystemText(GetLastError());
-  }
-  if (ok && disk && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    ok = false;
-    cause = SystemText(GetLastError());
-  }
-  if (!ok) {
-    if (disk) DeleteFileA(temporary.c_str());
-    *error = "cannot write " + path + ": " + cause;
-  }
-  return ok;
+  const bool encoded = Encode(factory, file.Stream(), image, format, quality, &cause);
+  return file.Close(encoded, cause, error);
 }

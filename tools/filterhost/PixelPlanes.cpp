@@ -83,6 +83,29 @@ bool SamplesToPlanes(const SampleRows& samples, Image* image, int32_t firstRow) 
   return true;
 }
 
+bool PlanesToBgr(const Image& image, int32_t firstRow, int32_t rows, bool alpha, uint8_t* out,
+                 size_t size) {
+  const int32_t planes = image.planes;
+  if ((planes != 3 && planes != 4) || (alpha && planes != 4)) return false;
+  if (image.width < 0 || image.height < 0 || rows < 0 || firstRow < 0 ||
+      firstRow > image.height || rows > image.height - firstRow) {
+    return false;
+  }
+  if (image.pixels.size() != ImageBytes(image.width, image.height, planes)) return false;
+  const int32_t outPlanes = alpha ? 4 : 3;
+  const uint64_t pixels = uint64_t(image.width) * uint64_t(rows);
+  if (pixels == 0) return true;
+  if (out == nullptr || pixels > size / size_t(outPlanes)) return false;
+  const uint8_t* in = image.pixels.data() + size_t(firstRow) * size_t(image.width) * size_t(planes);
+  for (size_t i = 0; i < size_t(pixels); ++i) {
+    out[0] = in[2], out[1] = in[1], out[2] = in[0];
+    if (alpha) out[3] = in[3];
+    in += planes;
+    out += outPlanes;
+  }
+  return true;
+}
+
 void ApplyOrientation(int32_t orientation, Image* image) {
   if (orientation < 2 || orientation > 8) return;
   const int32_t w = image->width, h = image->height, planes = image->planes;

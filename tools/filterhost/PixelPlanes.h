@@ -1,4 +1,5 @@
-// Decoded pixels to the planes the filter takes, and EXIF orientation. Pure
+// Decoded pixels to the planes the filter takes, the planes back to the rows
+// an encoder takes, and EXIF orientation. Pure
 // functions over byte buffers (no Windows, no files), tested natively and
 // meant for fuzzing: whatever the description claims, nothing is read or
 // written outside the buffers given.
@@ -51,6 +52,13 @@ inline uint8_t Scale16To8(uint32_t v) { return uint8_t((v * 255u + 32767u) / 655
 // none); a 3-plane image drops them. False, with nothing written, when the
 // band does not fit the image or its rows do not fit in `size`.
 bool SamplesToPlanes(const SampleRows& samples, Image* image, int32_t firstRow);
+
+// Rows firstRow .. firstRow + rows - 1 of `image` as an encoder takes them:
+// blue, green, red and, with `alpha` (a 4-plane image only), alpha, packed
+// rows. False, with nothing written, when the rows are not in the image or do
+// not fit in `size` bytes at `out`.
+bool PlanesToBgr(const Image& image, int32_t firstRow, int32_t rows, bool alpha, uint8_t* out,
+                 size_t size);
 
 // Bytes of an image of this size, or 0 when the count does not fit in size_t
 // (a 32-bit process cannot hold it).
