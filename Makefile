@@ -15,7 +15,8 @@ CMAKE_FUZZ := CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_
 	-DPATINEX_FUZZ=ON
 
 .PHONY: all deps deps-native native win32 win64 fuzz-targets test test-native test-win32 test-win64 \
-	test-fuzz bench fuzz demo demo64 dist clean install-frei0r check-editors
+	test-fuzz bench fuzz demo demo64 dist clean install-frei0r check-editors \
+	install-gegl
 
 all: native win32 win64
 
@@ -90,6 +91,11 @@ dist: native win32 win64
 PREFIX ?=
 install-frei0r: native
 	scripts/install-frei0r $(NATIVE) $(PREFIX)
+
+# The GEGL operation lumivex:patinex for GIMP and the gegl command: for the
+# current user, or with PREFIX=/usr into the system's GEGL folder.
+install-gegl: native
+	scripts/install-gegl $(NATIVE) $(PREFIX)
 
 # Patinex in real Kdenlive and Shotcut, under Xvfb: installs the editors first
 # (hundreds of packages, so not part of make test).

@@ -28,7 +28,8 @@ endif()
 
 # The rest of the native build, in this order (a new part adds its line here):
 # the reference renderer for the tests and the benchmark, filterhost's portable
-# parts for the tests, the frei0r filter.
+# parts for the tests, the frei0r filter, the GEGL operation.
 include(${CMAKE_SOURCE_DIR}/cmake/native-reference.cmake)
 include(${CMAKE_SOURCE_DIR}/cmake/native-filterhost.cmake)
 include(${CMAKE_SOURCE_DIR}/cmake/native-frei0r.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/native-gegl.cmake)

@@ -1,0 +1,354 @@
+// The effect as a GEGL operation, lumivex:patinex, for GIMP and every other
+// GEGL program (the gegl command too): a module in a GEGL plug-in folder.
+//
+// Its properties are the rows of the parameter table that the dialog shows, by
+// the dialog's names and ranges (0..100 amounts, the three colours as colours,
+// the two switches as booleans), then the frame number and a seed. Like the
+// frei0r filter, the generator is seeded from the frame number and the seed
+// instead of the clock, so a render gives the same pixels every time and GIMP's
+// on-canvas preview shows what applying the filter gives.
+//
+// The effect belongs to the whole picture (scratches run over the full height,
+// jitter moves whole rows): the operation asks for the whole input whatever part
+// is wanted, renders it in one go and caches it, so a tile, a region or GIMP's
+// preview of a part is the crop of the full render.
+#include <babl/babl.h>
+#include <gegl-plugin.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "frei0r/Frei0rParams.h"
+#include "host/ParamTable.h"
+#include "render/Random.h"
+#include "render/RenderJob.h"
+
+namespace {
+
+// Larger pictures do not fit the renderer's 16-bit rectangle.
+const int kMaxSide = 32767;
+
+// The renderer's own layout: red, green, blue, alpha, 8 bits each, gamma-coded.
+const char kPixelFormat[] = "R'G'B'A u8";
+
+// Property ids: 1 + the row's position in the table for the rows shown, then the
+// frame number's row (the same scheme), and the seed.
+bool IsOpRow(const ParamRow& row) {
+  return row.controlId != 0 || &row == &kParamRows[kSeedRow];
+}
+
+struct PatinexOp {
+  GeglOperationFilter parent;
+  EffectParams record;  // the values of the record's rows, the frame number included
+  uint32_t seed;
+};
+
+struct PatinexOpClass {
+  GeglOperationFilterClass parent;
+};
+
+GType gPatinexOpType = 0;
+gpointer gParentClass = nullptr;
+
+PatinexOp* Self(GObject* object) { return reinterpret_cast<PatinexOp*>(object); }
+
+// "Film Response" -> "film-response": GObject's property names.
+std::string PropertyName(const char* name) {
+  std::string out;
+  for (const char* c = name; *c != '\0'; ++c) {
+    out += *c == ' ' ? '-' : char(g_ascii_tolower(*c));
+  }
+  return out;
+}
+
+GeglColor* NewColor(const double rgb[3]) {
+  GeglColor* color = gegl_color_new(nullptr);
+  const double channels[4] = {rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 1.0};
+  gegl_color_set_pixel(color, babl_format("R'G'B'A double"), channels);
+  return color;
+}
+
+// A colour channel 0..1 to the record's whole 0..255; NaN counts as 0.
+double ChannelValue(double v) {
+  if (!(v > 0.0)) return 0.0;
+  return v >= 1.0 ? 255.0 : std::floor(v * 255.0 + 0.5);
+}
+
+// The table's explanations are frei0r's, in its 0..1 units; where they name a
+// value, the operation says it in its own (the dialog's) units.
+const char* Blurb(const ParamRow& row) {
+  if (&row == &kParamRows[kSeedRow]) return "Another value gives other grain, dust, hairs and jitter";
+  switch (row.recordIndex) {
+    case kFilmResponse:
+      return "Tone curve of the film: 24 leaves tones alone, less darkens, more lightens";
+    case kScratchAmount:
+      return "How many scratches (100 at most)";
+    case kScratchLifespan:
+      return "How many frames a scratch lives";
+    case kJitterMaxOffset:
+      return "Range of the picture's vertical jumps (100: its whole height)";
+    case kJitterProbability:
+      return "Chance of a jump (100: every frame)";
+    case kFrameNumber:
+      return "The frame of a clip: scratches and flicker move from frame to frame";
+    default:
+      return row.explanation;
+  }
+}
+
+GParamSpec* NewPropertySpec(const ParamRow& row) {
+  const std::string name = PropertyName(row.name);
+  const GParamFlags flags =
+      GParamFlags(G_PARAM_READWRITE | G_PARAM_CONSTRUCT | GEGL_PARAM_PAD_INPUT);
+  const char* blurb = Blurb(row);
+  switch (row.kind) {
+    case kColorParam: {
+      GeglColor* color = NewColor(row.defaults);
+      GParamSpec* spec = gegl_param_spec_color(name.c_str(), row.name, blurb, color, flags);
+      g_object_unref(color);
+      return spec;
+    }
+    case kSwitchParam:
+      return g_param_spec_boolean(name.c_str(), row.name, blurb, row.defaults[0] != 0.0, flags);
+    default:
+      break;
+  }
+  if (&row == &kParamRows[kSeedRow]) {
+    GParamSpec* spec = gegl_param_spec_seed(name.c_str(), row.name, blurb, flags);
+    G_PARAM_SPEC_UINT(spec)->minimum = guint(row.low);
+    G_PARAM_SPEC_UINT(spec)->maximum = guint(row.high);
+    G_PARAM_SPEC_UINT(spec)->default_value = guint(row.defaults[0]);
+    GEGL_PARAM_SPEC_SEED(spec)->ui_minimum = guint(row.low);
+    GEGL_PARAM_SPEC_SEED(spec)->ui_maximum = guint(row.high);
+    return spec;
+  }
+  if (row.wholeNumbers) {
+    return gegl_param_spec_int(name.c_str(), row.name, blurb, int(row.low), int(row.high),
+                               int(row.defaults[0]), int(row.low), int(row.high), 1.0, flags);
+  }
+  return gegl_param_spec_double(name.c_str(), row.name, blurb, row.low, row.high, row.defaults[0],
+                                row.low, row.high, 1.0, flags);
+}
+
+const ParamRow* RowOfProperty(guint id) {
+  if (id < 1 || id > guint(kParamRowCount)) return nullptr;
+  const ParamRow& row = kParamRows[id - 1];
+  return IsOpRow(row) ? &row : nullptr;
+}
+
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+  PatinexOp* self = Self(object);
+  const ParamRow* row = RowOfProperty(id);
+  if (row == nullptr) {
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    return;
+  }
+  if (row == &kParamRows[kSeedRow]) {
+    self->seed = g_value_get_uint(value);
+    return;
+  }
+  double* record = self->record.value + row->recordIndex;
+  switch (row->kind) {
+    case kColorParam: {
+      double rgba[4] = {0.0, 0.0, 0.0, 1.0};
+      GeglColor* color = GEGL_COLOR(g_value_get_object(value));
+      if (color != nullptr) gegl_color_get_pixel(color, babl_format("R'G'B'A double"), rgba);
+      for (int c = 0; c < 3; ++c) record[c] = ChannelValue(rgba[c]);
+      break;
+    }
+    case kSwitchParam:
+      record[0] = g_value_get_boolean(value) ? 1.0 : 0.0;
+      break;
+    default:
+      // GObject has checked the range (NaN included) before it calls here.
+      record[0] = row->wholeNumbers ? double(g_value_get_int(value)) : g_value_get_double(value);
+      break;
+  }
+}
+
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+  PatinexOp* self = Self(object);
+  const ParamRow* row = RowOfProperty(id);
+  if (row == nullptr) {
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    return;
+  }
+  if (row == &kParamRows[kSeedRow]) {
+    g_value_set_uint(value, self->seed);
+    return;
+  }
+  const double* record = self->record.value + row->recordIndex;
+  switch (row->kind) {
+    case kColorParam:
+      g_value_take_object(value, NewColor(record));
+      break;
+    case kSwitchParam:
+      g_value_set_boolean(value, record[0] != 0.0);
+      break;
+    default:
+      if (row->wholeNumbers) {
+        g_value_set_int(value, int(record[0]));
+      } else {
+        g_value_set_double(value, record[0]);
+      }
+      break;
+  }
+}
+
+void Prepare(GeglOperation* operation) {
+  const Babl* space = gegl_operation_get_source_space(operation, "input");
+  const Babl* format = babl_format_with_space(kPixelFormat, space);
+  gegl_operation_set_format(operation, "input", format);
+  gegl_operation_set_format(operation, "output", format);
+}
+
+// The whole picture, when it is a finite one; otherwise the part asked for.
+GeglRectangle WholeOr(GeglOperation* operation, const GeglRectangle* roi) {
+  const GeglRectangle* whole = gegl_operation_source_get_bounding_box(operation, "input");
+  if (whole == nullptr || gegl_rectangle_is_infinite_plane(whole)) return *roi;
+  return *whole;
+}
+
+GeglRectangle RequiredForOutput(GeglOperation* operation, const gchar*, const GeglRectangle* roi) {
+  return WholeOr(operation, roi);
+}
+
+GeglRectangle CachedRegion(GeglOperation* operation, const GeglRectangle* roi) {
+  return WholeOr(operation, roi);
+}
+
+// A change anywhere in the input changes the whole output (jitter, scratches).
+GeglRectangle InvalidatedByChange(GeglOperation* operation, const gchar*,
+                                  const GeglRectangle* roi) {
+  return WholeOr(operation, roi);
+}
+
+void PassThrough(GeglBuffer* input, GeglBuffer* output, const GeglRectangle* result) {
+  gegl_buffer_copy(input, result, GEGL_ABYSS_NONE, output, result);
+}
+
+gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output,
+                 const GeglRectangle* result, gint) {
+  const PatinexOp* self = reinterpret_cast<const PatinexOp*>(operation);
+  const GeglRectangle whole = WholeOr(operation, result);
+  if (whole.width <= 0 || whole.height <= 0) return TRUE;
+  if (whole.width > kMaxSide || whole.height > kMaxSide) {
+    g_warning("lumivex:patinex: %d x %d is larger than %d pixels on a side; left unchanged",
+              whole.width, whole.height, kMaxSide);
+    PassThrough(input, output, result);
+    return TRUE;
+  }
+
+  const Babl* format = gegl_operation_get_format(operation, "output");
+  const size_t rowBytes = size_t(whole.width) * 4;
+  std::vector<uint8_t> source, destination;
+  try {
+    source.resize(rowBytes * size_t(whole.height));
+    destination.resize(source.size());
+  } catch (const std::bad_alloc&) {
+    g_warning("lumivex:patinex: no memory for %d x %d pixels; left unchanged", whole.width,
+              whole.height);
+    PassThrough(input, output, result);
+    return TRUE;
+  }
+  gegl_buffer_get(input, &whole, 1.0, format, source.data(), gint(rowBytes), GEGL_ABYSS_NONE);
+  // The renderer leaves the alpha bytes of the destination as they were (the
+  // back layer's rows copy the source's): starting from the input keeps alpha.
+  destination = source;
+
+  EffectParams record = self->record;
+  const int32_t frameNumber = int32_t(record.value[kFrameNumber]);
+  record.value[kShowDialog] = 0.0;
+
+  const Rect frame = {0, 0, int16_t(whole.height), int16_t(whole.width)};
+  RenderJob job;
+  job.params = &record;
+  job.srcRect = frame;
+  job.dstRect = frame;
+  job.srcData = source.data();
+  job.dstData = destination.data();
+  job.srcRowBytes = int32_t(rowBytes);
+  job.dstRowBytes = int32_t(rowBytes);
+  job.srcHasAlpha = 1;
+  job.dstHasAlpha = 1;
+  job.progressProc = nullptr;
+  job.propertyProc = nullptr;
+  job.abortProc = nullptr;
+  // No scratch cache: the frame numbers are few (0..9999), and a replay from
+  // frame 0 gives the same scratches.
+  Rng rng = {0};
+  RenderContext context = {&rng, nullptr, 0};
+  RenderEffectSeeded(&job, FrameSeed(frameNumber, self->seed), &context);
+
+  // Only the part asked for (GEGL asks for the cached region, the whole picture).
+  GeglRectangle part;
+  if (!gegl_rectangle_intersect(&part, &whole, result)) return TRUE;
+  const uint8_t* first = destination.data() + size_t(part.y - whole.y) * rowBytes +
+                         size_t(part.x - whole.x) * 4;
+  gegl_buffer_set(output, &part, 0, format, first, gint(rowBytes));
+  return TRUE;
+}
+
+void InitInstance(GTypeInstance* instance, gpointer) {
+  PatinexOp* self = reinterpret_cast<PatinexOp*>(instance);
+  SetDefaultParams(&self->record);
+  self->record.value[kShowDialog] = 0.0;
+  self->seed = uint32_t(kParamRows[kSeedRow].defaults[0]);
+}
+
+void InitClass(gpointer klass, gpointer) {
+  gParentClass = g_type_class_peek_parent(klass);
+  GObjectClass* objectClass = G_OBJECT_CLASS(klass);
+  GeglOperationClass* operationClass = GEGL_OPERATION_CLASS(klass);
+  GeglOperationFilterClass* filterClass = GEGL_OPERATION_FILTER_CLASS(klass);
+
+  objectClass->set_property = SetProperty;
+  objectClass->get_property = GetProperty;
+  for (int i = 0; i < kParamRowCount; ++i) {
+    if (!IsOpRow(kParamRows[i])) continue;
+    g_object_class_install_property(objectClass, guint(i + 1), NewPropertySpec(kParamRows[i]));
+  }
+
+  operationClass->prepare = Prepare;
+  operationClass->get_required_for_output = RequiredForOutput;
+  operationClass->get_cached_region = CachedRegion;
+  operationClass->get_invalidated_by_change = InvalidatedByChange;
+  // One render covers the picture; GEGL must not split it over its own threads
+  // (the renderer runs its rows on the cores itself).
+  operationClass->threaded = FALSE;
+  operationClass->cache_policy = GEGL_CACHE_POLICY_ALWAYS;
+  filterClass->process = Process;
+
+  // "artistic" is a category GIMP 2.10's GEGL Operation tool lists.
+  gegl_operation_class_set_keys(
+      operationClass, "name", "lumivex:patinex", "title", "Patinex", "categories", "artistic",
+      "description",
+      "Old, worn film: tone curve, tinted gray, flicker, jitter, grain, dust, hairs and scratches",
+      "position-dependent", "true", "gimp:menu-path", "<Image>/Filters/Lumivex",
+      "gimp:menu-label", "Patinex\xE2\x80\xA6", nullptr);
+}
+
+void FinalizeClass(gpointer, gpointer) {}
+
+const GeglModuleInfo kModuleInfo = {GEGL_MODULE_ABI_VERSION};
+
+}  // namespace
+
+extern "C" {
+
+G_MODULE_EXPORT const GeglModuleInfo* gegl_module_query(GTypeModule*) { return &kModuleInfo; }
+
+G_MODULE_EXPORT gboolean gegl_module_register(GTypeModule* module) {
+  const GTypeInfo info = {
+      sizeof(PatinexOpClass), nullptr, nullptr, InitClass, FinalizeClass, nullptr,
+      sizeof(PatinexOp),      0,       InitInstance, nullptr};
+  gPatinexOpType = gegl_module_register_type(module, GEGL_TYPE_OPERATION_FILTER,
+                                             "LumivexPatinexOp", &info, GTypeFlags(0));
+  return TRUE;
+}
+
+}  // extern "C"

@@ -1,0 +1,177 @@
+// lumivex:patinex loaded into GEGL in this process, as GIMP loads it: its
+// properties against the parameter table, and what it does with pictures the
+// gegl command cannot easily give it (alpha, a picture too large to render).
+//
+//   patinex_gegl_tests MODULE_DIR
+#include <gegl.h>
+#include <gegl-plugin.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/ParamTable.h"
+
+namespace {
+
+const char* gModuleDir = nullptr;
+const char kOp[] = "lumivex:patinex";
+
+std::string PropertyName(const char* name) {
+  std::string out;
+  for (const char* c = name; *c != '\0'; ++c) out += *c == ' ' ? '-' : char(std::tolower(*c));
+  return out;
+}
+
+class PatinexOpTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    gegl_init(nullptr, nullptr);
+    gegl_load_module_directory(gModuleDir);
+  }
+};
+
+TEST_F(PatinexOpTest, PropertiesAreTheTablesRowsWithTheirRangesAndDefaults) {
+  ASSERT_TRUE(gegl_has_operation(kOp));
+  guint count = 0;
+  GParamSpec** specs = gegl_operation_list_properties(kOp, &count);
+  int expected = 0;
+  for (int i = 0; i < kParamRowCount; ++i) {
+    const ParamRow& row = kParamRows[i];
+    const bool isSeed = i == kSeedRow;
+    if (row.controlId == 0 && !isSeed) continue;  // the show-dialog flag, frei0r's frame rate
+    ++expected;
+    const std::string name = PropertyName(row.name);
+    SCOPED_TRACE(name);
+    GParamSpec* spec = nullptr;
+    for (guint k = 0; k < count; ++k) {
+      if (name == specs[k]->name) spec = specs[k];
+    }
+    ASSERT_NE(spec, nullptr);
+    EXPECT_STREQ(g_param_spec_get_nick(spec), row.name);
+    if (isSeed) {
+      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_SEED(spec));
+      EXPECT_EQ(G_PARAM_SPEC_UINT(spec)->minimum, guint(row.low));
+      EXPECT_EQ(G_PARAM_SPEC_UINT(spec)->maximum, guint(row.high));
+      EXPECT_EQ(G_PARAM_SPEC_UINT(spec)->default_value, guint(row.defaults[0]));
+      EXPECT_EQ(GEGL_PARAM_SPEC_SEED(spec)->ui_maximum, guint(row.high));
+    } else if (row.kind == kColorParam) {
+      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_COLOR(spec));
+      GeglColor* color = gegl_param_spec_color_get_default(spec);
+      uint8_t rgb[3];
+      gegl_color_get_pixel(color, babl_format("R'G'B' u8"), rgb);
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(rgb[c], row.defaults[c]) << "channel " << c;
+    } else if (row.kind == kSwitchParam) {
+      ASSERT_TRUE(G_IS_PARAM_SPEC_BOOLEAN(spec));
+      EXPECT_EQ(G_PARAM_SPEC_BOOLEAN(spec)->default_value, row.defaults[0] != 0.0);
+    } else if (row.wholeNumbers) {  // the frame number
+      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_INT(spec));
+      EXPECT_EQ(G_PARAM_SPEC_INT(spec)->minimum, row.low);
+      EXPECT_EQ(G_PARAM_SPEC_INT(spec)->maximum, row.high);
+      EXPECT_EQ(G_PARAM_SPEC_INT(spec)->default_value, row.defaults[0]);
+    } else {
+      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_DOUBLE(spec));
+      EXPECT_EQ(G_PARAM_SPEC_DOUBLE(spec)->minimum, row.low);
+      EXPECT_EQ(G_PARAM_SPEC_DOUBLE(spec)->maximum, row.high);
+      EXPECT_EQ(G_PARAM_SPEC_DOUBLE(spec)->default_value, row.defaults[0]);
+      EXPECT_EQ(GEGL_PARAM_SPEC_DOUBLE(spec)->ui_minimum, row.low);
+      EXPECT_EQ(GEGL_PARAM_SPEC_DOUBLE(spec)->ui_maximum, row.high);
+    }
+  }
+  EXPECT_EQ(int(count), expected);
+  g_free(specs);
+}
+
+TEST_F(PatinexOpTest, KeysPlaceItInGimp) {
+  EXPECT_STREQ(gegl_operation_get_key(kOp, "title"), "Patinex");
+  EXPECT_STREQ(gegl_operation_get_key(kOp, "gimp:menu-path"), "<Image>/Filters/Lumivex");
+  EXPECT_STREQ(gegl_operation_get_key(kOp, "gimp:menu-label"), "Patinex\xE2\x80\xA6");
+  const char* description = gegl_operation_get_key(kOp, "description");
+  ASSERT_NE(description, nullptr);
+  EXPECT_EQ(std::strchr(description, '\n'), nullptr);
+  // GIMP 2.10's GEGL Operation tool leaves out operations in these categories.
+  const char* categories = gegl_operation_get_key(kOp, "categories");
+  ASSERT_NE(categories, nullptr);
+  gchar** list = g_strsplit(categories, ":", 0);
+  for (const char* hidden : {"compositors", "core", "debug", "display", "hidden", "input",
+                             "output", "programming", "transform", "video", "meta"}) {
+    for (gchar** c = list; *c != nullptr; ++c) EXPECT_STRNE(*c, hidden);
+  }
+  g_strfreev(list);
+}
+
+// A picture in R'G'B'A u8 with every alpha value, through the operation.
+struct Rendered {
+  std::vector<uint8_t> in, out;
+  int warnings = 0;
+};
+
+void CountWarnings(const gchar*, GLogLevelFlags, const gchar* message, gpointer data) {
+  if (std::strstr(message, "lumivex:patinex") != nullptr) ++static_cast<Rendered*>(data)->warnings;
+}
+
+Rendered Render(int width, int height, bool revealBackLayer) {
+  Rendered r;
+  const Babl* format = babl_format("R'G'B'A u8");
+  const GeglRectangle whole = {0, 0, width, height};
+  r.in.resize(size_t(width) * height * 4);
+  for (size_t i = 0; i < r.in.size(); ++i) r.in[i] = uint8_t(i * 7 + i / 4);
+  GeglBuffer* buffer = gegl_buffer_new(&whole, format);
+  gegl_buffer_set(buffer, &whole, 0, format, r.in.data(), GEGL_AUTO_ROWSTRIDE);
+  GeglNode* graph = gegl_node_new();
+  GeglNode* source = gegl_node_new_child(graph, "operation", "gegl:buffer-source", "buffer", buffer,
+                                         nullptr);
+  GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "reveal-back-layer",
+                                     gboolean(revealBackLayer), "jitter-probability", 100.0,
+                                     "jitter-max-offset", 20.0, nullptr);
+  gegl_node_link(source, op);
+  const guint handler = g_log_set_handler("GEGL", G_LOG_LEVEL_WARNING, CountWarnings, &r);
+  const guint handler2 = g_log_set_handler(nullptr, G_LOG_LEVEL_WARNING, CountWarnings, &r);
+  r.out.resize(r.in.size());
+  gegl_node_blit(op, 1.0, &whole, format, r.out.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
+  g_log_remove_handler("GEGL", handler);
+  g_log_remove_handler(nullptr, handler2);
+  g_object_unref(graph);
+  g_object_unref(buffer);
+  return r;
+}
+
+TEST_F(PatinexOpTest, KeepsAlphaWithAndWithoutTheBackLayer) {
+  for (bool reveal : {false, true}) {
+    SCOPED_TRACE(reveal ? "back layer" : "black rows");
+    const Rendered r = Render(64, 48, reveal);
+    bool colourChanged = false;
+    for (size_t i = 0; i < r.in.size(); i += 4) {
+      ASSERT_EQ(r.out[i + 3], r.in[i + 3]) << "pixel " << i / 4;
+      colourChanged |= std::memcmp(&r.out[i], &r.in[i], 3) != 0;
+    }
+    EXPECT_TRUE(colourChanged);
+    EXPECT_EQ(r.warnings, 0);
+  }
+}
+
+TEST_F(PatinexOpTest, APictureBeyondTheRenderersLimitPassesThroughWithAWarning) {
+  for (const auto& size : {std::pair<int, int>{32768, 2}, std::pair<int, int>{2, 32768}}) {
+    const Rendered r = Render(size.first, size.second, false);
+    EXPECT_TRUE(r.out == r.in) << size.first << " x " << size.second;
+    EXPECT_EQ(r.warnings, 1);
+  }
+  const Rendered atLimit = Render(32767, 2, false);
+  EXPECT_FALSE(atLimit.out == atLimit.in);
+  EXPECT_EQ(atLimit.warnings, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s MODULE_DIR\n", argv[0]);
+    return 2;
+  }
+  gModuleDir = argv[1];
+  return RUN_ALL_TESTS();
+}
