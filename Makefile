@@ -16,7 +16,7 @@ CMAKE_FUZZ := CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_
 
 .PHONY: all deps deps-native native win32 win64 fuzz-targets test test-native test-win32 test-win64 \
 	test-fuzz bench fuzz demo demo64 dist clean install-frei0r check-editors \
-	install-gegl
+	install-gegl check-gimp
 
 all: native win32 win64
 
@@ -101,6 +101,11 @@ install-gegl: native
 # (hundreds of packages, so not part of make test).
 check-editors: native
 	scripts/check-editors $(NATIVE)
+
+# lumivex:patinex in real GIMP 2.10 under Xvfb, through its GEGL Operation tool:
+# installs GIMP first (not part of make test).
+check-gimp: native
+	scripts/check-gimp $(NATIVE)
 
 clean:
 	rm -rf $(BUILD)
