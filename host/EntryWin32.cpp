@@ -1,21 +1,8 @@
-// The Win32 side of the entry: the load notification and the about box.
+// The Win32 side of the entry: the about box.
 #include <windows.h>
 
-#include "host/ModuleWin32.h"
 #include "host/Selectors.h"
 #include "ui/AboutBox.h"
-
-namespace {
-HINSTANCE gModuleInstance = nullptr;  // written once, at process attach
-}
-
-HINSTANCE ModuleInstance() { return gModuleInstance; }
-
-// Remembers the instance handle and nothing else: every notification succeeds.
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) gModuleInstance = instance;
-  return TRUE;
-}
 
 // The owner is the host window named by the about record's platform data; a host
 // that gives none gets a box without an owner rather than a crash.
