@@ -15,17 +15,12 @@ inline bool ReportAndCheckAbort(const RenderJob& job, int32_t done, int32_t tota
   return job.abortProc != nullptr && job.abortProc() != 0;
 }
 
-// Gives destination rows firstRow..endRow - 1 their background: the source rows
-// (alpha included) with Reveal Back Layer on, else black (red, green and blue;
-// alpha is kept).
-void RestoreBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
-                           int32_t endRow);
-
 // The background and the tone pass, in bands of rows on up to `threads` threads
-// (0: RenderThreadCount()); the same bytes, progress reports and generator state
-// for any number. Rows after the last row reported when the host asked to stop
-// keep their background.
-bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads = 1);
+// (0: RenderThreadCount()) with the given kernel's rows; the same bytes, progress
+// reports and generator state for any number and kernel. Rows after the last row
+// reported when the host asked to stop keep their background.
+bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads = 1,
+                 ToneKernel kernel = ToneKernel::kChosen);
 bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 

@@ -1,11 +1,9 @@
-// RenderEffect: working values, background, jitter and flicker, then the passes
+// RenderEffect: working values, jitter and flicker, then the passes
 // in their fixed order on the destination, and one clean-up exit.
 #include <cmath>
-#include <cstddef>
 
 #include "render/Numerics.h"
 #include "render/Passes.h"
-#include "render/PixelBlock.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "render/WorkingValues.h"
@@ -40,26 +38,6 @@ WorkingValues ComputeWorkingValues(const EffectParams& params, const RenderJob& 
   return wv;
 }
 
-void RestoreBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
-                           int32_t endRow) {
-  if (firstRow < 0) firstRow = 0;
-  if (endRow > wv.height) endRow = wv.height;
-  // One row at a time: the 16-bit rectangle and counts carry the width, while
-  // the count of rows may be up to 65535.
-  for (int32_t y = firstRow; y < endRow; ++y) {
-    uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
-    if (wv.revealBackLayer != 0) {
-      CopyPixelBlock(job.srcData + std::ptrdiff_t(y) * job.srcRowBytes, job.srcRowBytes,
-                     job.srcHasAlpha != 0, d, job.dstRowBytes, job.dstHasAlpha != 0, wv.width, 1);
-    } else {
-      Rect row = job.dstRect;
-      row.top = 0;
-      row.bottom = 1;
-      FillPixelBlock(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
-    }
-  }
-}
-
 namespace {
 
 // One draw decides whether the frame jitters; a second, only then, how far:
@@ -92,7 +70,7 @@ int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* c
   }
 
   // The passes in their fixed order; the first that is stopped ends the render.
-  bool finished = RunTonePass(*job, wv, rng, context->threads);
+  bool finished = RunTonePass(*job, wv, rng, context->threads, context->kernel);
   if (finished && wv.dustCountBase > 1.0) finished = RunDustPass(*job, wv, rng);
   if (finished && wv.hairCountBase > 1.0) finished = RunHairPass(*job, wv, rng);
   if (finished) finished = RunScratchPass(*job, wv, rng, &arrays, context->scratchCache);

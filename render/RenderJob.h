@@ -6,6 +6,7 @@
 #include "host/EffectParams.h"
 #include "render/CallConv.h"
 #include "render/Rect.h"
+#include "render/ToneKernels.h"
 
 typedef void(PATINEX_CDECL* ProgressProc)(int32_t done, int32_t total);
 typedef uint8_t(PATINEX_CDECL* AbortProc)(void);
@@ -33,14 +34,16 @@ int32_t RenderEffect(const RenderJob* job);
 struct ScratchCache;
 
 // What one render draws from and may keep: the generator it seeds and draws from,
-// the scratch replay cache (may be null), and the most threads it may use (0: as
-// many as RenderThreadCount() gives; the bytes are the same for any number).
+// the scratch replay cache (may be null), the most threads it may use (0: as
+// many as RenderThreadCount() gives) and the tone pass's kernel (kChosen: the one
+// RenderToneKernel() gives); the bytes are the same for any number and kernel.
 // RenderEffect uses the module's own; a caller that renders on several threads
 // gives each render its own context.
 struct RenderContext {
   struct Rng* rng;
   ScratchCache* scratchCache;
   int32_t threads;
+  ToneKernel kernel = ToneKernel::kChosen;
 };
 
 // RenderEffect with an explicit seed instead of the clock, on a given context.

@@ -7,20 +7,13 @@
 // and the grain of each of the 32768 possible draws. Draws: one per pixel of the
 // picture rows, row by row, left to right, and only when grainRange > 0.
 //
-// Rows depend on nothing but their source row and the generator, so the pass runs
-// in bands of rows on several threads: a band starts from the generator jumped
-// ahead by the draws of the picture rows above it, and gives the bytes one thread
-// gives. Only the calling thread talks to the host: it reports the rows done from
-// the top down, one by one, as the bands finish them.
-#include <atomic>
-#include <chrono>
+// Rows depend on nothing but their source row and the generator, so the band
+// runner (render/RenderThreads.h) runs them in bands on several threads: a band
+// starts from the generator jumped ahead by the draws of the picture rows above
+// it, and gives the bytes one thread gives.
 #include <cmath>
-#include <condition_variable>
 #include <cstddef>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -31,6 +24,7 @@
 #include "render/PixelBlock.h"
 #include "render/Random.h"
 #include "render/RenderThreads.h"
+#include "render/ToneKernels.h"
 
 namespace {
 
@@ -289,53 +283,69 @@ void ToneRowGeneral(const uint8_t* s, uint8_t* d, int32_t width, int32_t bpp, bo
 
 typedef void (*FastRow)(const uint8_t*, uint8_t*, int32_t, const ToneTables&, uint32_t*);
 
-// SSE2 where the compiler has it; the scalar loops elsewhere (a frei0r build for
-// another processor).
-FastRow PickFastRow(bool gray, bool grain, int32_t bpp) {
-#if defined(__SSE2__)
+template <template <bool, bool, int> class Rows>
+FastRow PickRows(bool gray, bool grain, int32_t bpp) {
   if (bpp == 4) {
-    if (gray) return grain ? ToneRowSse2<true, true, 4> : ToneRowSse2<true, false, 4>;
-    return grain ? ToneRowSse2<false, true, 4> : ToneRowSse2<false, false, 4>;
+    if (gray) return grain ? Rows<true, true, 4>::Run : Rows<true, false, 4>::Run;
+    return grain ? Rows<false, true, 4>::Run : Rows<false, false, 4>::Run;
   }
-  if (gray) return grain ? ToneRowSse2<true, true, 3> : ToneRowSse2<true, false, 3>;
-  return grain ? ToneRowSse2<false, true, 3> : ToneRowSse2<false, false, 3>;
-#endif
-  if (bpp == 4) {
-    if (gray) return grain ? ToneRowFast<true, true, 4> : ToneRowFast<true, false, 4>;
-    return grain ? ToneRowFast<false, true, 4> : ToneRowFast<false, false, 4>;
-  }
-  if (gray) return grain ? ToneRowFast<true, true, 3> : ToneRowFast<true, false, 3>;
-  return grain ? ToneRowFast<false, true, 3> : ToneRowFast<false, false, 3>;
+  if (gray) return grain ? Rows<true, true, 3>::Run : Rows<true, false, 3>::Run;
+  return grain ? Rows<false, true, 3>::Run : Rows<false, false, 3>::Run;
 }
 
-// What the bands share: the read-only inputs, the bands not yet taken, each band's
-// rows done, and the stop asked by the host.
-struct ToneBands {
-  const RenderJob* job;
-  const WorkingValues* wv;
-  const ToneTables* tables;
-  GrainRule grain;
-  bool fast;
-  FastRow fastRow;
-  uint32_t startState;  // the generator at the first row's first draw
-  int32_t count;
-  std::atomic<int32_t> nextBand;
-  std::atomic<int32_t> rowsDone[kMaxToneBands];
-  std::atomic<bool> stop;
-  std::mutex mutex;                  // guards finishedBands
-  std::condition_variable finished;  // a band was finished
-  int32_t finishedBands;
+template <bool kGray, bool kGrain, int kBpp>
+struct ScalarRows {
+  static void Run(const uint8_t* s, uint8_t* d, int32_t width, const ToneTables& t,
+                  uint32_t* state) {
+    ToneRowFast<kGray, kGrain, kBpp>(s, d, width, t, state);
+  }
 };
 
-// The calling thread's place in the reports: rows reported so far, and the band
-// they have reached.
-struct Reports {
-  int32_t rows;
-  int32_t band;
+#if defined(__SSE2__)
+template <bool kGray, bool kGrain, int kBpp>
+struct Sse2Rows {
+  static void Run(const uint8_t* s, uint8_t* d, int32_t width, const ToneTables& t,
+                  uint32_t* state) {
+    ToneRowSse2<kGray, kGrain, kBpp>(s, d, width, t, state);
+  }
 };
+#endif
 
-int32_t BandStart(const ToneBands& t, int32_t band) {
-  return int32_t(int64_t(t.wv->height) * band / t.count);
+// The fast rows of the given kernel (render/ToneKernels.h); a kernel this build
+// has no rows for gets the scalar loops.
+FastRow PickToneRow(ToneKernel kernel, bool gray, bool grain, int32_t bpp) {
+  if (kernel == ToneKernel::kChosen) kernel = RenderToneKernel();
+  switch (kernel) {
+#if defined(__SSE2__)
+    case ToneKernel::kSse2:
+      return PickRows<Sse2Rows>(gray, grain, bpp);
+#endif
+    default:
+      return PickRows<ScalarRows>(gray, grain, bpp);
+  }
+}
+
+// Gives destination rows firstRow..endRow - 1 their background: the source rows
+// (alpha included) with Reveal Back Layer on, else black (red, green and blue;
+// alpha is kept).
+void RestoreBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
+                           int32_t endRow) {
+  if (firstRow < 0) firstRow = 0;
+  if (endRow > wv.height) endRow = wv.height;
+  // One row at a time: the 16-bit rectangle and counts carry the width, while
+  // the count of rows may be up to 65535.
+  for (int32_t y = firstRow; y < endRow; ++y) {
+    uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
+    if (wv.revealBackLayer != 0) {
+      CopyPixelBlock(job.srcData + std::ptrdiff_t(y) * job.srcRowBytes, job.srcRowBytes,
+                     job.srcHasAlpha != 0, d, job.dstRowBytes, job.dstHasAlpha != 0, wv.width, 1);
+    } else {
+      Rect row = job.dstRect;
+      row.top = 0;
+      row.bottom = 1;
+      FillPixelBlock(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
+    }
+  }
 }
 
 // The picture rows above row y: 0 <= row + jitterOffset < height (the offset is
@@ -347,84 +357,45 @@ int32_t PictureRowsAbove(const WorkingValues& wv, int32_t y) {
   return below > first ? below - first : 0;
 }
 
-// The generator as the row-by-row pass leaves it before row y.
-uint32_t StateBeforeRow(const ToneBands& t, int32_t y) {
-  if (!t.grain.on || t.wv->width <= 0) return t.startState;
-  return RngStateAfter(t.startState, uint64_t(PictureRowsAbove(*t.wv, y)) * uint64_t(t.wv->width));
-}
+// The tone pass's rows for the band runner: each row's background and picture,
+// and the generator jumped ahead to a band's first row.
+class ToneRows : public BandedRows {
+ public:
+  const RenderJob* job;
+  const WorkingValues* wv;
+  const ToneTables* tables;
+  GrainRule grain;
+  bool fast;
+  FastRow fastRow;
+  uint32_t startState;  // the generator at the first row's first draw
 
-void ToneRow(const ToneBands& t, int32_t y, Rng& rng) {
-  const RenderJob& job = *t.job;
-  const WorkingValues& wv = *t.wv;
-  const int64_t sourceRow = int64_t(y) + wv.jitterOffset;
-  const bool picture = sourceRow >= 0 && sourceRow < wv.height;
-  // With Reveal Back Layer the source row goes under the picture too: the tone
-  // pass writes red, green and blue, and alpha stays the source's.
-  if (!picture || wv.revealBackLayer != 0) RestoreBackgroundRows(job, wv, y, y + 1);
-  if (!picture || wv.width <= 0) return;
-  const uint8_t* s = job.srcData + std::ptrdiff_t(sourceRow) * job.srcRowBytes;
-  uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
-  if (t.fast) {
-    t.fastRow(s, d, wv.width, *t.tables, &rng.state);
-  } else {
-    ToneRowGeneral(s, d, wv.width, wv.bytesPerPixel, wv.grayOn != 0, t.grain, *t.tables, rng);
+  // The generator as the row-by-row pass leaves it before row y.
+  Rng BandStart(int32_t y) const override {
+    if (!grain.on || wv->width <= 0) return Rng{startState};
+    return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove(*wv, y)) * uint64_t(wv->width))};
   }
-}
 
-// The calling thread only: reports every row done from the top down that it has
-// not reported yet, each followed by the abort test. False when the host asked
-// to stop; then every band stops at its next row.
-bool ReportRowsDone(ToneBands& t, Reports* reports) {
-  const int32_t height = t.wv->height;
-  while (reports->rows < height) {
-    const int32_t band = reports->band;
-    const int32_t done = BandStart(t, band) + t.rowsDone[band].load(std::memory_order_acquire);
-    while (reports->rows < done) {
-      ++reports->rows;
-      if (ReportAndCheckAbort(*t.job, reports->rows, height)) {
-        t.stop.store(true, std::memory_order_relaxed);
-        return false;
-      }
-    }
-    if (done < BandStart(t, band + 1)) break;
-    ++reports->band;
-  }
-  return true;
-}
-
-// Renders one band, row by row, unless a stop is asked. The calling thread passes
-// its reports and reports after each of its rows; workers pass none.
-void RunBand(ToneBands& t, int32_t band, Reports* reports) {
-  const int32_t first = BandStart(t, band);
-  const int32_t end = BandStart(t, band + 1);
-  Rng rng = {StateBeforeRow(t, first)};
-  for (int32_t y = first; y < end; ++y) {
-    if (t.stop.load(std::memory_order_relaxed)) return;
-    ToneRow(t, y, rng);
-    t.rowsDone[band].store(y + 1 - first, std::memory_order_release);
-    if (reports != nullptr && !ReportRowsDone(t, reports)) return;
-  }
-}
-
-// Takes bands from the top until none is left or a stop is asked.
-void RunBands(ToneBands& t, Reports* reports) {
-  for (;;) {
-    const int32_t band = t.nextBand.fetch_add(1);
-    if (band >= t.count || t.stop.load(std::memory_order_relaxed)) return;
-    RunBand(t, band, reports);
-    if (reports == nullptr) {
-      std::lock_guard<std::mutex> lock(t.mutex);
-      ++t.finishedBands;
-      t.finished.notify_one();
+  void Row(int32_t y, Rng& rng) const override {
+    const int64_t sourceRow = int64_t(y) + wv->jitterOffset;
+    const bool picture = sourceRow >= 0 && sourceRow < wv->height;
+    // With Reveal Back Layer the source row goes under the picture too: the tone
+    // pass writes red, green and blue, and alpha stays the source's.
+    if (!picture || wv->revealBackLayer != 0) RestoreBackgroundRows(*job, *wv, y, y + 1);
+    if (!picture || wv->width <= 0) return;
+    const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
+    uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
+    if (fast) {
+      fastRow(s, d, wv->width, *tables, &rng.state);
+    } else {
+      ToneRowGeneral(s, d, wv->width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng);
     }
   }
-}
-
-void RunWorker(ToneBands* t) { RunBands(*t, nullptr); }
+};
 
 }  // namespace
 
-bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads) {
+bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads,
+                 ToneKernel kernel) {
   GrainRule grain;
   grain.on = wv.grainRange > 0;
   grain.modulus = TruncToInt(wv.grainRange);
@@ -434,61 +405,20 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_
   ToneTables tables;
   BuildCurves(wv, &tables);
 
-  ToneBands t;
-  t.job = &job;
-  t.wv = &wv;
-  t.tables = &tables;
-  t.grain = grain;
-  t.fast = !grain.on || BuildFastGrain(grain, &tables);
-  t.fastRow = PickFastRow(wv.grayOn != 0, grain.on, wv.bytesPerPixel);
-  t.startState = rng.state;
-  int32_t limit = threads > 0 ? threads : RenderThreadCount();
-  if (limit > kMaxRenderThreads) limit = kMaxRenderThreads;
-  t.count = ToneBandCount(wv.height, limit);
-  t.nextBand.store(0);
-  for (int32_t b = 0; b < t.count; ++b) t.rowsDone[b].store(0);
-  t.stop.store(false);
-  t.finishedBands = 0;
-  NoteToneBandCount(t.count);
+  ToneRows rows;
+  rows.job = &job;
+  rows.wv = &wv;
+  rows.tables = &tables;
+  rows.grain = grain;
+  rows.fast = !grain.on || BuildFastGrain(grain, &tables);
+  rows.fastRow = PickToneRow(kernel, wv.grayOn != 0, grain.on, wv.bytesPerPixel);
+  rows.startState = rng.state;
 
-  // Workers for the bands beyond the calling thread's first. One that cannot be
-  // started leaves its bands to the others: the same bytes, later.
-  const int32_t wanted = limit < t.count ? limit : t.count;
-  std::thread workers[kMaxRenderThreads];
-  int32_t started = 0;
-  for (; started < wanted - 1; ++started) {
-    try {
-      if (WorkerStartRefusedForTesting(started)) {
-        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-      }
-      workers[started] = std::thread(RunWorker, &t);
-    } catch (...) {
-      break;
-    }
-  }
-
-  // The calling thread renders bands too, and reports; once no band is left it
-  // reports the others' rows as they finish them.
-  Reports reports = {0, 0};
-  RunBands(t, &reports);
-  int32_t seen = 0;
-  while (!t.stop.load(std::memory_order_relaxed) && reports.rows < wv.height) {
-    {
-      std::unique_lock<std::mutex> lock(t.mutex);
-      t.finished.wait_for(lock, std::chrono::milliseconds(1),
-                          [&] { return t.finishedBands != seen; });
-      seen = t.finishedBands;
-    }
-    ReportRowsDone(t, &reports);
-  }
-  for (int32_t i = 0; i < started; ++i) workers[i].join();
-
-  rng.state = StateBeforeRow(t, reports.rows);
-  if (t.stop.load()) {
-    // Stopped: the rows not reported keep the background, also those a worker
-    // had already rendered.
-    RestoreBackgroundRows(job, wv, reports.rows, wv.height);
-    return false;
-  }
-  return true;
+  int32_t reported = 0;
+  const bool finished = RunRowBands(rows, wv.height, threads, job, &reported);
+  rng = rows.BandStart(reported);
+  // Stopped: the rows not reported keep the background, also those a band had
+  // already rendered.
+  if (!finished) RestoreBackgroundRows(job, wv, reported, wv.height);
+  return finished;
 }

@@ -11,6 +11,7 @@
 
 #include "render/Passes.h"
 #include "render/RenderThreads.h"
+#include "render/ToneKernels.h"
 #include "render/WorkingValues.h"
 #include "tests/native/RenderTestSupport.h"
 #include "tests/reference/ReferenceTone.h"
@@ -337,16 +338,22 @@ const ParamSet kReferenceSets[] = {
     {"grain past the fast loops", {{kGrainAmount, 1000}, {kJitterProbability, 100}}},
 };
 
+// RenderEffect with every tone kernel this processor runs, the scalar rows
+// included, against the plain formulas.
 void ExpectMatchesReference(const EffectParams& params, int32_t width, int32_t height,
                             bool alpha, uint32_t seed, const std::string& what) {
   const Image src = MakePattern(width, height, alpha, seed);
-  Image dst = MakePattern(width, height, alpha, seed + 1);
-  Image ref = dst;
-  RenderJob job = MakeJob(params, src, dst);
-  ASSERT_EQ(RenderWithSeed(job, seed), 1) << what;
+  Image ref = MakePattern(width, height, alpha, seed + 1);
   RenderJob refJob = MakeJob(params, src, ref);
   ReferenceToneRender(refJob, seed);
-  ASSERT_TRUE(dst.bytes == ref.bytes) << what;
+  for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+    Image dst = MakePattern(width, height, alpha, seed + 1);
+    RenderJob job = MakeJob(params, src, dst);
+    Rng rng = {0};
+    RenderContext context = {&rng, nullptr, 0, ToneKernel(k)};
+    ASSERT_EQ(RenderEffectSeeded(&job, seed, &context), 1) << what;
+    ASSERT_TRUE(dst.bytes == ref.bytes) << what << " kernel " << ToneKernelName(ToneKernel(k));
+  }
 }
 
 }  // namespace
@@ -525,5 +532,26 @@ TEST(Threads, CountFollowsTheCoresAndPatinexThreads) {
   for (const Case& c : cases) {
     EXPECT_EQ(ThreadCountFrom(c.cores, c.setting), c.threads)
         << c.cores << " cores, PATINEX_THREADS=" << (c.setting ? c.setting : "(unset)");
+  }
+}
+
+// The tone kernel: the best this processor runs; PATINEX_SIMD can name another
+// up to that one, and any other text is ignored.
+TEST(ToneKernels, ChoiceFollowsTheProcessorAndPatinexSimd) {
+  struct Case {
+    ToneKernel best;
+    const char* setting;
+    ToneKernel kernel;
+  };
+  const ToneKernel sse2 = ToneKernel::kSse2, scalar = ToneKernel::kScalar;
+  const Case cases[] = {
+      {sse2, nullptr, sse2},    {sse2, "scalar", scalar}, {sse2, " scalar ", scalar},
+      {sse2, "sse2", sse2},     {scalar, "sse2", scalar}, {scalar, nullptr, scalar},
+      {sse2, "", sse2},         {sse2, "SCALAR", sse2},   {sse2, "scalar2", sse2},
+      {sse2, "scal", sse2},     {sse2, "chosen", sse2},   {sse2, "avx-512", sse2},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ToneKernelFrom(c.best, c.setting), c.kernel)
+        << ToneKernelName(c.best) << ", PATINEX_SIMD=" << (c.setting ? c.setting : "(unset)");
   }
 }
