@@ -7,11 +7,12 @@ set(FILTERHOST_PORTABLE ${FILTERHOST_DIR}/Pipl.cpp ${FILTERHOST_DIR}/Settings.cp
 # --set and --help read the parameter table of the portable core.
 add_executable(filterhost ${FILTERHOST_PORTABLE} ${CMAKE_SOURCE_DIR}/host/ParamTable.cpp
                ${FILTERHOST_DIR}/ImageIOWin32.cpp ${FILTERHOST_DIR}/OutputFileWin32.cpp
+               ${FILTERHOST_DIR}/ProcessMemoryWin32.cpp
                ${FILTERHOST_DIR}/FilterModuleWin32.cpp ${FILTERHOST_DIR}/FilterDriverWin32.cpp
                ${FILTERHOST_DIR}/Main.cpp)
 target_include_directories(filterhost PRIVATE ${CMAKE_SOURCE_DIR})
 # Image files through the platform's imaging component (WIC, made through COM).
-target_link_libraries(filterhost PRIVATE windowscodecs ole32 oleaut32 uuid)
+target_link_libraries(filterhost PRIVATE windowscodecs ole32 oleaut32 uuid psapi)
 target_link_options(filterhost PRIVATE -static)
 # The 64-bit tree's host loads 64-bit modules: filterhost64.exe beside PATINEX64.8bf.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

@@ -29,6 +29,14 @@ void FuzzHeader(const uint8_t* data, size_t size) {
     longer.resize(bytes.size() + 64, 0xFF);
     const ImageHeader again = ReadImageHeader(longer.data(), longer.size());
     FUZZ_CHECK(again.format == h.format, "format changed with bytes after the header");
+    // Nor the bytes its pixels need, nor a JPEG's end once found (a TIFF's
+    // arrays may point past the end, and a GIF without its trailer may go on).
+    if (h.format != kTiffFile && h.format != kGifFile) {
+      FUZZ_CHECK(again.leastFileBytes == h.leastFileBytes, "least bytes %llu became %llu",
+                 static_cast<unsigned long long>(h.leastFileBytes),
+                 static_cast<unsigned long long>(again.leastFileBytes));
+      FUZZ_CHECK(h.cutShort || !again.cutShort, "a complete JPEG became cut short");
+    }
   }
 }
 

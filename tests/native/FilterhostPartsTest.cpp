@@ -473,4 +473,73 @@ TEST(FilterhostImageHeaders, SizesAndOrientationBeforeAnyDecoder) {
   }
 }
 
+// The fewest bytes each format can hold its declared pixels in, at its best
+// compression, and a JPEG's end found by walking its markers and scans.
+TEST(FilterhostImageHeaders, FewestBytesForThePixelsAndTheJpegEnd) {
+  auto png = [](uint32_t side, char depth, char colorType) {
+    return std::string("\x89PNG\r\n\x1a\n", 8) + Be32(13) + "IHDR" + Be32(side) + Be32(side) +
+           depth + colorType + std::string("\0\0\0", 3);
+  };
+  auto bmp = [](uint32_t w, uint32_t h, int bits, int compression) {
+    return "BM" + std::string(12, '\0') + Le32(40) + Le32(w) + Le32(h) + Le16s(1) + Le16s(bits) +
+           Le32(compression) + std::string(20, '\0');
+  };
+  // A 4:2:0 colour frame: Y at 2 x 2, Cb and Cr at 1 x 1.
+  auto sof = [](uint8_t marker, uint32_t w, uint32_t h) {
+    return JpegSegment(marker, std::string("\x08", 1) + Be16(h) + Be16(w) +
+                                   std::string("\x03\x01\x22\0\x02\x11\0\x03\x11\0", 10));
+  };
+  const std::string scan = JpegSegment(0xDA, std::string(10, '\0')) + "ab\xFF\x00" "c\xFF\xD3" "de";
+  const std::string soi("\xFF\xD8", 2), eoi("\xFF\xD9", 2);
+  const uint64_t k = 32767;
+  const struct {
+    const char* what;
+    std::string bytes;
+    uint64_t least;
+    bool cutShort;
+  } cases[] = {
+      // (1 filter byte + 4096 bytes of 1-bit samples) per row, 1032 to 1: a blank one is 130 KB.
+      {"1-bit gray PNG", png(k, 1, 0), (k * 4097 + 1031) / 1032, false},
+      {"16-bit RGBA PNG", png(k, 16, 6), (k * (1 + k * 8) + 1031) / 1032, false},
+      {"PNG of a colour type PNG does not have", png(k, 8, 5), 0, false},
+      {"24-bit BMP: rows of whole words, but the last", bmp(5, 3, 24, 0), 16 * 2 + 15, false},
+      {"1-bit BMP", bmp(33, 2, 1, 0), 8 + 5, false},
+      {"run-length BMP: no bound", bmp(k, k, 8, 1), 0, false},
+      {"uncompressed RGB TIFF", TiffBlock(false, {{256, 3, 10}, {257, 3, 7}, {277, 3, 3}, {258, 3, 8}}),
+       210, false},
+      {"LZW TIFF: 9 bits give at most 4096 bytes",
+       TiffBlock(true, {{256, 3, 4096}, {257, 3, 8}, {259, 3, 5}}), (4096 * 8 / 8 * 9 + 32767) / 32768,
+       false},
+      {"fax TIFF: no bound", TiffBlock(false, {{256, 3, 100}, {257, 3, 100}, {259, 3, 4}}), 0, false},
+      // Y: 4096 x 4096 blocks, Cb and Cr 2048 x 2048 each; 2 bits a block, progressive 1.
+      {"sequential JPEG", soi + sof(0xC0, k, k) + scan + eoi, (4096 * 4096 + 2 * 2048 * 2048) * 2 / 8,
+       false},
+      {"progressive JPEG", soi + sof(0xC2, k, k) + scan + eoi, (4096 * 4096 + 2 * 2048 * 2048) / 8,
+       false},
+      {"arithmetic-coded JPEG: no bound", soi + sof(0xC9, k, k) + scan + eoi, 0, false},
+      {"JPEG with a video after its end", soi + sof(0xC0, 8, 8) + scan + eoi + "\xFF\xD8\xFF" + scan,
+       1, false},  // 3 blocks of 8 x 8, 6 bits
+      {"JPEG ending in its scan", soi + sof(0xC0, 8, 8) + scan, 1, true},
+      {"JPEG whose end marker is inside a segment", soi + sof(0xC0, 8, 8) +
+       JpegSegment(0xFE, "\xFF\xD9"), 1, true},
+      {"JPEG with a second scan and restarts", soi + sof(0xC2, 8, 8) + scan + scan + eoi, 1, false},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+    const ImageHeader h = ReadImageHeader(bytes.data(), bytes.size());
+    EXPECT_TRUE(h.sizeKnown) << c.what;
+    EXPECT_EQ(h.leastFileBytes, c.least) << c.what;
+    EXPECT_EQ(h.cutShort, c.cutShort) << c.what;
+    std::string error;
+    EXPECT_EQ(CheckFileHoldsImage("in", h, c.least, &error), !c.cutShort) << c.what;
+    if (c.least > 0) {
+      EXPECT_FALSE(CheckFileHoldsImage("in", h, c.least - 1, &error)) << c.what;
+      if (!c.cutShort) {
+        EXPECT_NE(error.find("but holds only"), std::string::npos) << error;
+      }
+    }
+  }
+  EXPECT_TRUE(ReadImageHeader(reinterpret_cast<const uint8_t*>("MM\0*"), 4).format == kTiffFile);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tools/filterhost/ImageFormat.h"
 
 #include <cctype>
+#include <cstdio>
 
 ImageFileFormat OutputFormatOf(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
@@ -59,4 +60,31 @@ bool CheckImageSize(const std::string& path, uint32_t width, uint32_t height,
     return false;
   }
   return true;
+}
+
+uint64_t RunMemoryBytes(uint32_t width, uint32_t height, uint64_t decodedBytes) {
+  const uint64_t pixels = uint64_t(width) * height;
+  if (decodedBytes == 0) decodedBytes = pixels * 8;
+  return decodedBytes + pixels * (4 * 4 + 4);
+}
+
+std::string ByteCountText(uint64_t bytes) {
+  char text[32];
+  if (bytes < 1024 * 1024) {
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  } else if (bytes < (uint64_t(1) << 30)) {
+    std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / double(1 << 20));
+  } else {
+    std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / double(1 << 30));
+  }
+  return text;
+}
+
+bool CheckRunMemory(const std::string& path, uint32_t width, uint32_t height, uint64_t needed,
+                    uint64_t available, std::string* error) {
+  if (needed <= available) return true;
+  *error = path + ": filtering its " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels needs " + ByteCountText(needed) + " of memory; this process can have " +
+           ByteCountText(available);
+  return false;
 }

@@ -33,3 +33,17 @@ const uint32_t kMaxImageSide = 32767;
 // with a message naming the file and the size when a side is 0 or too large.
 bool CheckImageSize(const std::string& path, uint32_t width, uint32_t height,
                     std::string* error);
+
+// What filtering an image of `width` x `height` pixels needs at most, in
+// bytes: what the decoder keeps (`decodedBytes`; 8 bytes a pixel when 0, the
+// most a layout we read takes), the image in 4 planes, the copy of the source
+// the filter reads, the areas handed to the filter and back (each up to the
+// whole image), and an encoder's copy in 4 bytes a pixel.
+uint64_t RunMemoryBytes(uint32_t width, uint32_t height, uint64_t decodedBytes);
+
+// Refuses, with both figures, a run that needs more than `available` bytes.
+bool CheckRunMemory(const std::string& path, uint32_t width, uint32_t height, uint64_t needed,
+                    uint64_t available, std::string* error);
+
+// "286 bytes", "12.5 MB", "1.9 GB".
+std::string ByteCountText(uint64_t bytes);

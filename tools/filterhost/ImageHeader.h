@@ -1,11 +1,13 @@
-// What an image file's first bytes declare, read before any decoder sees it:
-// the format, the size and the EXIF orientation. Pure code over a byte buffer
-// (tested natively, fit for fuzzing): nothing is read outside `size` bytes,
-// and a damaged header yields "not known", never a guess.
+// What an image file declares, read before any decoder sees it: the format,
+// the size, the EXIF orientation, the fewest bytes that can hold the declared
+// pixels, and (JPEG) whether the file ends before its end marker. Pure code
+// over a byte buffer (tested natively, fit for fuzzing): nothing is read
+// outside `size` bytes, and a damaged header yields "not known", never a guess.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "tools/filterhost/ImageFormat.h"
 
@@ -15,6 +17,21 @@ struct ImageHeader {
   uint32_t width;          // for a GIF the largest of the screen and of every
   uint32_t height;         // frame, since the decoder makes room for each frame
   int32_t orientation;     // EXIF orientation 1..8 (JPEG and TIFF); 1 when absent
+  bool bigEndian;          // a TIFF stored "MM", its samples too
+  bool cutShort;           // a JPEG whose data ends before its end-of-image marker
+  // The fewest bytes a file of this format can hold the declared pixels in,
+  // at the format's best compression (the reasoning is beside each rule in
+  // ImageHeader.cpp); 0 where the format has no such bound or it is unknown.
+  uint64_t leastFileBytes;
+  // About what a decoder keeps of the whole file at its stored depth (a
+  // decoder that decodes at once keeps it all); 0 when not known.
+  uint64_t decodedBytes;
 };
 
 ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size);
+
+// Refuses, with a message naming the file, a file that holds fewer bytes than
+// its declared pixels need at the format's best compression, and a JPEG cut
+// short. `fileBytes` is the whole file's size.
+bool CheckFileHoldsImage(const std::string& path, const ImageHeader& header, uint64_t fileBytes,
+                         std::string* error);

@@ -7,12 +7,15 @@
 #include <wincodec.h>
 
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "tools/filterhost/ImageHeader.h"
 #include "tools/filterhost/ImageIO.h"
 #include "tools/filterhost/OutputFileWin32.h"
+#include "tools/filterhost/ProcessMemoryWin32.h"
 
 namespace {
 
@@ -145,6 +148,52 @@ bool IsFloatingPoint(IWICImagingFactory* factory, const GUID& format) {
           numbers == WICPixelFormatNumericRepresentationFixed);
 }
 
+// Whether the TIFF decoder hands over a big-endian ("MM") file's 16-bit
+// samples still big-endian, where its pixel formats are little-endian. Wine's
+// swaps the samples that libtiff has already put in the machine's order, so
+// they come out swapped twice; Windows' does not. Asked once, of a 1 x 1
+// 16-bit gray TIFF in memory whose sample is 0x1234.
+bool SwapsBigEndianTiffSamples(IWICImagingFactory* factory) {
+  static int swaps = -1;
+  if (swaps >= 0) return swaps == 1;
+  swaps = 0;
+  std::vector<uint8_t> tiff = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 9};
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+    const uint8_t e[12] = {uint8_t(tag >> 8), uint8_t(tag), 0, uint8_t(type), 0, 0, 0, 1,
+                           uint8_t(type == 3 ? value >> 8 : value >> 24),
+                           uint8_t(type == 3 ? value : value >> 16),
+                           uint8_t(type == 3 ? 0 : value >> 8), uint8_t(type == 3 ? 0 : value)};
+    tiff.insert(tiff.end(), e, e + 12);
+  };
+  const uint32_t pixelAt = 10 + 9 * 12 + 4;
+  entry(256, 3, 1);        // width
+  entry(257, 3, 1);        // height
+  entry(258, 3, 16);       // bits per sample
+  entry(259, 3, 1);        // no compression
+  entry(262, 3, 1);        // black is zero
+  entry(273, 4, pixelAt);  // the strip
+  entry(277, 3, 1);        // samples per pixel
+  entry(278, 3, 1);        // rows per strip
+  entry(279, 4, 2);        // strip bytes
+  tiff.insert(tiff.end(), {0, 0, 0, 0, 0x12, 0x34});
+  Ref<IWICStream> stream;
+  Ref<IWICBitmapDecoder> decoder;
+  Ref<IWICBitmapFrameDecode> frame;
+  GUID format = {};
+  uint8_t sample[2] = {0, 0};
+  const WICRect rect = {0, 0, 1, 1};
+  if (SUCCEEDED(factory->CreateStream(&stream)) &&
+      SUCCEEDED(stream->InitializeFromMemory(tiff.data(), DWORD(tiff.size()))) &&
+      SUCCEEDED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand,
+                                                 &decoder)) &&
+      SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetPixelFormat(&format)) &&
+      format == GUID_WICPixelFormat16bppGray &&
+      SUCCEEDED(frame->CopyPixels(&rect, 2, 2, sample))) {
+    swaps = sample[0] == 0x12 && sample[1] == 0x34 ? 1 : 0;
+  }
+  return swaps == 1;
+}
+
 // The whole file; false with the cause.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -159,6 +208,13 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   if (uint64_t(size.QuadPart) > 0x7FFFFFFFu) {
     CloseHandle(file);
     *error = path + " is over 2 GB, more than filterhost reads";
+    return false;
+  }
+  const uint64_t available = AvailableMemory();
+  if (uint64_t(size.QuadPart) > available) {
+    CloseHandle(file);
+    *error = path + " is " + ByteCountText(uint64_t(size.QuadPart)) +
+             ", more than the memory this process can have (" + ByteCountText(available) + ")";
     return false;
   }
   bytes->resize(size_t(size.QuadPart));
@@ -176,9 +232,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   return true;
 }
 
-}  // namespace
-
-bool ReadImage(const std::string& path, Image* image, std::string* error) {
+bool Read(const std::string& path, Image* image, std::string* error) {
   IWICImagingFactory* factory = Factory(error);
   if (factory == nullptr) return false;
   std::vector<uint8_t> file;
@@ -197,6 +251,16 @@ bool ReadImage(const std::string& path, Image* image, std::string* error) {
     return false;
   }
   if (header.sizeKnown && !CheckImageSize(path, header.width, header.height, error)) return false;
+  // Memory that matches the file, decided before a decoder makes room for the
+  // pixels: no more pixels than the file can hold, and no more memory than the
+  // process can have.
+  if (!CheckFileHoldsImage(path, header, file.size(), error)) return false;
+  if (header.sizeKnown &&
+      !CheckRunMemory(path, header.width, header.height,
+                      RunMemoryBytes(header.width, header.height, header.decodedBytes) + file.size(),
+                      AvailableMemory(), error)) {
+    return false;
+  }
 
   Ref<IWICStream> stream;
   Ref<IWICBitmapDecoder> decoder;
@@ -229,6 +293,11 @@ bool ReadImage(const std::string& path, Image* image, std::string* error) {
   // Again from the decoder (a TIFF's size is known only to it), still before
   // a pixel is decoded.
   if (!CheckImageSize(path, width, height, error)) return false;
+  if (!header.sizeKnown &&
+      !CheckRunMemory(path, width, height, RunMemoryBytes(width, height, 0) + file.size(),
+                      AvailableMemory(), error)) {
+    return false;
+  }
   if (IsCmyk(format)) {
     *error = path + " is a CMYK image; filterhost reads RGB, gray and palette images";
     return false;
@@ -264,6 +333,8 @@ bool ReadImage(const std::string& path, Image* image, std::string* error) {
   }
   image->pixels.assign(bytes, 0);
 
+  const bool swapped = native && header.format == kTiffFile && header.bigEndian &&
+                       SwapsBigEndianTiffSamples(factory);
   const size_t stride = size_t(width) * size_t(SampleBytes(layout));
   const int32_t band = BandRows(stride);
   std::vector<uint8_t> rows(stride * size_t(band < image->height ? band : image->height));
@@ -277,6 +348,7 @@ bool ReadImage(const std::string& path, Image* image, std::string* error) {
       *error = damaged + Cause(hr);
       return false;
     }
+    if (swapped) SwapSampleBytes16(rows.data(), stride * size_t(count));
     if (!SamplesToPlanes(samples, image, y)) {
       *error = path + ": the decoded rows do not fit the image";
       return false;
@@ -284,6 +356,23 @@ bool ReadImage(const std::string& path, Image* image, std::string* error) {
   }
   ApplyOrientation(header.orientation, image);
   return true;
+}
+
+}  // namespace
+
+bool ReadImage(const std::string& path, Image* image, std::string* error) {
+  // Sizes are checked before anything is made, but memory can still run out
+  // half-way (another process took it): one line naming the file.
+  try {
+    return Read(path, image, error);
+  } catch (const std::bad_alloc&) {
+    *error = path + ": out of memory while reading the image";
+  } catch (const std::exception& e) {
+    *error = path + " cannot be read: " + e.what();
+  }
+  image->pixels.clear();
+  image->pixels.shrink_to_fit();
+  return false;
 }
 
 // ---- Writing ----
@@ -370,6 +459,13 @@ bool WriteImage(const std::string& path, const Image& image, ImageFileFormat for
   OutputFile file;
   if (!file.Open(path, error)) return false;
   std::string cause;
-  const bool encoded = Encode(factory, file.Stream(), image, format, quality, &cause);
+  bool encoded = false;
+  try {
+    encoded = Encode(factory, file.Stream(), image, format, quality, &cause);
+  } catch (const std::bad_alloc&) {
+    cause = "out of memory";
+  } catch (const std::exception& e) {
+    cause = e.what();
+  }
   return file.Close(encoded, cause, error);
 }

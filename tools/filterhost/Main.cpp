@@ -11,6 +11,7 @@
 #include "tools/filterhost/FilterModule.h"
 #include "tools/filterhost/FramePattern.h"
 #include "tools/filterhost/ImageIO.h"
+#include "tools/filterhost/ProcessMemoryWin32.h"
 #include "tools/filterhost/Settings.h"
 
 namespace {
@@ -18,6 +19,9 @@ namespace {
 const int kExitFailed = 1;
 const int kExitUsage = 2;
 const int kExitStopped = 130;  // as a shell reports a program ended by Ctrl+C
+
+// The image being read, filtered or written, for a message about anything thrown.
+std::string g_image;
 
 void PrintUsage(FILE* to) {
   std::fprintf(to,
@@ -181,6 +185,7 @@ int Run(int argc, char** argv) {
                 "names; one image needs it in neither");
   }
   const bool clip = inKind == kFrameNamePattern;
+  g_image = job.in;
 
   if (!FileExists(job.module)) return Fail(job.module + ": no such file");
   int32_t firstFrame = 0;
@@ -226,6 +231,7 @@ int Run(int argc, char** argv) {
       inName = FrameName(inPattern, frame);
       outName = FrameName(outPattern, frame);
       if (!FileExists(inName)) break;
+      g_image = inName;
       if (!ReadImage(inName, &image, &error)) return Fail(error);
     }
     if (StopRequested()) {
@@ -258,11 +264,19 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The host's own buffers (image, tiles) are the only allocations that can
-  // throw; a picture too big for the address space ends with a message.
+  // Sizes and memory are checked before an image is decoded; should anything
+  // still throw (memory taken by another process meanwhile), it ends with one
+  // line naming the image.
+  int status = kExitFailed;
   try {
-    return Run(argc, argv);
+    status = Run(argc, argv);
   } catch (const std::bad_alloc&) {
-    return Fail("out of memory for the image");
+    status = Fail("out of memory while filtering " + g_image);
+  } catch (const std::exception& e) {
+    status = Fail(g_image + ": " + e.what());
+  } catch (...) {
+    status = Fail(g_image + ": an unexpected error");
   }
+  ReportPeakMemory();
+  return status;
 }

@@ -131,6 +131,47 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
+// Why an output cannot be written, as a user can act on it; the system's
+// text for codes with no better words.
+std::string OutputCause(DWORD code, const std::string& path) {
+  const std::string folder = FolderOf(path);
+  switch (code) {
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DIRECTORY: {
+      const DWORD attributes = GetFileAttributesA(folder.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) return "the folder " + folder + " does not exist";
+      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return folder + " is a file, not a folder";
+      return "the name is not one Windows takes";
+    }
+    case ERROR_ACCESS_DENIED: {
+      const DWORD attributes = GetFileAttributesA(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return path + " is a folder";
+      }
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        return "the file is read-only";
+      }
+      return "no permission to write there (in the folder " + folder + ")";
+    }
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return "the file is open in another program";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return "the disk is full";
+    case ERROR_WRITE_PROTECT: return "the disk is write-protected";
+    case ERROR_FILENAME_EXCED_RANGE:
+      return "the path is too long (" + std::to_string(path.size()) + " characters; " +
+             "Windows takes at most " + std::to_string(MAX_PATH - 1) + ")";
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+      return "Windows does not take this name (no < > : \" | ? * and no control characters)";
+    case ERROR_BAD_DEV_TYPE:
+    case ERROR_BAD_DEVICE:
+      return "the name is a device's (CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 are "
+             "devices in any folder, with any extension)";
+  }
+  return SystemErrorText(code);
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -142,6 +183,22 @@ OutputFile::~OutputFile() {
 
 bool OutputFile::Open(const std::string& path, std::string* error) {
   path_ = path;
+  // The temporary file's name is the folder's and 12 more characters, and the
+  // ANSI file calls take at most MAX_PATH - 1.
+  if (path.size() >= MAX_PATH || FolderOf(path).size() + 14 >= MAX_PATH) {
+    *error = "cannot write " + path + ": " + OutputCause(ERROR_FILENAME_EXCED_RANGE, path);
+    return false;
+  }
+  // Characters no Windows file name holds (a colon would name a stream of
+  // another file): refused here alike on every system.
+  const size_t slash = path.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  bool refused = name.find_first_of("<>:\"|?*") != std::string::npos;
+  for (const char c : name) refused = refused || static_cast<unsigned char>(c) < 32;
+  if (refused) {
+    *error = "cannot write " + path + ": " + OutputCause(ERROR_INVALID_NAME, path);
+    return false;
+  }
   // A target that exists and is not a disk file (a device, a pipe) is written
   // in place; anything else goes through a temporary file beside it.
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -149,16 +206,24 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
   const bool disk = file == INVALID_HANDLE_VALUE || GetFileType(file) == FILE_TYPE_DISK;
   if (disk) {
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    // Windows refuses to replace a read-only file; Wine, run as root, would
+    // replace it: refused here alike.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      *error = "cannot write " + path + ": " + OutputCause(ERROR_ACCESS_DENIED, path);
+      return false;
+    }
     char name[MAX_PATH + 16];
     if (GetTempFileNameA(FolderOf(path).c_str(), "fh", 0, name) == 0) {
-      *error = "cannot write " + path + ": " + SystemErrorText(GetLastError());
+      *error = "cannot write " + path + ": " + OutputCause(GetLastError(), path);
       return false;
     }
     temporary_ = name;
     file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-      *error = "cannot write " + path + ": " + SystemErrorText(GetLastError());
+      *error = "cannot write " + path + ": " + OutputCause(GetLastError(), path);
       DeleteFileA(name);
       return false;
     }
@@ -176,19 +241,19 @@ bool OutputFile::Close(bool complete, const std::string& encoderCause, std::stri
   // A write that failed is the cause, whatever the encoder made of it.
   if (stream_ != nullptr && stream_->writeError() != 0) {
     ok = false;
-    cause = SystemErrorText(stream_->writeError());
+    cause = OutputCause(stream_->writeError(), path_);
   }
   if (stream_ != nullptr) stream_->Release();
   stream_ = nullptr;
   if (!CloseHandle(file_) && ok) {
     ok = false;
-    cause = SystemErrorText(GetLastError());
+    cause = OutputCause(GetLastError(), path_);
   }
   file_ = INVALID_HANDLE_VALUE;
   const bool disk = !temporary_.empty();
   if (ok && disk && !MoveFileExA(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     ok = false;
-    cause = SystemErrorText(GetLastError());
+    cause = OutputCause(GetLastError(), path_);
   }
   if (!ok) {
     if (disk) DeleteFileA(temporary_.c_str());

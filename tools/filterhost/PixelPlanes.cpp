@@ -106,6 +106,10 @@ bool PlanesToBgr(const Image& image, int32_t firstRow, int32_t rows, bool alpha,
   return true;
 }
 
+void SwapSampleBytes16(uint8_t* data, size_t size) {
+  for (size_t i = 0; i + 1 < size; i += 2) std::swap(data[i], data[i + 1]);
+}
+
 void ApplyOrientation(int32_t orientation, Image* image) {
   if (orientation < 2 || orientation > 8) return;
   const int32_t w = image->width, h = image->height, planes = image->planes;

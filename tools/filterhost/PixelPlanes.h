@@ -60,6 +60,11 @@ bool SamplesToPlanes(const SampleRows& samples, Image* image, int32_t firstRow);
 bool PlanesToBgr(const Image& image, int32_t firstRow, int32_t rows, bool alpha, uint8_t* out,
                  size_t size);
 
+// Swaps the two bytes of every 16-bit sample in `size` bytes (an odd last
+// byte stays): for a decoder that hands over big-endian samples where its
+// pixel format says little-endian.
+void SwapSampleBytes16(uint8_t* data, size_t size);
+
 // Bytes of an image of this size, or 0 when the count does not fit in size_t
 // (a 32-bit process cannot hold it).
 size_t ImageBytes(int32_t width, int32_t height, int32_t planes);

@@ -35,6 +35,7 @@ namespace {
 
 std::string g_host, g_modules, g_work, g_patinex;
 int g_runs = 0;
+ULONGLONG g_started = 0;
 
 struct Pixels {
   int width = 0, height = 0, planes = 0;
@@ -45,6 +46,8 @@ struct HostRun {
   DWORD exitCode;
   std::string out;
   std::string err;
+  uint64_t peakBytes;  // the process's peak working set, as it reported it at exit
+  double seconds;
 };
 
 std::string Path(const std::string& name) { return g_work + "/" + name; }
@@ -102,21 +105,32 @@ std::string PngFile(uint32_t width, uint32_t height, int depth, int colorType,
          PngChunk("IEND", "");
 }
 
-// A baseline little-endian TIFF, uncompressed, one strip. `sampleFormat` 3 is
-// floating point; 0 leaves the tag out, and so does orientation 0.
+// A baseline TIFF, one strip, little-endian ("II") or big-endian ("MM"), by
+// default uncompressed. `sampleFormat` 3 is floating point; 0 leaves the tag
+// out, and so does orientation 0.
 std::string TiffFile(uint32_t width, uint32_t height, int samples, int bits, int photometric,
                      const std::string& pixels, int orientation = 0, bool alpha = false,
-                     int sampleFormat = 0) {
+                     int sampleFormat = 0, bool bigEndian = false, int compression = 1) {
+  auto Le16 = [bigEndian](uint32_t v) {
+    return bigEndian ? std::string{char((v >> 8) & 0xFF), char(v & 0xFF)} : ::Le16(v);
+  };
+  auto Le32 = [bigEndian](uint32_t v) { return bigEndian ? Be32(v) : ::Le32(v); };
   std::vector<std::string> entries;
   std::string extra;  // arrays that do not fit in an entry, after the entries
   const int count = 10 + (orientation != 0) + alpha + (sampleFormat != 0);
   const uint32_t extraAt = 8 + 2 + 12 * count + 4;
   auto entry = [&](int tag, int type, uint32_t n, uint32_t value) {
-    entries.push_back(Le16(tag) + Le16(type) + Le32(n) + Le32(value));
+    // A SHORT value sits in the first two bytes of its field.
+    const std::string field = type == 3 && n == 1 ? Le16(value) + Le16(0) : Le32(value);
+    entries.push_back(Le16(tag) + Le16(type) + Le32(n) + field);
   };
   auto shorts = [&](int tag, int value) {  // one SHORT per sample
-    if (samples <= 2) {
-      entry(tag, 3, samples, samples == 1 ? value : value | value << 16);
+    if (samples == 1) {
+      entry(tag, 3, 1, value);
+      return;
+    }
+    if (samples == 2) {
+      entries.push_back(Le16(tag) + Le16(3) + Le32(2) + Le16(value) + Le16(value));
       return;
     }
     entry(tag, 3, samples, extraAt + uint32_t(extra.size()));
@@ -125,7 +139,7 @@ std::string TiffFile(uint32_t width, uint32_t height, int samples, int bits, int
   entry(256, 4, 1, width);
   entry(257, 4, 1, height);
   shorts(258, bits);
-  entry(259, 3, 1, 1);
+  entry(259, 3, 1, compression);
   entry(262, 3, 1, photometric);
   const size_t stripAt = entries.size();
   entry(273, 4, 1, 0);  // set below, once the arrays are known
@@ -137,7 +151,8 @@ std::string TiffFile(uint32_t width, uint32_t height, int samples, int bits, int
   if (alpha) entry(338, 3, 1, 2);  // unassociated alpha
   if (sampleFormat != 0) shorts(339, sampleFormat);
   entries[stripAt] = Le16(273) + Le16(4) + Le32(1) + Le32(extraAt + uint32_t(extra.size()));
-  std::string file = std::string("II*\0", 4) + Le32(8) + Le16(uint32_t(entries.size()));
+  std::string file = (bigEndian ? std::string("MM\0*", 4) : std::string("II*\0", 4)) + Le32(8) +
+                     Le16(uint32_t(entries.size()));
   for (const std::string& e : entries) file += e;
   return file + Le32(0) + extra + pixels;
 }
@@ -247,6 +262,8 @@ PROCESS_INFORMATION Start(const std::vector<std::string>& args, const std::strin
   // Fresh names for every run: the files of a run that just ended may still be
   // held open for a moment while Wine tears its process down.
   ++g_runs;
+  // filterhost writes its peak working set here at exit.
+  SetEnvironmentVariableA("FILTERHOST_PEAK_MEMORY", Path("run" + std::to_string(g_runs) + ".peak").c_str());
   HANDLE out = InheritableFile(Path("run" + std::to_string(g_runs) + ".out"));
   HANDLE err = InheritableFile(Path("run" + std::to_string(g_runs) + ".err"));
   EXPECT_NE(out, INVALID_HANDLE_VALUE);
@@ -260,6 +277,7 @@ PROCESS_INFORMATION Start(const std::vector<std::string>& args, const std::strin
   PROCESS_INFORMATION pi = {};
   std::vector<char> line(command.begin(), command.end());
   line.push_back(0);
+  g_started = GetTickCount64();
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &si,
                       &pi)) {
     ADD_FAILURE() << "cannot start " << command;
@@ -267,22 +285,26 @@ PROCESS_INFORMATION Start(const std::vector<std::string>& args, const std::strin
   CloseHandle(out);
   CloseHandle(err);
   SetEnvironmentVariableA("TESTFILTER_MODE", nullptr);
+  SetEnvironmentVariableA("FILTERHOST_PEAK_MEMORY", nullptr);
   return pi;
 }
 
 HostRun Finish(PROCESS_INFORMATION pi) {
-  HostRun run = {9999, "", ""};
+  HostRun run = {9999, "", "", 0, 0.0};
   if (pi.hProcess == nullptr) return run;
   if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) {
     TerminateProcess(pi.hProcess, 999);
     ADD_FAILURE() << "filterhost did not end within two minutes";
     WaitForSingleObject(pi.hProcess, 5000);
   }
+  run.seconds = double(GetTickCount64() - g_started) / 1000.0;
   GetExitCodeProcess(pi.hProcess, &run.exitCode);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
   run.out = Slurp(Path("run" + std::to_string(g_runs) + ".out"));
   run.err = Slurp(Path("run" + std::to_string(g_runs) + ".err"));
+  run.peakBytes = std::strtoull(Slurp(Path("run" + std::to_string(g_runs) + ".peak")).c_str(),
+                                nullptr, 10);
   return run;
 }
 
@@ -380,10 +402,23 @@ TEST_F(Filterhost, ReadsEveryLayoutAndDepth) {
        Expected16(3, 2, 3, 3)},
       {"16-bit RGBA PNG", "rgba16.png", PngFile(3, 2, 16, 6, Samples16(24, true), 24),
        Expected16(3, 2, 4, 4)},
+      // Both byte orders give the same pixels ("MM" as Mac software and
+      // scanners write it).
+      {"16-bit gray TIFF", "g16.tif", TiffFile(3, 2, 1, 16, 1, Samples16(6, false)),
+       Expected16(3, 2, 1, 3)},
+      {"16-bit gray TIFF, big-endian", "g16mm.tif",
+       TiffFile(3, 2, 1, 16, 1, Samples16(6, true), 0, false, 0, true), Expected16(3, 2, 1, 3)},
       {"16-bit RGB TIFF", "rgb16.tif", TiffFile(3, 2, 3, 16, 2, Samples16(18, false)),
        Expected16(3, 2, 3, 3)},
+      {"16-bit RGB TIFF, big-endian", "rgb16mm.tif",
+       TiffFile(3, 2, 3, 16, 2, Samples16(18, true), 0, false, 0, true), Expected16(3, 2, 3, 3)},
       {"16-bit RGBA TIFF", "rgba16.tif", TiffFile(3, 2, 4, 16, 2, Samples16(24, false), 0, true),
        Expected16(3, 2, 4, 4)},
+      {"16-bit RGBA TIFF, big-endian", "rgba16mm.tif",
+       TiffFile(3, 2, 4, 16, 2, Samples16(24, true), 0, true, 0, true), Expected16(3, 2, 4, 4)},
+      {"8-bit RGB TIFF, big-endian", "rgb8mm.tif", TiffFile(3, 2, 3, 8, 2, rgb8, 0, false, 0, true),
+       {3, 2, 3, {1, 2, 3, 0x11, 0x12, 0x13, 0x21, 0x22, 0x23, 0x31, 0x32, 0x33, 0x41, 0x42, 0x43,
+                  0x51, 0x52, 0x53}}},
       {"8-bit TIFF stored turned (orientation 6)", "turned.tif", TiffFile(3, 2, 3, 8, 2, rgb8, 6),
        // stored a b c / d e f shows as d a / e b / f c
        {2, 3, 3, {0x31, 0x32, 0x33, 1, 2, 3, 0x41, 0x42, 0x43, 0x11, 0x12, 0x13, 0x51, 0x52, 0x53,
@@ -404,7 +439,24 @@ TEST_F(Filterhost, ReadsEveryLayoutAndDepth) {
   }
 }
 
-// Bad input of every kind: one line, exit 1, nothing written, never a crash.
+// A JPEG of another size with the data of `jpeg`: what its frame header declares.
+std::string Resized(const std::string& jpeg, uint32_t width, uint32_t height) {
+  std::string out = jpeg;
+  const size_t sof = JpegSegment(jpeg, 0xC0);
+  out.replace(sof + 5, 4, std::string{char(height >> 8), char(height & 0xFF), char(width >> 8),
+                                      char(width & 0xFF)});
+  return out;
+}
+
+// Where a JPEG's first scan starts, past its header.
+size_t ScanData(const std::string& jpeg) {
+  const size_t sos = JpegSegment(jpeg, 0xDA);
+  return sos + 2 + (uint8_t(jpeg[sos + 2]) << 8 | uint8_t(jpeg[sos + 3]));
+}
+
+// Bad input of every kind: one line, exit 1, nothing written, never a crash,
+// and no more memory than a small image takes. Each case prints its message,
+// its peak memory and its time.
 TEST_F(Filterhost, RefusesBadInputWithOneLine) {
   const Pixels pattern = Pattern(20, 18, 3);
   WritePng(Path("good.png"), pattern);
@@ -423,9 +475,6 @@ TEST_F(Filterhost, RefusesBadInputWithOneLine) {
   std::string badHuffman = jpeg;
   const size_t dht = JpegSegment(jpeg, 0xC4);
   for (int i = 0; i < 16; ++i) badHuffman[dht + 5 + i] = '\x20';  // counts add up to 512
-  std::string hugeJpeg = jpeg;
-  const size_t sof = JpegSegment(jpeg, 0xC0);
-  hugeJpeg.replace(sof + 5, 4, std::string("\xFF\xDC\xFF\xDC", 4));  // 65500 x 65500
   std::string zeroPng = png;
   zeroPng.replace(16, 4, Be32(0));
   zeroPng.replace(29, 4, Be32(Crc32(zeroPng.substr(12, 17))));
@@ -435,43 +484,96 @@ TEST_F(Filterhost, RefusesBadInputWithOneLine) {
   std::string farTiff = tiff;
   farTiff.replace(4, 4, Le32(0x7FFFFFF0));  // the first directory lies past the end
 
+  // Files that declare the largest sides and hold a header and little more.
+  const uint32_t kSide = 32767;
+  const std::string hugeJpeg = Resized(jpeg, kSide, kSide);
+  // A 1-bit PNG needs 130 KB at deflate's best for 32767 x 32767; 20 KB are not enough.
+  const std::string bitsPng = PngFile(kSide, kSide, 1, 0, std::string(20000, '\0'), 4096);
+  // A run-length BMP can end any picture with one code: it is checked by memory.
+  const std::string rleInfo = Le32(40) + Le32(kSide) + Le32(kSide) + Le16(1) + Le16(8) + Le32(1) +
+                              Le32(2) + Le32(2835) + Le32(2835) + Le32(2) + Le32(0);
+  const std::string rleBmp = "BM" + Le32(14 + 40 + 8 + 2) + Le32(0) + Le32(14 + 40 + 8) +
+                             rleInfo + std::string(8, '\0') + std::string("\0\1", 2);
+  const std::string hugeGif =
+      "GIF89a" + Le16(kSide) + Le16(kSide) + std::string("\x80\0\0\0\0\0\xFF\xFF\xFF", 9) + "\x2C" +
+      Le16(0) + Le16(0) + Le16(kSide) + Le16(kSide) + std::string("\0\x02\x02\x44\x01\0\x3B", 7);
+
   const struct {
     const char* what;
     const char* name;
     std::string bytes;
     const char* message;
+    const char* memoryLimit;  // FILTERHOST_MEMORY_LIMIT, or null
   } cases[] = {
-      {"truncated PNG", "cut.png", png.substr(0, png.size() / 2), "cannot be decoded"},
-      {"truncated JPEG", "cut.jpg", jpeg.substr(0, jpeg.size() / 2), "cannot be decoded"},
-      {"truncated BMP", "cut.bmp", bmp.substr(0, bmp.size() / 2), "cannot be decoded"},
-      {"truncated TIFF", "cut.tif", tiff.substr(0, tiff.size() / 2), "cannot be decoded"},
-      {"truncated GIF", "cut.gif", kGif.substr(0, 30), "cannot be decoded"},
-      {"PNG header with 7 bits per sample", "depth.png", badDepth, "cannot be decoded"},
-      {"TIFF directory past the end", "far.tif", farTiff, "cannot be decoded"},
-      {"PNG with a deflate block of no type", "deflate.png", badDeflate, "cannot be decoded"},
-      {"JPEG Huffman counts over 256", "huffman.jpg", badHuffman, "cannot be decoded"},
-      {"BMP 0 pixels high", "zero.bmp", BmpFile(255, 0, ""), "declares 255 x 0 pixels"},
+      {"truncated PNG", "cut.png", png.substr(0, png.size() / 2), "cannot be decoded", nullptr},
+      {"truncated JPEG", "cut.jpg", jpeg.substr(0, jpeg.size() / 2),
+       "is cut short: its JPEG data ends before the end-of-image marker", nullptr},
+      {"JPEG without its end marker", "noend.jpg", jpeg.substr(0, jpeg.size() - 2),
+       "is cut short", nullptr},
+      {"truncated BMP", "cut.bmp", bmp.substr(0, bmp.size() / 2),
+       "declares 20 x 18 pixels but holds only 567 bytes: the file is damaged or cut short", nullptr},
+      {"truncated TIFF", "cut.tif", tiff.substr(0, tiff.size() / 2), "the file is damaged or cut short",
+       nullptr},
+      {"truncated GIF", "cut.gif", kGif.substr(0, 30), "cannot be decoded", nullptr},
+      {"PNG header with 7 bits per sample", "depth.png", badDepth, "cannot be decoded", nullptr},
+      {"TIFF directory past the end", "far.tif", farTiff, "cannot be decoded", nullptr},
+      {"PNG with a deflate block of no type", "deflate.png", badDeflate, "cannot be decoded", nullptr},
+      {"JPEG Huffman counts over 256", "huffman.jpg", badHuffman, "cannot be decoded", nullptr},
+      {"BMP 0 pixels high", "zero.bmp", BmpFile(255, 0, ""), "declares 255 x 0 pixels", nullptr},
       {"BMP of 8 x 16000000 in 70 bytes", "tall.bmp", BmpFile(8, 16000000, std::string(16, 'x')),
-       "declares 8 x 16000000 pixels"},
-      {"PNG 0 pixels wide", "zero.png", zeroPng, "declares 0 x 18 pixels"},
-      {"PNG 40000 pixels wide", "wide.png", widePng, "declares 40000 x 18 pixels"},
-      {"JPEG 65500 x 65500", "huge.jpg", hugeJpeg, "declares 65500 x 65500 pixels"},
-      {"CMYK TIFF", "cmyk.tif", TiffFile(2, 2, 4, 8, 5, std::string(16, '\x40')), "is a CMYK image"},
+       "declares 8 x 16000000 pixels", nullptr},
+      {"PNG 0 pixels wide", "zero.png", zeroPng, "declares 0 x 18 pixels", nullptr},
+      {"PNG 40000 pixels wide", "wide.png", widePng, "declares 40000 x 18 pixels", nullptr},
+      {"JPEG 65500 x 65500", "huge.jpg", Resized(jpeg, 65500, 65500), "declares 65500 x 65500 pixels",
+       nullptr},
+      {"PNG header of 32767 x 32767", "big.png", PngFile(kSide, kSide, 8, 2, "", 1),
+       "declares 32767 x 32767 pixels but holds only", nullptr},
+      {"1-bit PNG of 32767 x 32767 in 20 KB", "bits.png", bitsPng,
+       "declares 32767 x 32767 pixels but holds only", nullptr},
+      {"BMP header of 32767 x 32767", "big.bmp", BmpFile(kSide, kSide, ""),
+       "declares 32767 x 32767 pixels but holds only 54 bytes", nullptr},
+      {"run-length BMP of 32767 x 32767", "rle.bmp", rleBmp,
+       "pixels needs 28.0 GB of memory; this process can have 1.0 GB", "1073741824"},
+      {"TIFF header of 32767 x 32767", "big.tif", TiffFile(kSide, kSide, 3, 8, 2, ""),
+       "declares 32767 x 32767 pixels but holds only", nullptr},
+      {"LZW TIFF of 32767 x 32767 in 16 bytes of data", "lzw.tif",
+       TiffFile(kSide, kSide, 3, 8, 2, std::string(16, '\x80'), 0, false, 0, false, 5),
+       "declares 32767 x 32767 pixels but holds only", nullptr},
+      {"fax-coded TIFF of 32767 x 32767", "fax.tif",
+       TiffFile(kSide, kSide, 1, 1, 0, std::string(16, '\0'), 0, false, 0, true, 4),
+       "of memory; this process can have 1.0 GB", "1073741824"},
+      {"JPEG of 32767 x 32767 with the data of 20 x 18", "big.jpg", hugeJpeg,
+       "declares 32767 x 32767 pixels but holds only", nullptr},
+      {"JPEG of 8192 x 8192 with the data of 20 x 18", "8k.jpg", Resized(jpeg, 8192, 8192),
+       "declares 8192 x 8192 pixels but holds only", nullptr},
+      {"JPEG of 32767 x 32767 cut after a few blocks", "bigcut.jpg",
+       hugeJpeg.substr(0, ScanData(hugeJpeg) + 40), "is cut short", nullptr},
+      {"GIF header of 32767 x 32767", "big.gif", hugeGif,
+       "declares 32767 x 32767 pixels but holds only", nullptr},
+      {"CMYK TIFF", "cmyk.tif", TiffFile(2, 2, 4, 8, 5, std::string(16, '\x40')), "is a CMYK image",
+       nullptr},
       {"floating-point TIFF", "float.tif", TiffFile(2, 2, 3, 32, 2, std::string(48, '\0'), 0, false, 3),
-       "has floating-point samples"},
-      {"text named .png", "text.png", "not an image\n", "is not an image filterhost can read"},
-      {"text named .jpg", "text.jpg", "not an image\n", "is not an image filterhost can read"},
-      {"text named .tif", "text.tif", "not an image\n", "is not an image filterhost can read"},
-      {"empty file named .bmp", "empty.bmp", "", "is not an image filterhost can read"},
+       "has floating-point samples", nullptr},
+      {"text named .png", "text.png", "not an image\n", "is not an image filterhost can read", nullptr},
+      {"text named .jpg", "text.jpg", "not an image\n", "is not an image filterhost can read", nullptr},
+      {"text named .tif", "text.tif", "not an image\n", "is not an image filterhost can read", nullptr},
+      {"empty file named .bmp", "empty.bmp", "", "is not an image filterhost can read", nullptr},
   };
   for (const auto& c : cases) {
     Spill(Path(c.name), c.bytes);
+    SetEnvironmentVariableA("FILTERHOST_MEMORY_LIMIT", c.memoryLimit);
     const HostRun run = Host({TestFilter(), Path(c.name), Path("out.png")});
+    SetEnvironmentVariableA("FILTERHOST_MEMORY_LIMIT", nullptr);
     EXPECT_EQ(run.exitCode, 1u) << c.what << ": " << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << ": " << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.what << ": " << run.err;
     EXPECT_FALSE(Exists(Path("out.png"))) << c.what;
-    std::printf("  %-36s %s", c.what, run.err.c_str());
+    // A refused file costs what a small image does (the process itself takes
+    // about 20 MB under Wine).
+    EXPECT_GT(run.peakBytes, 0u) << c.what << ": no peak memory reported";
+    EXPECT_LE(run.peakBytes, uint64_t(100) << 20) << c.what;
+    std::printf("  %-48s %5.1f MB %5.2f s  %s", c.what, double(run.peakBytes) / (1 << 20),
+                run.seconds, run.err.c_str());
   }
 }
 
@@ -563,6 +665,8 @@ TEST_F(Filterhost, TurnsAPhotoUprightByItsExifOrientation) {
   }
   std::string jpeg = StbJpeg(stored, 95);
   jpeg.insert(2, ExifSegment(6));
+  // A phone may append a video after the end marker: not part of the picture.
+  jpeg += std::string("\0\0\0\x18" "ftypmp42\xFF\xD8\xFF\xC0", 16) + std::string(300, '\x55');
   Spill(Path("phone.jpg"), jpeg);
   const HostRun run = Host({TestFilter(), Path("phone.jpg"), Path("out.png")});
   EXPECT_EQ(run.exitCode, 0u) << run.err;
@@ -579,21 +683,49 @@ TEST_F(Filterhost, AFailedWriteSaysSoAndLeavesNothingHalfWritten) {
   // A device that takes no byte: the encoder's writes fail.
   HostRun run = Host({TestFilter(), Path("in.png"), "/dev/full"});
   EXPECT_EQ(run.exitCode, 1u) << run.err;
-  EXPECT_MESSAGE(run, "cannot write /dev/full: ");
+  EXPECT_MESSAGE(run, "cannot write /dev/full: the disk is full");
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   EXPECT_EQ(run.out, "");
 
-  // A folder that is not there.
-  run = Host({TestFilter(), Path("in.png"), Path("nowhere/out.png")});
-  EXPECT_EQ(run.exitCode, 1u) << run.err;
-  EXPECT_MESSAGE(run, "cannot write " + Path("nowhere/out.png") + ": ");
-
-  // A target that is a folder keeps it, and no temporary file is left beside it.
+  // Targets that cannot be written, each with words a user can act on; the
+  // disk that fills up is full-disk-test.sh's.
+  Spill(Path("afile"), "a file where a folder should be");
   CreateDirectoryA(Path("taken.png").c_str(), nullptr);
-  run = Host({TestFilter(), Path("in.png"), Path("taken.png")});
-  EXPECT_EQ(run.exitCode, 1u) << run.err;
-  EXPECT_MESSAGE(run, "cannot write " + Path("taken.png") + ": ");
+  Spill(Path("readonly.png"), "the old picture");
+  SetFileAttributesA(Path("readonly.png").c_str(), FILE_ATTRIBUTE_READONLY);
+  const std::string longName = Path(std::string(260, 'x') + ".png");
+  const struct {
+    const char* what;
+    std::string target;
+    std::string message;
+  } targets[] = {
+      {"a folder that does not exist", Path("nowhere/out.png"),
+       "cannot write " + Path("nowhere/out.png") + ": the folder " + Path("nowhere") +
+           " does not exist"},
+      {"a file where the folder should be", Path("afile/out.png"),
+       "cannot write " + Path("afile/out.png") + ": " + Path("afile") + " is a file, not a folder"},
+      {"a folder as the target", Path("taken.png"),
+       "cannot write " + Path("taken.png") + ": " + Path("taken.png") + " is a folder"},
+      {"a read-only target", Path("readonly.png"),
+       "cannot write " + Path("readonly.png") + ": the file is read-only"},
+      {"a path too long", longName, ": the path is too long (" + std::to_string(longName.size()) +
+                                        " characters; Windows takes at most 259)"},
+      {"a name Windows refuses", Path("a?b.png"),
+       "cannot write " + Path("a?b.png") + ": Windows does not take this name"},
+      {"a stream of another file", Path("in.png:out.png"), "Windows does not take this name"},
+  };
+  for (const auto& t : targets) {
+    run = Host({TestFilter(), Path("in.png"), t.target});
+    EXPECT_EQ(run.exitCode, 1u) << t.what << ": " << run.err;
+    EXPECT_MESSAGE(run, t.message) << t.what;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << t.what << ": " << run.err;
+    std::printf("  %-36s %s", t.what, run.err.c_str());
+  }
+  // What was there stays, and no temporary file is left beside it.
   EXPECT_TRUE(GetFileAttributesA(Path("taken.png").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  SetFileAttributesA(Path("readonly.png").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(Slurp(Path("readonly.png")), "the old picture");
+  EXPECT_TRUE(SameImage(ReadBack(Path("in.png")), Pattern(64, 64, 3)));
   WIN32_FIND_DATAA found;
   HANDLE h = FindFirstFileA(Path("*.tmp").c_str(), &found);
   EXPECT_EQ(h, INVALID_HANDLE_VALUE) << "left behind: " << found.cFileName;

@@ -32,7 +32,7 @@ unshare -m bash -c '
 ' _ "$work" "$host" "$filter" "$image"
 fail=0
 [ "$(cat "$work/status" 2>/dev/null)" = 1 ] || { echo "exit status $(cat "$work/status" 2>/dev/null), expected 1"; fail=1; }
-grep -q "^filterhost: cannot write .*out.png: " "$work/err" || { echo "no message naming the file"; fail=1; }
+grep -q "^filterhost: cannot write .*out.png: the disk is full" "$work/err" || { echo "no message naming the file and the full disk"; fail=1; }
 [ "$(wc -l <"$work/err")" = 1 ] || { echo "not one line"; fail=1; }
 [ "$(cat "$work/listing")" = out.png ] || { echo "left in the folder: $(cat "$work/listing")"; fail=1; }
 [ "$(cat "$work/after")" = "the old picture" ] || { echo "the old content was replaced"; fail=1; }
