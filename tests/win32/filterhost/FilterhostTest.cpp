@@ -678,6 +678,21 @@ TEST_F(Filterhost, TurnsAPhotoUprightByItsExifOrientation) {
   EXPECT_LT(out.bytes[(14 * 8 + 4) * 3], 55);
 }
 
+TEST_F(Filterhost, AJpegWithDamagedScanDataIsFilteredAsItsDecoderRepairsIt) {
+  // A JPEG's compressed data has no checksum: bytes changed inside the scan
+  // decode as wrong blocks, not as an error. The whole picture is written.
+  std::string jpeg = StbJpeg(Smooth(37, 41), 90);
+  const size_t scan = ScanData(jpeg);
+  for (size_t at = scan + 20; at < scan + 60; at += 3) {
+    if (uint8_t(jpeg[at]) != 0xFF && uint8_t(jpeg[at - 1]) != 0xFF) jpeg[at] = char(jpeg[at] ^ 0x5A);
+  }
+  Spill(Path("damaged.jpg"), jpeg);
+  const HostRun run = Host({TestFilter(), Path("damaged.jpg"), Path("out.png")});
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  const Pixels out = ReadBack(Path("out.png"));
+  EXPECT_EQ(out.width * out.height * out.planes, 37 * 41 * 3);
+}
+
 TEST_F(Filterhost, AFailedWriteSaysSoAndLeavesNothingHalfWritten) {
   WritePng(Path("in.png"), Pattern(64, 64, 3));
   // A device that takes no byte: the encoder's writes fail.
