@@ -17,7 +17,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -35,8 +34,8 @@ const int kMaxSide = 32767;
 // The renderer's own layout: red, green, blue, alpha, 8 bits each, gamma-coded.
 const char kPixelFormat[] = "R'G'B'A u8";
 
-// Property ids: 1 + the row's position in the table for the rows shown, then the
-// frame number's row (the same scheme), and the seed.
+// The operation's properties: the rows the dialog has a control for (the frame
+// number's included) and the seed. A property's id is 1 + its row's position.
 bool IsOpRow(const ParamRow& row) {
   return row.controlId != 0 || &row == &kParamRows[kSeedRow];
 }
@@ -50,9 +49,6 @@ struct PatinexOp {
 struct PatinexOpClass {
   GeglOperationFilterClass parent;
 };
-
-GType gPatinexOpType = 0;
-gpointer gParentClass = nullptr;
 
 PatinexOp* Self(GObject* object) { return reinterpret_cast<PatinexOp*>(object); }
 
@@ -301,7 +297,6 @@ void InitInstance(GTypeInstance* instance, gpointer) {
 }
 
 void InitClass(gpointer klass, gpointer) {
-  gParentClass = g_type_class_peek_parent(klass);
   GObjectClass* objectClass = G_OBJECT_CLASS(klass);
   GeglOperationClass* operationClass = GEGL_OPERATION_CLASS(klass);
   GeglOperationFilterClass* filterClass = GEGL_OPERATION_FILTER_CLASS(klass);
@@ -346,8 +341,8 @@ G_MODULE_EXPORT gboolean gegl_module_register(GTypeModule* module) {
   const GTypeInfo info = {
       sizeof(PatinexOpClass), nullptr, nullptr, InitClass, FinalizeClass, nullptr,
       sizeof(PatinexOp),      0,       InitInstance, nullptr};
-  gPatinexOpType = gegl_module_register_type(module, GEGL_TYPE_OPERATION_FILTER,
-                                             "LumivexPatinexOp", &info, GTypeFlags(0));
+  gegl_module_register_type(module, GEGL_TYPE_OPERATION_FILTER,
+                            "LumivexPatinexOp", &info, GTypeFlags(0));
   return TRUE;
 }
 
