@@ -6,6 +6,7 @@ WIN64DIR := $(BUILD)/win64
 FUZZDIR := $(BUILD)/fuzz
 FUZZ_SECONDS ?= 300
 JOBS ?= $(shell nproc)
+VERSION := $(shell grep -o -m1 'Patinex VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 CMAKE_NATIVE := cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Release
 CMAKE_WIN32 := cmake -S . -B $(WIN32DIR) -DCMAKE_BUILD_TYPE=Release \
 	-DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/toolchain-i686-mingw.cmake)
@@ -16,7 +17,7 @@ CMAKE_FUZZ := CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_
 
 .PHONY: all deps deps-native native win32 win64 fuzz-targets test test-native test-win32 test-win64 \
 	test-fuzz bench fuzz demo demo64 dist clean install-frei0r check-editors \
-	install-gegl check-gimp
+	install-gegl check-gimp installer deb test-installers test-deb
 
 all: native win32 win64
 
@@ -43,7 +44,7 @@ fuzz-targets: deps
 
 # Both Windows suites: the 32-bit module (PATINEX.8bf) and the 64-bit one (PATINEX64.8bf),
 # then the fuzz smoke.
-test: test-native test-win32 test-win64 test-fuzz
+test: test-native test-win32 test-win64 test-fuzz test-installers
 
 test-native: deps native
 	cd $(NATIVE) && ctest --output-on-failure
@@ -88,6 +89,7 @@ dist: native win32 win64
 
 # patinex.so and the editors' descriptions of it: for the current user, or with
 # PREFIX=/usr (or /usr/local, ...) for everyone, Shotcut's panel included.
+# (For users: make deb, then dpkg -i; or setup.exe on Windows: make installer.)
 PREFIX ?=
 install-frei0r: native
 	scripts/install-frei0r $(NATIVE) $(PREFIX)
@@ -106,6 +108,26 @@ check-editors: native
 # installs GIMP first (not part of make test).
 check-gimp: native
 	scripts/check-gimp $(NATIVE)
+
+# dist/patinex-<version>-setup.exe: the Windows setup (NSIS), from the build trees.
+installer: deps win32 win64
+	installer/build-installer $(BUILD)
+
+# dist/patinex-frei0r_<version>_amd64.deb: patinex.so and the editors' files for
+# Debian's ffmpeg, melt, Kdenlive and Shotcut; lintian must report no error.
+deb: deps native
+	packaging/deb/build-deb $(NATIVE)
+
+# The setup under Wine with fake hosts, and the package's contents with ffmpeg
+# and melt on it unpacked (nothing is installed into this system).
+test-installers: installer deb
+	installer/test/test-installer dist/patinex-$(VERSION)-setup.exe $(BUILD) $(BUILD)/installer-test
+	packaging/deb/test-deb contents dist/patinex-frei0r_$(VERSION)_amd64.deb $(NATIVE) $(BUILD)/deb-test
+
+# Installs the package into THIS system (dpkg -i, as root), runs ffmpeg and melt
+# without FREI0R_PATH, and removes it: for CI's throw-away machine.
+test-deb: deb
+	packaging/deb/test-deb install dist/patinex-frei0r_$(VERSION)_amd64.deb $(BUILD)/deb-install-test
 
 clean:
 	rm -rf $(BUILD)
