@@ -83,7 +83,7 @@ demo64: win64
 	scripts/demo $(WIN64DIR)
 
 # dist/patinex-<version>/ and its zip: both modules, both hosts, the frei0r
-# filter, an install text.
+# filter, an install text; the setup.exe, the .deb and SHA256SUMS beside them.
 dist: native win32 win64
 	scripts/dist $(BUILD)
 

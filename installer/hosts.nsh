@@ -92,6 +92,23 @@ FunctionEnd
 ; in the shared folder, and a second copy would list the filter twice.
 ; Call with RuleBits = 64 or 32 and the matching SetRegView.
 Var SharedCC
+; Sets SharedCC when a 64-bit Photoshop CC or later is registered (64-bit view).
+Function FindPhotoshopCC
+  StrCpy $SharedCC 0
+  StrCpy $RuleIndex 0
+  ${Do}
+    EnumRegKey $RuleKey HKLM "SOFTWARE\Adobe\Photoshop" $RuleIndex
+    ${If} $RuleKey == ""
+      ${Break}
+    ${EndIf}
+    IntOp $RuleIndex $RuleIndex + 1
+    IntOp $RuleNumber $RuleKey + 0
+    ${If} $RuleNumber >= 70
+      StrCpy $SharedCC 1
+    ${EndIf}
+  ${Loop}
+FunctionEnd
+
 Function DetectPhotoshop
   StrCpy $RuleIndex 0
   ${Do}
@@ -123,8 +140,7 @@ Function DetectPhotoshop
     ${EndIf}
     ${If} $RuleNumber >= 70
     ${AndIf} $RuleBits == 64
-      StrCpy $SharedCC 1
-      !insertmacro AddHost "$RuleName, its own folder" $RuleValue 64 0 "already reads the shared CC folder"
+      !insertmacro AddHost "$RuleName" $RuleValue 64 0 "own folder; it reads the CC folder too"
     ${Else}
       !insertmacro AddHost "$RuleName" $RuleValue $RuleBits 1 ""
     ${EndIf}
@@ -194,7 +210,7 @@ Function DetectIrfanView
     StrCpy $RuleValue "$PROGRAMFILES32\IrfanView"
   ${EndIf}
   ${If} ${FileExists} "$RuleValue\$RuleScratch"
-    !insertmacro AddHost "IrfanView ($RuleBits-bit)" "$RuleValue\Plugins\Adobe 8BF" $RuleBits 1 ""
+    !insertmacro AddHost "IrfanView" "$RuleValue\Plugins\Adobe 8BF" $RuleBits 1 ""
   ${EndIf}
 FunctionEnd
 
@@ -273,7 +289,6 @@ FunctionEnd
 ;   (source: 0xC0000054/gmic-8bf wiki, "Installing in XnView"). XnView Classic is
 ;   32-bit; XnView MP is 64-bit in Program Files, 32-bit in Program Files (x86).
 Function DetectFolderHosts
-  StrCpy $FinishHosts ""
   ${If} ${RunningX64}
     ${If} ${FileExists} "$PROGRAMFILES64\Affinity\*.*"
       !insertmacro AddHost "Patinex folder, 64-bit (Affinity Photo)" "$INSTDIR\Plug-ins" 64 1 ""
@@ -300,9 +315,15 @@ Function BuildHostList
   Delete $HostsIni
   StrCpy $HostCount 0
   StrCpy $SharedCC 0
+  StrCpy $FinishHosts ""
   ${If} ${RunningX64}
     SetRegView 64
     StrCpy $RuleBits 64
+    Call FindPhotoshopCC
+    ${If} $SharedCC == 1
+    ${OrIf} ${FileExists} "$COMMONFILES64\Adobe\Plug-Ins\CC\*.*"
+      !insertmacro AddHost "Adobe Photoshop CC and later" "$COMMONFILES64\Adobe\Plug-Ins\CC" 64 1 ""
+    ${EndIf}
     Call DetectPhotoshop
     Call DetectElements
     Call DetectPaintNet
@@ -318,12 +339,6 @@ Function BuildHostList
   ${EndIf}
   ${If} ${RunningX64}
     SetRegView 64
-  ${EndIf}
-  ${If} ${RunningX64}
-    ${If} $SharedCC == 1
-    ${OrIf} ${FileExists} "$COMMONFILES64\Adobe\Plug-Ins\CC\*.*"
-      !insertmacro AddHost "Adobe Photoshop CC and later" "$COMMONFILES64\Adobe\Plug-Ins\CC" 64 1 ""
-    ${EndIf}
   ${EndIf}
   Call DetectPaintShopPro
   Call DetectPhotoLine

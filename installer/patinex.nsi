@@ -38,6 +38,7 @@ RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 ; A file that cannot be written offers Retry and Cancel, never Ignore.
 AllowSkipFiles off
+BrandingText "Patinex ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
 VIProductVersion "${VERSION}.0"
@@ -112,18 +113,18 @@ Function HostsPage
   ${EndIf}
   ${NSD_CreateLabel} 0 0 100% 18u "Each host gets the module for its processor: PATINEX64.8bf for 64-bit hosts, PATINEX.8bf for 32-bit ones. Close the hosts before installing."
   Pop $0
-  ; Rows share the space left above the last row.
-  IntOp $1 100 / $HostCount
+  ; Rows share the space between the text and the last row.
+  IntOp $1 98 / $HostCount
   ${If} $1 > 12
     StrCpy $1 12
   ${EndIf}
   StrCpy $Index 0
   ${DoWhile} $Index < $HostCount
     IntOp $2 $Index * $1
-    IntOp $2 $2 + 20
+    IntOp $2 $2 + 22
     ReadINIStr $3 $HostsIni "h$Index" "name"
     ReadINIStr $4 $HostsIni "h$Index" "bits"
-    ${NSD_CreateCheckbox} 0 $2u 44% 10u "$3 ($4-bit)"
+    ${NSD_CreateCheckbox} 0 $2u 40% 10u "$3"
     Pop $5
     WriteINIStr $HostsIni "h$Index" "hwnd" $5
     ReadINIStr $3 $HostsIni "h$Index" "checked"
@@ -135,7 +136,10 @@ Function HostsPage
     ${If} $4 != ""
       StrCpy $3 "$3  ($4)"
     ${EndIf}
-    nsDialogs::CreateControl STATIC ${WS_VISIBLE}|${WS_CHILD}|${SS_PATHELLIPSIS} 0 45% $2u 55% 10u "$3"
+    nsDialogs::CreateControl STATIC ${WS_VISIBLE}|${WS_CHILD}|${SS_PATHELLIPSIS} 0 52% $2u 48% 10u "$3"
+    Pop $5
+    ReadINIStr $4 $HostsIni "h$Index" "bits"
+    ${NSD_CreateLabel} 41% $2u 10% 10u "$4-bit"
     Pop $5
     IntOp $Index $Index + 1
   ${Loop}
