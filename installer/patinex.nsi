@@ -67,7 +67,7 @@ Var Module
 Var Handle
 Var Index
 Var Value
-Var Failed
+Var Removed
 Var FinishText
 
 !define MUI_ABORTWARNING
@@ -362,7 +362,7 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
-  StrCpy $Failed 0
+  StrCpy $Removed 0
   ; Every recorded file; a file in use offers Retry and Cancel, and stays
   ; recorded (with the key) when cancelled.
   ${Do}
@@ -379,13 +379,18 @@ Section "Uninstall"
       Abort "Patinex is not removed completely: $Value is in use."
     ${EndIf}
     DetailPrint "Removed $Value"
+    ClearErrors
     DeleteRegValue HKLM "${UNINST_KEY}\Files" $Value
+    ${If} ${Errors}   ; else the same value would come back forever
+      SetErrorLevel 2
+      Abort "Cannot change the record of installed files (no administrator rights?)."
+    ${EndIf}
   ${Loop}
   Delete "$INSTDIR\uninstall.exe"
   ; Folders the setup made, if empty now; repeated until none goes, so the
   ; order of the record does not matter.
   ${Do}
-    StrCpy $Failed 0
+    StrCpy $Removed 0
     StrCpy $Index 0
     ${Do}
       EnumRegValue $Value HKLM "${UNINST_KEY}\Folders" $Index
@@ -394,12 +399,17 @@ Section "Uninstall"
       ${EndIf}
       RMDir $Value
       ${IfNot} ${FileExists} "$Value\*.*"
+        ClearErrors
         DeleteRegValue HKLM "${UNINST_KEY}\Folders" $Value
-        StrCpy $Failed 1
+        ${If} ${Errors}
+          SetErrorLevel 2
+          Abort "Cannot change the record of installed folders (no administrator rights?)."
+        ${EndIf}
+        StrCpy $Removed 1
       ${Else}
         IntOp $Index $Index + 1
       ${EndIf}
     ${Loop}
-  ${LoopUntil} $Failed == 0
+  ${LoopUntil} $Removed == 0
   DeleteRegKey HKLM "${UNINST_KEY}"
 SectionEnd
