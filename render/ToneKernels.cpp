@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 namespace {
 
 struct KernelName {
@@ -13,7 +17,49 @@ struct KernelName {
 const KernelName kKernelNames[] = {
     {ToneKernel::kScalar, "scalar"},
     {ToneKernel::kSse2, "sse2"},
+    {ToneKernel::kAvx2, "avx2"},
+    {ToneKernel::kAvx512, "avx512"},
 };
+
+// The widest kernel the processor and the operating system run: cpuid's
+// feature flags, and for AVX and AVX-512 also XCR0 (xgetbv), whose bits say that
+// the system saves those registers' state.
+ToneKernel ProcessorKernel() {
+#if defined(__x86_64__) || defined(__i386__)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || (d & (1u << 26)) == 0) return ToneKernel::kScalar;
+  const bool osxsave = (c & (1u << 27)) != 0;
+  const bool avx = (c & (1u << 28)) != 0;
+  if (!osxsave || !avx) return ToneKernel::kSse2;
+  unsigned xcr0 = 0, xcr0High = 0;
+  __asm__ volatile("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+  if ((xcr0 & 0x6u) != 0x6u) return ToneKernel::kSse2;  // SSE and AVX state
+  if (__get_cpuid_max(0, nullptr) < 7) return ToneKernel::kSse2;
+  __cpuid_count(7, 0, a, b, c, d);
+  if ((b & (1u << 5)) == 0) return ToneKernel::kSse2;  // AVX2
+  // AVX-512 F, BW and VL, and the mask and upper registers' state.
+  const unsigned avx512 = (1u << 16) | (1u << 30) | (1u << 31);
+  if ((b & avx512) != avx512 || (xcr0 & 0xE6u) != 0xE6u) return ToneKernel::kAvx2;
+  return ToneKernel::kAvx512;
+#else
+  return ToneKernel::kScalar;
+#endif
+}
+
+// Whether this build has the kernel's rows (asked only of kernels the processor
+// runs: the wide kernels' files are built for their instruction sets).
+bool Built(ToneKernel kernel) {
+  switch (kernel) {
+    case ToneKernel::kSse2:
+      return ToneLaneRowSse2(true, true, 3) != nullptr;
+    case ToneKernel::kAvx2:
+      return ToneLaneRowAvx2(true, true, 3) != nullptr;
+    case ToneKernel::kAvx512:
+      return ToneLaneRowAvx512(true, true, 3) != nullptr;
+    default:
+      return true;
+  }
+}
 
 }  // namespace
 
@@ -24,14 +70,13 @@ const char* ToneKernelName(ToneKernel kernel) {
   return "chosen";
 }
 
-// SSE2 where the compiler may use it: every x86-64, and the 32-bit module, which
-// is built for it.
 ToneKernel BestToneKernel() {
-#if defined(__SSE2__)
-  return ToneKernel::kSse2;
-#else
-  return ToneKernel::kScalar;
-#endif
+  static const ToneKernel best = [] {
+    ToneKernel k = ProcessorKernel();
+    while (!Built(k)) k = ToneKernel(int32_t(k) - 1);
+    return k;
+  }();
+  return best;
 }
 
 ToneKernel ToneKernelFrom(ToneKernel best, const char* setting) {

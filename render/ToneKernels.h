@@ -4,9 +4,17 @@
 // PATINEX_THREADS). PATINEX_SIMD=scalar gives the plain loops that a build for a
 // processor without SSE2 (an ARM build of patinex.so) runs.
 //
+// The vector kernels take the rows in lanes: SSE2 (the 32-bit module's floor),
+// AVX2 and AVX-512, each in its own file (render/ToneKernelsSse2.cpp, ...Avx2,
+// ...Avx512) that alone is built for its instruction set; BestToneKernel asks the
+// processor (cpuid) and the operating system (xgetbv: it saves the wider
+// registers) which of them run. This header is shared by those files and the
+// code built for the floor, so it holds only plain data and declarations: no
+// inline code compiled for a wider set can stand in for the floor's.
+//
 // A new kernel adds its value below (from the plainest up, so that a processor
 // that runs one runs those before it), its name in ToneKernels.cpp, what the
-// processor must have in BestToneKernel, and its rows in PickToneRow
+// processor must have in BestToneKernel, and its rows in PickLaneRow
 // (render/TonePass.cpp).
 #pragma once
 
@@ -16,12 +24,14 @@ enum class ToneKernel : int32_t {
   kChosen = 0,  // not a kernel: the one RenderToneKernel() gives
   kScalar = 1,
   kSse2 = 2,
+  kAvx2 = 3,
+  kAvx512 = 4,
 };
 
-// The kernel's name as PATINEX_SIMD takes it ("scalar", "sse2").
+// The kernel's name as PATINEX_SIMD takes it ("scalar", "sse2", "avx2", "avx512").
 const char* ToneKernelName(ToneKernel kernel);
 
-// The fastest kernel this processor runs.
+// The fastest kernel this processor and this build run.
 ToneKernel BestToneKernel();
 
 // The kernel from the best this processor runs and the text of PATINEX_SIMD
@@ -31,3 +41,70 @@ ToneKernel ToneKernelFrom(ToneKernel best, const char* setting);
 
 // The kernel for this machine and process (read once).
 ToneKernel RenderToneKernel();
+
+const int32_t kLaneGraySums = 3 * 255 + 1;
+
+// What a lane kernel reads, filled once per tone pass.
+//
+// Grain. A draw d (0..32767) gives the remainder r = d mod m (m = the modulus,
+// 1..32768; a modulus of 0 or less counts as 1, one above 32767 as 32768, both
+// giving the same remainders as the formula), and the grain
+//   trunc(r - half) = r - floorHalf - (r > ceilHalfLess1 ? 1 : 0),
+// with floorHalf = floor(half) and ceilHalfLess1 = ceil(half) - 1, or 32767
+// when half is whole. (Proof: r and half are both whole multiples of half's
+// last place, which is at most 1 here, and |r - half| <= half because r < 2 half;
+// so r - half is exact in doubles, and trunc of an exact r - half is
+// r - floor(half) at or below half, r - ceil(half) above it.)
+//
+// The remainder in lanes: q = (d * reciprocal) >> 16 with reciprocal =
+// 65535 / m (whole division), r = d - q m, then r -= m once if r >= m. Proof:
+// reciprocal <= 65536 / m gives q <= d / m, so q <= floor(d / m) and r >= 0;
+// reciprocal >= (65535 - (m - 1)) / m = 65536 / m - 1 gives
+// d reciprocal / 65536 >= d / m - d / 65536 > d / m - 1/2 (d < 32768), whose
+// floor q is at least floor(d / m) - 1, so r < 2m: one step ends it. Also
+// 0 <= r <= d <= 32767, so r fits a signed 16-bit lane. Tested for every draw
+// and every modulus.
+//
+// Values. With grain from gLow = -floorHalf to gHigh, a channel value v stores
+// the same byte as the value bounded to -gHigh .. 255 - gLow: below -gHigh,
+// v + g <= 0 for every g; above 255 - gLow, v + g >= 255. So every value fits
+// 16 bits (the kernels are used when floorHalf <= kLaneMaxFloorHalf), and
+// value + grain is added with signed saturation, which clamps as the 32-bit
+// sum would, before the unsigned saturating pack to bytes.
+struct ToneLaneTables {
+  // With gray on: the bounded red, green, blue of each sum of the three source
+  // bytes (its gray level is sum / 3), and a fourth lane of 0: one 8-byte load.
+  alignas(64) int16_t gray[kLaneGraySums][4];
+  // The bounded curve of each channel byte.
+  int16_t curve[256];
+  uint16_t modulus;     // 1..32768
+  uint16_t reciprocal;  // 65535 / modulus
+  int16_t floorHalf;
+  int16_t ceilHalfLess1;
+};
+
+// The largest floor(half) the lanes take: the bound 255 + floorHalf must fit a
+// signed 16-bit lane. Larger grain (a Grain Amount of more than 25500) goes to
+// the tone pass's general loop.
+const int32_t kLaneMaxFloorHalf = 32767 - 255;
+
+// One picture row: `width` pixels of `bytesPerPixel` from s to d, drawing one
+// number per pixel from *state when grain is on, and leaving *state after the
+// row's last draw. With 4 bytes per pixel the destination's fourth byte is kept.
+typedef void (*ToneLaneRow)(const uint8_t* s, uint8_t* d, int32_t width,
+                            const ToneLaneTables& t, uint32_t* state);
+
+// Each kernel's row for the layout, or null when this build has no such kernel
+// (a build for another processor).
+ToneLaneRow ToneLaneRowSse2(bool gray, bool grain, int32_t bytesPerPixel);
+ToneLaneRow ToneLaneRowAvx2(bool gray, bool grain, int32_t bytesPerPixel);
+ToneLaneRow ToneLaneRowAvx512(bool gray, bool grain, int32_t bytesPerPixel);
+
+// For the exhaustive test: the remainders of `count` draws (a multiple of 64)
+// by the kernel's own lane code, into out. False when the kernel is absent.
+bool ToneLaneRemaindersSse2(const uint16_t* draws, int32_t count, uint16_t modulus,
+                            uint16_t* out);
+bool ToneLaneRemaindersAvx2(const uint16_t* draws, int32_t count, uint16_t modulus,
+                            uint16_t* out);
+bool ToneLaneRemaindersAvx512(const uint16_t* draws, int32_t count, uint16_t modulus,
+                              uint16_t* out);

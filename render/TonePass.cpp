@@ -15,10 +15,6 @@
 #include <cstddef>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "render/Numerics.h"
 #include "render/Passes.h"
 #include "render/PixelBlock.h"
@@ -85,11 +81,7 @@ struct ToneTables {
   // Bounded and biased forms for the fast loops: by channel byte, and (gray) by
   // the sum of the three bytes, which saves the division by 3 per pixel.
   uint16_t curveFast[256];
-  int16_t curveSimd[256];  // curveFast less 256, for the SSE2 loops
   uint16_t grayFast[kGraySums][4];
-  // The same bounded values less 128, signed, for the SSE2 loops: one 8-byte load
-  // per pixel, plus the biased grain, gives value + grain in 16-bit lanes.
-  alignas(8) int16_t graySimd[kGraySums][4];
   uint8_t clamp[kClampSize];
   // The biased grain of each possible draw (fast loops only).
   uint8_t grain[kDrawCount];
@@ -109,7 +101,6 @@ void BuildCurves(const WorkingValues& wv, ToneTables* t) {
   for (int32_t i = 0; i < 256; ++i) t->curve[i] = CurveValue(i, wv.toneExponent);
   for (int32_t i = 0; i < 256; ++i) {
     t->curveFast[i] = BoundedValue(t->curve[i]);
-    t->curveSimd[i] = int16_t(int32_t(t->curveFast[i]) - kClampBias);
   }
   for (int32_t i = 0; i < kClampSize; ++i) t->clamp[i] = ClampChannel(i - kClampBias);
   if (wv.grayOn == 0) return;
@@ -125,10 +116,8 @@ void BuildCurves(const WorkingValues& wv, ToneTables* t) {
   for (int32_t sum = 0; sum < kGraySums; ++sum) {
     for (int c = 0; c < 3; ++c) {
       t->grayFast[sum][c] = BoundedValue(t->grayCurve[sum / 3][c]);
-      t->graySimd[sum][c] = int16_t(int32_t(t->grayFast[sum][c]) - kClampBias);
     }
     t->grayFast[sum][3] = 0;
-    t->graySimd[sum][3] = 0;
   }
 }
 
@@ -191,75 +180,6 @@ void ToneRowFast(const uint8_t* s, uint8_t* d, int32_t width, const ToneTables& 
   }
 }
 
-#if defined(__SSE2__)
-// One pixel's curved red, green, blue (less 128) in the low four 16-bit lanes:
-// with gray, the tinted channels of its gray level in one 8-byte load.
-template <bool kGray>
-inline __m128i PixelLanes(const uint8_t* s, const ToneTables& t) {
-  if (kGray) {
-    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t.graySimd[s[0] + s[1] + s[2]]));
-  }
-  const __m128i rg = _mm_cvtsi32_si128(
-      int32_t(uint32_t(uint16_t(t.curveSimd[s[0]])) | uint32_t(uint16_t(t.curveSimd[s[1]])) << 16));
-  return _mm_insert_epi16(rg, t.curveSimd[s[2]], 2);
-}
-
-// ToneRowFast four pixels at a time in SSE2 (every x86-64, and the 32-bit build's
-// baseline): the grain added in 16-bit lanes, and the store's clamp to 0..255
-// done by the saturating pack instead of three look-ups. With 4 bytes a group is
-// one 16-byte store that puts back the alpha bytes it read; with 3 bytes four
-// 4-byte stores, each of whose last byte the next pixel overwrites, so a group
-// needs a pixel after it. The pixels left go through the scalar StorePixel.
-template <bool kGray, bool kGrain, int kBpp>
-void ToneRowSse2(const uint8_t* s, uint8_t* d, int32_t width, const ToneTables& t,
-                 uint32_t* state) {
-  const __m128i alpha = _mm_set1_epi32(int32_t(0xFF000000u));
-  const int32_t groupEnd = kBpp == 4 ? width - 3 : width - 4;
-  uint32_t st = *state;
-  int32_t x = 0;
-  for (; x < groupEnd; x += 4, s += 4 * kBpp, d += 4 * kBpp) {
-    uint32_t g0 = kGrainBias, g1 = kGrainBias, g2 = kGrainBias, g3 = kGrainBias;
-    if (kGrain) {
-      const uint32_t s1 = st * kLcg4.a[0] + kLcg4.c[0];
-      const uint32_t s2 = st * kLcg4.a[1] + kLcg4.c[1];
-      const uint32_t s3 = st * kLcg4.a[2] + kLcg4.c[2];
-      st = st * kLcg4.a[3] + kLcg4.c[3];
-      g0 = t.grain[DrawIndex(s1)];
-      g1 = t.grain[DrawIndex(s2)];
-      g2 = t.grain[DrawIndex(s3)];
-      g3 = t.grain[DrawIndex(st)];
-    }
-    const __m128i a = _mm_unpacklo_epi64(PixelLanes<kGray>(s, t), PixelLanes<kGray>(s + kBpp, t));
-    const __m128i b = _mm_unpacklo_epi64(PixelLanes<kGray>(s + 2 * kBpp, t),
-                                         PixelLanes<kGray>(s + 3 * kBpp, t));
-    // Grain g0..g3 in 16-bit lanes, then each spread over its pixel's four lanes.
-    __m128i g = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int32_t(g0 | g1 << 16)),
-                                   _mm_cvtsi32_si128(int32_t(g2 | g3 << 16)));
-    g = _mm_unpacklo_epi16(g, g);
-    __m128i out = _mm_packus_epi16(_mm_add_epi16(a, _mm_unpacklo_epi32(g, g)),
-                                   _mm_add_epi16(b, _mm_unpackhi_epi32(g, g)));
-    if (kBpp == 4) {
-      const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
-      out = _mm_or_si128(_mm_andnot_si128(alpha, out), _mm_and_si128(old, alpha));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
-    } else {
-      for (int i = 0; i < 4; ++i, out = _mm_srli_si128(out, 4)) {
-        const uint32_t pixel = uint32_t(_mm_cvtsi128_si32(out));
-        std::memcpy(d + 3 * i, &pixel, 4);
-      }
-    }
-  }
-  for (; x < width; ++x, s += kBpp, d += kBpp) {
-    uint32_t grainBiased = kGrainBias;
-    if (kGrain) {
-      st = st * kLcg4.a[0] + kLcg4.c[0];
-      grainBiased = t.grain[DrawIndex(st)];
-    }
-    StorePixel<kGray, kBpp>(s, d, t, grainBiased);
-  }
-  *state = st;
-}
-#endif
 
 // Any grain at all (a record from elsewhere with a huge Grain Amount): values
 // unbounded, grain added in 64 bits. Slow, exact, and only for such records.
@@ -301,28 +221,63 @@ struct ScalarRows {
   }
 };
 
-#if defined(__SSE2__)
-template <bool kGray, bool kGrain, int kBpp>
-struct Sse2Rows {
-  static void Run(const uint8_t* s, uint8_t* d, int32_t width, const ToneTables& t,
-                  uint32_t* state) {
-    ToneRowSse2<kGray, kGrain, kBpp>(s, d, width, t, state);
-  }
-};
-#endif
+// The scalar rows: the kernel of a processor without vector lanes.
+FastRow PickScalarRow(bool gray, bool grain, int32_t bpp) {
+  return PickRows<ScalarRows>(gray, grain, bpp);
+}
 
-// The fast rows of the given kernel (render/ToneKernels.h); a kernel this build
-// has no rows for gets the scalar loops.
-FastRow PickToneRow(ToneKernel kernel, bool gray, bool grain, int32_t bpp) {
-  if (kernel == ToneKernel::kChosen) kernel = RenderToneKernel();
+// The rows of a vector kernel (render/ToneKernels.h); null for the scalar one.
+ToneLaneRow PickLaneRow(ToneKernel kernel, bool gray, bool grain, int32_t bpp) {
   switch (kernel) {
-#if defined(__SSE2__)
     case ToneKernel::kSse2:
-      return PickRows<Sse2Rows>(gray, grain, bpp);
-#endif
+      return ToneLaneRowSse2(gray, grain, bpp);
+    case ToneKernel::kAvx2:
+      return ToneLaneRowAvx2(gray, grain, bpp);
+    case ToneKernel::kAvx512:
+      return ToneLaneRowAvx512(gray, grain, bpp);
     default:
-      return PickRows<ScalarRows>(gray, grain, bpp);
+      return nullptr;
   }
+}
+
+int16_t LaneBounded(int32_t v, int32_t low, int32_t high) {
+  return int16_t(v < low ? low : (v > high ? high : v));
+}
+
+// The vector kernels' tables (see render/ToneKernels.h); false when the grain is
+// too large for 16-bit lanes, which sends the render to the general loop.
+bool BuildLaneTables(const WorkingValues& wv, const GrainRule& g, const ToneTables& t,
+                     ToneLaneTables* lanes) {
+  int32_t low = 0, high = 255;  // no grain: the clamp itself
+  lanes->modulus = 1;
+  lanes->floorHalf = 0;
+  lanes->ceilHalfLess1 = kRandMax;
+  if (g.on) {
+    // half > 0 here; the bound also rules out infinity.
+    if (!(g.half <= double(kLaneMaxFloorHalf))) return false;
+    const double floorHalf = std::floor(g.half);
+    const double ceilHalf = std::ceil(g.half);
+    lanes->modulus =
+        uint16_t(g.modulus <= 0 ? 1 : (g.modulus > kRandMax ? kRandMax + 1 : g.modulus));
+    lanes->floorHalf = int16_t(floorHalf);
+    lanes->ceilHalfLess1 = int16_t(ceilHalf == floorHalf ? kRandMax : int32_t(ceilHalf) - 1);
+    const int32_t largest = lanes->modulus - 1;
+    const int32_t grainLow = -lanes->floorHalf;
+    const int32_t grainHigh =
+        largest - lanes->floorHalf - (largest > lanes->ceilHalfLess1 ? 1 : 0);
+    low = -grainHigh;
+    high = 255 - grainLow;
+  }
+  lanes->reciprocal = uint16_t(65535 / lanes->modulus);
+  for (int32_t i = 0; i < 256; ++i) lanes->curve[i] = LaneBounded(t.curve[i], low, high);
+  if (wv.grayOn == 0) return true;
+  for (int32_t sum = 0; sum < kLaneGraySums; ++sum) {
+    for (int c = 0; c < 3; ++c) {
+      lanes->gray[sum][c] = LaneBounded(t.grayCurve[sum / 3][c], low, high);
+    }
+    lanes->gray[sum][3] = 0;
+  }
+  return true;
 }
 
 // Gives destination rows firstRow..endRow - 1 their background: the source rows
@@ -367,6 +322,8 @@ class ToneRows : public BandedRows {
   GrainRule grain;
   bool fast;
   FastRow fastRow;
+  const ToneLaneTables* laneTables;
+  ToneLaneRow laneRow;  // a vector kernel's rows, when set: instead of fastRow
   uint32_t startState;  // the generator at the first row's first draw
 
   // The generator as the row-by-row pass leaves it before row y.
@@ -384,7 +341,9 @@ class ToneRows : public BandedRows {
     if (!picture || wv->width <= 0) return;
     const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
     uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
-    if (fast) {
+    if (laneRow != nullptr) {
+      laneRow(s, d, wv->width, *laneTables, &rng.state);
+    } else if (fast) {
       fastRow(s, d, wv->width, *tables, &rng.state);
     } else {
       ToneRowGeneral(s, d, wv->width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng);
@@ -410,8 +369,17 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_
   rows.wv = &wv;
   rows.tables = &tables;
   rows.grain = grain;
-  rows.fast = !grain.on || BuildFastGrain(grain, &tables);
-  rows.fastRow = PickToneRow(kernel, wv.grayOn != 0, grain.on, wv.bytesPerPixel);
+  // A vector kernel's rows where the grain fits 16-bit lanes; otherwise the
+  // scalar rows, or the general loop for grain beyond -128..127.
+  if (kernel == ToneKernel::kChosen) kernel = RenderToneKernel();
+  ToneLaneTables laneTables;
+  rows.laneTables = &laneTables;
+  rows.laneRow = nullptr;
+  if (kernel != ToneKernel::kScalar && BuildLaneTables(wv, grain, tables, &laneTables)) {
+    rows.laneRow = PickLaneRow(kernel, wv.grayOn != 0, grain.on, wv.bytesPerPixel);
+  }
+  rows.fast = rows.laneRow != nullptr || !grain.on || BuildFastGrain(grain, &tables);
+  rows.fastRow = PickScalarRow(wv.grayOn != 0, grain.on, wv.bytesPerPixel);
   rows.startState = rng.state;
 
   int32_t reported = 0;

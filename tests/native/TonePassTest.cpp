@@ -544,14 +544,122 @@ TEST(ToneKernels, ChoiceFollowsTheProcessorAndPatinexSimd) {
     ToneKernel kernel;
   };
   const ToneKernel sse2 = ToneKernel::kSse2, scalar = ToneKernel::kScalar;
+  const ToneKernel avx2 = ToneKernel::kAvx2, avx512 = ToneKernel::kAvx512;
   const Case cases[] = {
       {sse2, nullptr, sse2},    {sse2, "scalar", scalar}, {sse2, " scalar ", scalar},
       {sse2, "sse2", sse2},     {scalar, "sse2", scalar}, {scalar, nullptr, scalar},
       {sse2, "", sse2},         {sse2, "SCALAR", sse2},   {sse2, "scalar2", sse2},
       {sse2, "scal", sse2},     {sse2, "chosen", sse2},   {sse2, "avx-512", sse2},
+      {avx512, "avx2", avx2},   {avx512, "sse2", sse2},   {avx512, nullptr, avx512},
+      {avx2, "avx512", avx2},   {sse2, "avx2", sse2},     {avx512, "avx-512", avx512},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ToneKernelFrom(c.best, c.setting), c.kernel)
         << ToneKernelName(c.best) << ", PATINEX_SIMD=" << (c.setting ? c.setting : "(unset)");
+  }
+}
+
+// Every kernel gives the plain formulas' bytes at every width from 1 to 67 (so
+// every block and tail length is met), with jitter, for Grain Amounts across the
+// whole range the lanes take and past it: fractions just above and below a
+// whole half, the largest modulus, the largest grain in 16 bits and beyond it.
+TEST(ToneKernels, EveryWidthAndGrainGivesThePlainFormulasBytes) {
+  std::vector<ParamSet> sets = {{"defaults, jitter", {{kJitterProbability, 100}}},
+                                {"no gray, film 0", {{kConvertToGray, 0}, {kFilmResponse, 0}}},
+                                {"no grain", {{kGrainAmount, 0}}},
+                                {"negative exponent", {{kFilmResponse, 100}, {kFlickerSpeed, 10},
+                                                       {kFlickerAmount, 100}, {kFrameNumber, 3}}},
+                                {"tint past 255", {{kGrayTintRed, 400}, {kGrayTintGreen, 300}}}};
+  for (double amount : {0.01, 0.4, 0.79, 1.18, 3.3, 50.2, 100.0 + 1e-12, 117.6, 500.0, 1284.7,
+                        12849.8, 12850.2, 25499.5, 25499.7, 30000.0}) {
+    sets.push_back({"grain", {{kGrainAmount, amount}, {kJitterProbability, 100}}});
+    sets.push_back({"grain, no gray", {{kGrainAmount, amount}, {kConvertToGray, 0}}});
+  }
+  uint32_t seed = 5;
+  for (const ParamSet& set : sets) {
+    EffectParams params = test::ToneDefaults();
+    for (const auto& change : set.changes) params.value[change.first] = change.second;
+    for (bool alpha : {false, true}) {
+      for (int32_t width = 1; width <= 67; ++width) {
+        ExpectMatchesReference(params, width, 3, alpha, ++seed,
+                               std::string(set.name) + " " +
+                                   std::to_string(params.value[kGrainAmount]) +
+                                   (alpha ? " rgba " : " rgb ") + std::to_string(width));
+      }
+    }
+  }
+}
+
+// Every kernel on 1 to 16 threads gives the bytes and the generator state of
+// the scalar rows on one, also when the host stops the render after any row,
+// with and without grain, gray and jitter.
+TEST(ToneKernels, EveryThreadCountAndStopGivesTheScalarBytes) {
+  const std::vector<std::pair<int, double>> variants[] = {
+      {{kJitterProbability, 100}, {kJitterMaxOffset, 30}},
+      {{kConvertToGray, 0}, {kGrainAmount, 100}},
+      {{kGrainAmount, 0}}};
+  SetMinBandRowsForTesting(2);
+  const int32_t width = 43, height = 12;
+  uint32_t seed = 70;
+  for (const auto& changes : variants) {
+    EffectParams params = test::ToneDefaults();
+    for (const auto& change : changes) params.value[change.first] = change.second;
+    for (bool alpha : {false, true}) {
+      const Image src = MakePattern(width, height, alpha, ++seed);
+      for (int32_t stopAfter = 0; stopAfter < height; ++stopAfter) {
+        Image expected;
+        uint32_t expectedState = 0;
+        for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+          for (int32_t threads : {1, 2, 3, 16}) {
+            Image dst = MakePattern(width, height, alpha, seed + 500);
+            RenderJob job = MakeJob(params, src, dst);
+            test::WatchCallbacks(&job, stopAfter);
+            Rng rng = {0};
+            RenderContext context = {&rng, nullptr, threads, ToneKernel(k)};
+            RenderEffectSeeded(&job, seed, &context);
+            const std::string at = std::string(ToneKernelName(ToneKernel(k))) + " threads " +
+                                   std::to_string(threads) + " stop " +
+                                   std::to_string(stopAfter) + (alpha ? " rgba" : " rgb");
+            if (expected.bytes.empty()) {
+              expected = dst;
+              expectedState = rng.state;
+              continue;
+            }
+            EXPECT_EQ(rng.state, expectedState) << at;
+            ASSERT_TRUE(dst.bytes == expected.bytes) << at;
+          }
+        }
+      }
+    }
+  }
+  SetMinBandRowsForTesting(0);
+}
+
+// The remainder in 16-bit lanes (a multiply-high by 65535 / m and one
+// correction) against the true remainder, for every draw 0..32767 and every
+// modulus 1..32768, in each vector kernel's own lane code.
+TEST(ToneKernels, LaneRemainderIsExactForEveryDrawAndModulus) {
+  typedef bool (*Remainders)(const uint16_t*, int32_t, uint16_t, uint16_t*);
+  const struct {
+    ToneKernel kernel;
+    Remainders remainders;
+  } kinds[] = {{ToneKernel::kSse2, ToneLaneRemaindersSse2},
+               {ToneKernel::kAvx2, ToneLaneRemaindersAvx2},
+               {ToneKernel::kAvx512, ToneLaneRemaindersAvx512}};
+  std::vector<uint16_t> draws(32768), out(32768);
+  for (int32_t d = 0; d < 32768; ++d) draws[d] = uint16_t(d);
+  for (const auto& kind : kinds) {
+    if (kind.kernel > BestToneKernel()) continue;
+    for (int32_t m = 1; m <= 32768; ++m) {
+      ASSERT_TRUE(kind.remainders(draws.data(), 32768, uint16_t(m), out.data()));
+      int32_t expected = 0;  // d % m, stepped
+      for (int32_t d = 0; d < 32768; ++d) {
+        if (out[d] != expected) {
+          FAIL() << ToneKernelName(kind.kernel) << " draw " << d << " modulus " << m << ": "
+                 << out[d] << " instead of " << expected;
+        }
+        if (++expected == m) expected = 0;
+      }
+    }
   }
 }
