@@ -16,6 +16,7 @@
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "render/RenderThreads.h"
+#include "render/ToneKernels.h"
 #include "tests/reference/ReferenceTone.h"
 
 namespace {
@@ -106,6 +107,22 @@ void BM_RenderEffect(benchmark::State& state) {
   SetPixelCounter(state);
 }
 
+// The whole effect at the defaults with one tone kernel (registered in main for
+// each kernel this processor runs): kernel, bytes per pixel, threads.
+void BM_Kernel(benchmark::State& state, ToneKernel kernel, int32_t bpp, int32_t threads) {
+  Frame& f = GetFrame(bpp == 4);
+  const EffectParams params = DefaultParams(false);
+  const RenderJob job = MakeJob(params, f);
+  Rng rng = {0};
+  RenderContext context = {&rng, nullptr, threads, kernel};
+  uint32_t seed = 1;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed++, &context));
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounter(state);
+}
+
 void BM_Reference(benchmark::State& state) {
   Frame& f = GetFrame(state.range(0) == 4);
   const EffectParams params = DefaultParams(true);
@@ -184,12 +201,42 @@ void PrintSummary(const std::map<std::string, double>& ns) {
                 "%.2f x a memcpy\n",
                 bpp, one, n, all, one / all, all / copy);
   }
+  std::printf("\nTone kernels, whole effect at the defaults (the plain formulas: the tone part alone):\n");
+  for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+    const std::string name = ToneKernelName(ToneKernel(k));
+    for (int bpp : {3, 4}) {
+      const std::string b = std::to_string(bpp);
+      const double one = Find(ns, "BM_Kernel/" + name + "/" + b + "/1/");
+      const double all = Find(ns, "BM_Kernel/" + name + "/" + b + "/" + std::to_string(n) + "/");
+      const double copy = Find(ns, "BM_Memcpy/" + b + "/");
+      const double ref = Find(ns, "BM_Reference/" + b + "/");
+      if (one <= 0 || all <= 0 || copy <= 0 || ref <= 0) continue;
+      std::printf("kernel %s %d bytes: 1 thread %.3f ns/pixel (%.2f x a memcpy), %d threads %.3f "
+                  "ns/pixel (%.2f x a memcpy); the plain formulas %.1f ns/pixel, %.0fx slower than "
+                  "one thread\n",
+                  name.c_str(), bpp, one, one / copy, n, all, all / copy, ref, ref / one);
+    }
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+    for (int32_t bpp : {3, 4}) {
+      std::vector<int32_t> threadCounts = {1};
+      if (RenderThreadCount() > 1) threadCounts.push_back(RenderThreadCount());
+      for (int32_t threads : threadCounts) {
+        const std::string name = std::string("BM_Kernel/") + ToneKernelName(ToneKernel(k)) + "/" +
+                                 std::to_string(bpp) + "/" + std::to_string(threads);
+        benchmark::RegisterBenchmark(name.c_str(), BM_Kernel, ToneKernel(k), bpp, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(0.5)
+            ->UseRealTime();
+      }
+    }
+  }
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PrintSummary(reporter.nsPerPixel);
