@@ -3,9 +3,11 @@
 // get their background.
 //
 // Per pixel this is only table look-ups. Every input of the curve is a whole
-// number, so per call we tabulate trunc(pow(v / 255, toneExponent) * 255) exactly,
-// and the grain of each of the 32768 possible draws. Draws: one per pixel of the
-// picture rows, row by row, left to right, and only when grainRange > 0.
+// number, so per call we tabulate trunc(pow(v / 255, toneExponent) * 255) exactly;
+// the scalar rows also tabulate the grain of each of the 32768 possible draws,
+// while the vector kernels (render/ToneKernels.h) work it out in lanes. Draws:
+// one per pixel of the picture rows, row by row, left to right, and only when
+// grainRange > 0.
 //
 // Rows depend on nothing but their source row and the generator, so the band
 // runner (render/RenderThreads.h) runs them in bands on several threads: a band
