@@ -56,7 +56,7 @@ patinex_wine_test(filterhost_under_wine filterhost_tests
 patinex_wine_test(filterhost_ctrl_c_under_wine bash
   ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/ctrl-c-test.sh $<TARGET_FILE:filterhost>
   ${TESTFILTER_OUT}/testfilter.8bf ${CMAKE_SOURCE_DIR}/samples/coffee.png
-  ${FILTERHOST_TEST_WORK}-ctrlc)
+  ${FILTERHOST_TEST_WORK}-ctrlc $<TARGET_FILE:patinex_module>)
 # A full disk: a small tmpfs in a mount namespace (root only; skipped elsewhere).
 patinex_wine_test(filterhost_full_disk_under_wine bash
   ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/full-disk-test.sh $<TARGET_FILE:filterhost>

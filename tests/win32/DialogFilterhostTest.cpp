@@ -62,40 +62,101 @@ HWND WaitForProcessWindow(DWORD processId, const char* caption) {
   return nullptr;
 }
 
+// filterhost --dialog on the sample, its errors in a file. The process and the
+// dialog it shows (null when none appears).
+struct DialogRun {
+  PROCESS_INFORMATION process;
+  HWND dialog;
+};
+
+DialogRun StartWithDialog(const std::string& in, const std::string& out, const std::string& err) {
+  std::string command = "\"" + BesideTests(kFilterhostFile) + "\" --dialog \"" +
+                        BesideTests(kPatinexModuleFile) + "\" \"" + in + "\" \"" + out + "\"";
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE errFile = CreateFileA(err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = errFile;
+  DialogRun run = {};
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  EXPECT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &startup, &run.process));
+  CloseHandle(errFile);
+  if (run.process.hProcess != nullptr) {
+    run.dialog = WaitForProcessWindow(run.process.dwProcessId, kParamsCaption);
+  }
+  return run;
+}
+
+DWORD Finish(DialogRun* run) {
+  if (run->process.hProcess == nullptr) return 99;
+  if (WaitForSingleObject(run->process.hProcess, 20000) != WAIT_OBJECT_0) {
+    TerminateProcess(run->process.hProcess, 99);
+    ADD_FAILURE() << "filterhost did not finish";
+  }
+  DWORD code = 99;
+  GetExitCodeProcess(run->process.hProcess, &code);
+  CloseHandle(run->process.hProcess);
+  CloseHandle(run->process.hThread);
+  return code;
+}
+
+std::string Slurp(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
 }  // namespace
 
 TEST(DialogFilterhost, DialogOptionShowsAWorkingDialog) {
   const std::string in = BesideTests("dialog-filterhost-in.bmp");
   const std::string out = BesideTests("dialog-filterhost-out.png");
+  const std::string err = BesideTests("dialog-filterhost.err");
   WriteBmp(in, 60, 40);
   DeleteFileA(out.c_str());
-  std::string command = "\"" + BesideTests(kFilterhostFile) + "\" --dialog \"" +
-                        BesideTests(kPatinexModuleFile) + "\" \"" + in + "\" \"" + out + "\"";
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process;
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process));
-  HWND dialog = WaitForProcessWindow(process.dwProcessId, kParamsCaption);
-  EXPECT_NE(dialog, nullptr);
-  if (dialog != nullptr) {
+  DialogRun run = StartWithDialog(in, out, err);
+  EXPECT_NE(run.dialog, nullptr);
+  if (run.dialog != nullptr) {
     // Typed values are checked in the other process too.
-    SetItemText(dialog, 101, "150");
-    EXPECT_EQ(ItemText(dialog, 101), "100");
-    EXPECT_EQ(SliderPos(dialog, 501), 100);
-    PostClick(dialog, IDOK);
+    SetItemText(run.dialog, 101, "150");
+    EXPECT_EQ(ItemText(run.dialog, 101), "100");
+    EXPECT_EQ(SliderPos(run.dialog, 501), 100);
+    PostClick(run.dialog, IDOK);
   }
-  if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 99);
-    ADD_FAILURE() << "filterhost did not finish";
-  }
-  DWORD code = 99;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(Finish(&run), 0u);
   EXPECT_NE(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
+  // The tests' display driver shows no windows: filterhost says so at once.
+  EXPECT_NE(Slurp(err).find("the display shows no windows (Wine's null graphics driver): the "
+                            "dialog is open but invisible; Ctrl+C stops"),
+            std::string::npos)
+      << Slurp(err);
+}
+
+// Cancel in the dialog: a message in the user's words, status 1, no file.
+TEST(DialogFilterhost, CancelWritesNothingAndSaysSo) {
+  const std::string in = BesideTests("dialog-filterhost-in.bmp");
+  const std::string out = BesideTests("dialog-filterhost-cancelled.png");
+  const std::string err = BesideTests("dialog-filterhost-cancelled.err");
+  WriteBmp(in, 60, 40);
+  DeleteFileA(out.c_str());
+  DialogRun run = StartWithDialog(in, out, err);
+  EXPECT_NE(run.dialog, nullptr);
+  if (run.dialog != nullptr) PostClick(run.dialog, IDCANCEL);
+  EXPECT_EQ(Finish(&run), 1u);
+  EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(Slurp(err).find("filterhost: cancelled in the dialog: nothing written"),
+            std::string::npos)
+      << Slurp(err);
 }

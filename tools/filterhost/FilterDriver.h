@@ -41,8 +41,17 @@ SelectorOutcome FilterImage(FilterSession* session, Image* image, const std::str
 EffectParams* PatinexRecord(FilterSession* session, std::string* error);
 
 // Ctrl+C (and Ctrl+Break) ask the running filter to stop through abortProc.
+// Ctrl+C (or Ctrl+Break) asks the filter to stop through abortProc; a dialog
+// open on the host's thread then, or later, is cancelled (its Cancel button),
+// so that the filter returns. A second Ctrl+C ends the process.
 void InstallStopHandler();
 bool StopRequested();
+
+// Whether a dialog can be shown, asked before --dialog filters anything. Wine's
+// null display driver (the tests' prefix) and a window station without a screen
+// take windows that no one sees; without any display driver no window opens.
+enum DialogDisplay { kDisplayVisible, kDisplayInvisible, kNoDisplay };
+DialogDisplay DialogDisplayState(std::string* why);
 
 // Text for a result code: "out of memory (-108)".
 std::string ResultText(int16_t result);

@@ -3,6 +3,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -49,12 +50,57 @@ void PATINEX_CDECL HostProgress(int32_t done, int32_t total) {
 
 uint8_t PATINEX_CDECL HostAbort(void) { return g_stopRequested != 0 ? 1 : 0; }
 
+DWORD g_hostThread = 0;  // the thread that calls the filter, and owns its dialogs
+
+// Presses Cancel in every dialog of the host's thread (the parameters dialog,
+// a colour picker over it).
+BOOL CALLBACK CancelDialog(HWND window, LPARAM closed) {
+  char name[16] = {0};
+  if (GetClassNameA(window, name, sizeof name) > 0 && std::strcmp(name, "#32770") == 0) {
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    *reinterpret_cast<bool*>(closed) = true;
+  }
+  return TRUE;
+}
+
+// After a stop request no dialog may wait for a click: one open now, or one the
+// filter opens later, is cancelled. Runs until the process ends.
+DWORD WINAPI CancelDialogsFromNowOn(LPVOID) {
+  bool told = false;
+  for (;;) {
+    bool closed = false;
+    EnumThreadWindows(g_hostThread, CancelDialog, reinterpret_cast<LPARAM>(&closed));
+    if (closed && !told) {
+      std::fprintf(stderr, "\nfilterhost: Ctrl+C: the dialog is cancelled\n");
+      std::fflush(stderr);
+      told = true;
+    }
+    Sleep(100);
+  }
+}
+
 // The first Ctrl+C asks the filter to stop; a second one ends the process the
 // platform's way, for a filter that never asks.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
   if (InterlockedExchange(&g_stopRequested, 1) != 0) return FALSE;
+  HANDLE watcher = CreateThread(nullptr, 0, CancelDialogsFromNowOn, nullptr, 0, nullptr);
+  if (watcher != nullptr) CloseHandle(watcher);
   return TRUE;
+}
+
+// Wine's display driver as its registry names it ("null", "x11", "mac" ...):
+// empty on Windows, or where Wine picks its default.
+std::string WineGraphicsDriver() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Drivers", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  char value[128] = {0};
+  DWORD size = sizeof value - 1, type = 0;
+  const LONG got = RegQueryValueExA(key, "Graphics", nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  return got == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : std::string();
 }
 
 bool RectEmpty(const Rect& r) { return r.right <= r.left || r.bottom <= r.top; }
@@ -222,7 +268,35 @@ EffectParams* PatinexRecord(FilterSession* session, std::string* error) {
   return static_cast<EffectParams*>(handle->data);
 }
 
-void InstallStopHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+void InstallStopHandler() {
+  g_hostThread = GetCurrentThreadId();
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+DialogDisplay DialogDisplayState(std::string* why) {
+  // Without a display driver no top-level window can be made.
+  HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  if (probe == nullptr) {
+    *why = "no display to show the dialog on (under Wine: set DISPLAY, or use a prefix whose "
+           "graphics driver is not \"null\")";
+    return kNoDisplay;
+  }
+  DestroyWindow(probe);
+  std::string driver = WineGraphicsDriver();
+  for (char& c : driver) c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (driver.find("null") != std::string::npos) {
+    *why = "the display shows no windows (Wine's null graphics driver)";
+    return kDisplayInvisible;
+  }
+  USEROBJECTFLAGS flags = {};
+  if (GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+      (flags.dwFlags & WSF_VISIBLE) == 0) {
+    *why = "the display shows no windows (a window station without a screen)";
+    return kDisplayInvisible;
+  }
+  return kDisplayVisible;
+}
 
 bool StopRequested() { return g_stopRequested != 0; }
 

@@ -2,6 +2,8 @@
 
 #include "host/EffectParams.h"
 
+#include <cstdio>
+
 namespace {
 
 // The property that names the entry for the processor this host runs on.
@@ -10,6 +12,32 @@ const uint32_t kEntryKey = kPiplEntryX64;
 #else
 const uint32_t kEntryKey = kPiplEntryX86;
 #endif
+
+#if defined(_WIN64)
+const uint16_t kOwnMachine = kMachineX64;
+#else
+const uint16_t kOwnMachine = kMachineX86;
+#endif
+
+// Why a module built for another processor cannot be run here, and which of
+// our hosts runs it; empty when the file's header names this processor or is
+// no module at all (the loader then says what is wrong).
+std::string OtherProcessor(const std::string& path) {
+  uint8_t head[4096];
+  size_t got = 0;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+  }
+  const uint16_t machine = ModuleMachine(head, got);
+  if (machine == 0 || machine == kOwnMachine) return std::string();
+  if (machine == kMachineX64) return path + " is a 64-bit module: run it with filterhost64.exe";
+  if (machine == kMachineX86) return path + " is a 32-bit module: run it with filterhost.exe";
+  char code[8];
+  std::snprintf(code, sizeof code, "%04X", machine);
+  return path + " is a module for another processor (machine " + code +
+         "); filterhost.exe runs 32-bit x86 modules, filterhost64.exe x86-64 ones";
+}
 
 std::string LastErrorText() {
   const DWORD code = GetLastError();
@@ -21,6 +49,10 @@ std::string LastErrorText() {
     text.pop_back();
   }
   if (text.empty()) text = "error " + std::to_string(code);
+  // Some texts have a place for the file's name ("Bad EXE format for %1."): the
+  // message names the file itself.
+  for (size_t at; (at = text.find(" for %1")) != std::string::npos;) text.erase(at, 7);
+  for (size_t at; (at = text.find("%1")) != std::string::npos;) text.replace(at, 2, "the file");
   return text;
 }
 
@@ -54,6 +86,11 @@ bool LoadFilterModule(const std::string& path, FilterModule* filter, std::string
   *filter = FilterModule();
   filter->fltdDoubles = -1;
   // No "cannot find DLL" boxes from the loader: the message is ours to give.
+  const std::string other = OtherProcessor(path);
+  if (!other.empty()) {
+    *error = other;
+    return false;
+  }
   const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   filter->module = LoadLibraryA(path.c_str());
   SetErrorMode(oldMode);

@@ -46,10 +46,12 @@ void PrintUsage(FILE* to) {
       "                    filter runs with no window, as a recorded filter is replayed)\n"
       "  --help            this text\n"
       "\n"
-      "Patinex values (names as the dialog labels them; case does not matter):\n"
+      "Patinex values for --set (names as the dialog labels them; case does not matter),\n"
+      "their ranges and defaults:\n"
       "%s"
       "\n"
-      "Ctrl+C stops the filter. Exit status: 0 done, 1 failed, 2 usage, 130 stopped.\n",
+      "Ctrl+C stops the filter (and cancels its dialog). Exit status: 0 done, 1 failed or\n"
+      "cancelled in the dialog, 2 usage, 130 stopped.\n",
       SettingsHelp().c_str());
 }
 
@@ -58,21 +60,27 @@ int Fail(const std::string& message) {
   return kExitFailed;
 }
 
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "filterhost: %s\n", message.c_str());
+  return kExitUsage;
+}
+
 bool FileExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // What ended a selector call that did not succeed, as the user should hear it.
-int ReportFailure(const SelectorOutcome& outcome, const std::string& what) {
+int ReportFailure(const SelectorOutcome& outcome, const std::string& what, int32_t written = 0) {
   if (!outcome.problem.empty()) return Fail(what + ": " + outcome.problem);
   if (outcome.result == userCanceledOrAborted && StopRequested()) {
     std::fprintf(stderr, "filterhost: stopped (Ctrl+C) while filtering %s\n", what.c_str());
     return kExitStopped;
   }
   if (outcome.result == userCanceledOrAborted) {
-    return Fail("the filter was cancelled at the " + std::string(SelectorName(outcome.selector)) +
-                " selector while filtering " + what);
+    // Filters cancel when their user presses Cancel in their dialog.
+    return Fail(written == 0 ? "cancelled in the dialog: nothing written"
+                             : "cancelled at " + what + ": the frames before it are written");
   }
   return Fail("the filter failed at the " + std::string(SelectorName(outcome.selector)) +
               " selector with " + ResultText(outcome.result) + " while filtering " + what);
@@ -177,25 +185,37 @@ int Run(int argc, char** argv) {
   FramePattern inPattern, outPattern;
   std::string error;
   const FramePatternKind inKind = ParseFramePattern(job.in, &inPattern, &error);
-  if (inKind == kBadPattern) return Fail(error);
+  if (inKind == kBadPattern) return UsageError(error);
   const FramePatternKind outKind = ParseFramePattern(job.out, &outPattern, &error);
-  if (outKind == kBadPattern) return Fail(error);
+  if (outKind == kBadPattern) return UsageError(error);
   if (inKind != outKind) {
-    return Fail("a clip needs a frame number pattern (%04d) in both the input and the output "
-                "names; one image needs it in neither");
+    return UsageError("a clip needs a frame number pattern (%04d) in both the input and the "
+                      "output names; one image needs it in neither");
   }
   const bool clip = inKind == kFrameNamePattern;
   g_image = job.in;
 
   if (!FileExists(job.module)) return Fail(job.module + ": no such file");
+  // From here Ctrl+C stops the run (and cancels a dialog) instead of ending it.
+  InstallStopHandler();
+  if (job.dialog) {
+    std::string why;
+    const DialogDisplay display = DialogDisplayState(&why);
+    if (display == kNoDisplay) return Fail("--dialog: " + why);
+    if (display == kDisplayInvisible) {
+      std::fprintf(stderr, "filterhost: %s: the dialog is open but invisible; Ctrl+C stops\n",
+                   why.c_str());
+      std::fflush(stderr);
+    }
+  }
   int32_t firstFrame = 0;
   Image image;
   if (clip) {
     // Numbering may start at 0 or at 1.
     if (!FileExists(FrameName(inPattern, 0))) firstFrame = 1;
     if (!FileExists(FrameName(inPattern, firstFrame))) {
-      return Fail("no frames: neither " + FrameName(inPattern, 0) + " nor " +
-                  FrameName(inPattern, 1) + " exists");
+      return UsageError("no frames: neither " + FrameName(inPattern, 0) + " nor " +
+                        FrameName(inPattern, 1) + " exists");
     }
   } else {
     if (!FileExists(job.in)) return Fail(job.in + ": no such file");
@@ -210,7 +230,6 @@ int Run(int argc, char** argv) {
                 filter.pipl.name + "\", whose record filterhost does not know");
   }
 
-  InstallStopHandler();
   FilterSession session;
   OpenSession(&session, filter.entry);
   SelectorOutcome outcome = RunParametersSelector(&session);
@@ -239,7 +258,9 @@ int Run(int argc, char** argv) {
       return kExitStopped;
     }
     outcome = FilterImage(&session, &image, clip ? "frame " + std::to_string(frame) : inName);
-    if (outcome.result != noErr || !outcome.problem.empty()) return ReportFailure(outcome, inName);
+    if (outcome.result != noErr || !outcome.problem.empty()) {
+      return ReportFailure(outcome, inName, written);
+    }
     if (image.planes == 4 && !FormatKeepsAlpha(job.format) && !warnedAlpha) {
       std::fprintf(stderr, "filterhost: warning: %s keeps no transparency; %s is written without it\n",
                    FormatName(job.format), outName.c_str());

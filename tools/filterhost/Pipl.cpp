@@ -1,5 +1,7 @@
 #include "tools/filterhost/Pipl.h"
 
+#include <cstring>
+
 namespace {
 
 uint32_t ReadLE32(const uint8_t* p) {
@@ -85,4 +87,13 @@ std::string FourCharText(uint32_t code) {
     text += (c >= 0x20 && c < 0x7F) ? c : '?';
   }
   return text;
+}
+
+uint16_t ModuleMachine(const uint8_t* bytes, size_t size) {
+  if (bytes == nullptr || size < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return 0;
+  const uint32_t pe = uint32_t(bytes[0x3C]) | uint32_t(bytes[0x3D]) << 8 |
+                      uint32_t(bytes[0x3E]) << 16 | uint32_t(bytes[0x3F]) << 24;
+  if (pe > size || size - pe < 6) return 0;
+  if (std::memcmp(bytes + pe, "PE\0\0", 4) != 0) return 0;
+  return uint16_t(bytes[pe + 4] | bytes[pe + 5] << 8);
 }

@@ -1,5 +1,6 @@
-// The parts of a module's resources that a host reads before it calls anything:
-// the plug-in property list ("PIPL") and the parameter layout ("FLTD"). Pure
+// The parts of a module that a host reads before it calls anything: the
+// processor its file header names, the plug-in property list ("PIPL") and the
+// parameter layout ("FLTD"). Pure
 // byte parsing, so that it is tested natively on hand-made lists.
 #pragma once
 
@@ -39,3 +40,11 @@ int32_t CountFltdDoubles(const uint8_t* bytes, size_t size);
 
 // A code as text for messages: "8BFM", with unprintable bytes as '?'.
 std::string FourCharText(uint32_t code);
+
+// The processor a Windows module is built for, from its file's headers (the
+// "MZ" header's pointer to the "PE" header and that header's machine field):
+// kMachineX86, kMachineX64, another machine's code, or 0 when the bytes (the
+// file's start, 4 KB is plenty) are no module.
+const uint16_t kMachineX86 = 0x014C;
+const uint16_t kMachineX64 = 0x8664;
+uint16_t ModuleMachine(const uint8_t* bytes, size_t size);

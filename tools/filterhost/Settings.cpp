@@ -7,8 +7,11 @@
 
 namespace {
 
-// The rows --set takes: those of the parameters dialog.
-bool IsSetting(const ParamRow& row) { return row.recordIndex >= 0 && row.controlId != 0; }
+// The rows --set takes: those of the parameters dialog but the frame number,
+// which the filter stamps over the record on every frame.
+bool IsSetting(const ParamRow& row) {
+  return row.recordIndex >= 0 && row.controlId != 0 && row.kind != kInternalParam;
+}
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -75,6 +78,13 @@ bool ParseWhole(const std::string& text, double low, double high, double* value)
   return true;
 }
 
+bool IsFrameNumberName(const std::string& name) {
+  for (int i = 0; i < kParamRowCount; ++i) {
+    if (kParamRows[i].recordIndex == kFrameNumber) return NameKey(kParamRows[i].name) == NameKey(name);
+  }
+  return false;
+}
+
 }  // namespace
 
 const ParamRow* FindSetting(const std::string& name) {
@@ -95,6 +105,11 @@ bool ParseSetting(const std::string& text, SettingValue* value, std::string* err
   const std::string name = text.substr(0, eq);
   const std::string arg = Trim(text.substr(eq + 1));
   const ParamRow* setting = FindSetting(name);
+  if (setting == nullptr && IsFrameNumberName(name)) {
+    *error = Trim(name) + " is the filter's own frame count, stamped on every frame: --set "
+             "cannot give it";
+    return false;
+  }
   if (setting == nullptr) {
     *error = "unknown setting \"" + Trim(name) + "\" (filterhost --help lists them)";
     return false;
@@ -168,12 +183,15 @@ std::string SettingsHelp() {
     line += row.name;
     while (line.size() < 22) line += ' ';
     switch (row.kind) {
-      case kValueParam: line += RangeText(row); break;
-      case kColorParam: line += "R,G,B, each " + RangeText(row); break;
-      case kSwitchParam: line += "0 or 1"; break;
+      case kValueParam:
       case kInternalParam:
-        line += RangeText(row) + " (the filter stamps its own frame count over it)";
+        line += RangeText(row) + ", default " + BoundText(row.defaults[0]);
         break;
+      case kColorParam:
+        line += "R,G,B, each " + RangeText(row) + ", default " + BoundText(row.defaults[0]) + "," +
+                BoundText(row.defaults[1]) + "," + BoundText(row.defaults[2]);
+        break;
+      case kSwitchParam: line += std::string("0 or 1, default ") + (row.defaults[0] != 0 ? "1 (on)" : "0 (off)"); break;
     }
     text += line + "\n";
   }

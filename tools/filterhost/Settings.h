@@ -22,12 +22,12 @@ const ParamRow* FindSetting(const std::string& name);
 
 // Parses "NAME=VALUE" within the row's range. Values take a number (stored in
 // single precision, as the dialog's edit field stores it); colours "R,G,B" with
-// whole numbers; switches 0 or 1 (also on/off, yes/no, true/false); the frame
-// number a whole number. False with a message for anything else.
+// whole numbers; switches 0 or 1 (also on/off, yes/no, true/false). The frame
+// number, which the filter stamps on every frame, is refused. False with a message for anything else.
 bool ParseSetting(const std::string& text, SettingValue* value, std::string* error);
 
 // Writes a parsed setting into the record.
 void ApplySetting(const SettingValue& value, EffectParams* params);
 
-// The names, one per line with their ranges, for --help.
+// The names, one per line with their ranges and defaults, for --help.
 std::string SettingsHelp();

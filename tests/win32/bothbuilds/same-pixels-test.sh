@@ -87,17 +87,19 @@ run x86 "$wine32" "$host32" "$module32" rgba "${rgba_settings[@]}"
 run x64 "$wine64" "$host64" "$module64" rgba "${rgba_settings[@]}"
 compare_clip rgba 6
 
-# A user who picks the other file gets a message, not a crash: each host refuses
-# the module of the other processor.
-wrong() {  # wrong NAME WINE HOST MODULE
+# A user who picks the other file gets a message naming the host to use, not a
+# crash: each host refuses the module of the other processor.
+wrong() {  # wrong NAME WINE HOST MODULE EXPECTED-MESSAGE
   local name=$1 status=0
   "$2" "$3" "$4" "$work/rgb.png" "$work/$name-out.png" </dev/null >"$work/$name.log" 2>&1 || status=$?
-  if [ "$status" != 1 ] || ! grep -q "cannot be loaded as a Windows module" "$work/$name.log" ||
+  if [ "$status" != 1 ] || ! grep -qF "$5" "$work/$name.log" ||
      [ -e "$work/$name-out.png" ]; then
     echo "$name: exit status $status, expected 1 with a message and no output:"; cat "$work/$name.log"
     fail=1
   fi
 }
-wrong x64-host-with-x86-module "$wine64" "$host64" "$module32"
-wrong x86-host-with-x64-module "$wine32" "$host32" "$module64"
+wrong x64-host-with-x86-module "$wine64" "$host64" "$module32" \
+  "$module32 is a 32-bit module: run it with filterhost.exe"
+wrong x86-host-with-x64-module "$wine32" "$host32" "$module64" \
+  "$module64 is a 64-bit module: run it with filterhost64.exe"
 exit $fail

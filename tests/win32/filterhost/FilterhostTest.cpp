@@ -810,8 +810,9 @@ TEST_F(Filterhost, FiltersNumberedFramesFromOneOrZeroUntilOneIsMissing) {
   EXPECT_TRUE(SameImage(ReadBack(Path("h0.png")), Inverted(Pattern(5, 5, 4))));
   EXPECT_TRUE(SameImage(ReadBack(Path("h1.png")), Inverted(Pattern(6, 5, 4))));
 
+  // A pattern that names no file is a usage error.
   run = Host({TestFilter(), Path("none-%04d.png"), Path("o-%04d.png")});
-  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.exitCode, 2u);
   EXPECT_MESSAGE(run, "no frames");
 }
 
@@ -835,6 +836,27 @@ TEST_F(Filterhost, RefusesMissingFilesUnreadableImagesAndModulesThatAreNotFilter
   run = Host({Path("text.8bf"), Path("in.png"), Path("out.png")});
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_MESSAGE(run, "cannot be loaded as a Windows module");
+  EXPECT_EQ(run.err.find("%1"), std::string::npos) << run.err;
+
+  // A module for the other processor is named as such, with the host that runs
+  // it, from its header alone (a header is all this file has).
+  std::string header(512, '\0');
+  header.replace(0, 2, "MZ");
+  header[0x3C] = char(0x80);
+  header.replace(0x80, 4, std::string("PE\0\0", 4));
+#if defined(_WIN64)
+  header[0x84] = char(0x4C);  // i386
+  header[0x85] = char(0x01);
+  const char* expected = "other.8bf is a 32-bit module: run it with filterhost.exe";
+#else
+  header[0x84] = char(0x64);  // x86-64
+  header[0x85] = char(0x86);
+  const char* expected = "other.8bf is a 64-bit module: run it with filterhost64.exe";
+#endif
+  Spill(Path("other.8bf"), header);
+  run = Host({Path("other.8bf"), Path("in.png"), Path("out.png")});
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_MESSAGE(run, expected);
 
   run = Host({g_modules + "/notfilter.dll", Path("in.png"), Path("out.png")});
   EXPECT_EQ(run.exitCode, 1u);
@@ -954,12 +976,13 @@ TEST_F(Filterhost, UsageErrorsAndHelp) {
   EXPECT_MESSAGE(run, "usage: filterhost");
   run = Host({"--help"});
   EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_NE(run.out.find("Scratch Velocity"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Scratch Velocity    0 to 100, default 20"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("Frame Number"), std::string::npos) << run.out;
   run = Host({"--set", "Grain Amount=400", TestFilter(), "a.png", "b.png"});
   EXPECT_EQ(run.exitCode, 2u);
   EXPECT_MESSAGE(run, "Grain Amount takes a number from 0 to 100");
   run = Host({TestFilter(), Path("in-%04d.png"), Path("out.png")});
-  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.exitCode, 2u);
   EXPECT_MESSAGE(run, "a clip needs a frame number pattern");
 }
 
