@@ -195,9 +195,9 @@ FunctionEnd
 ; folder is found from the App Paths entry of the .exe (the Windows convention,
 ; HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\<exe>, default value
 ; = full path of the program), else the default install folder.
-;   Source: the search tool found no page of IrfanView's own for the folder; the
-;   rule follows the folder IrfanView's Adobe 8BF plug-in uses, and is checked
-;   here only against the fake hosts of the installer test.
+;   Source: none found. No published page of IrfanView's names this folder; the
+;   rule follows the folder IrfanView's Adobe 8BF plug-in reads, and is checked
+;   only against the installer test's fake IrfanView.
 ; Call with RuleBits = 64 or 32 and the matching SetRegView.
 Function DetectIrfanView
   StrCpy $RuleScratch "i_view$RuleBits.exe"
