@@ -1,5 +1,6 @@
 // Which kernel runs the tone pass's rows: every kernel gives the same bytes, and
-// a render takes the fastest this processor runs unless the environment variable
+// a render takes the fastest this processor runs (AVX2 where AVX-512 also runs,
+// see DefaultToneKernel) unless the environment variable
 // PATINEX_SIMD names another (for tests and benchmarks; read once, like
 // PATINEX_THREADS). PATINEX_SIMD=scalar gives the plain loops that a build for a
 // processor without SSE2 (an ARM build of patinex.so) runs.
@@ -34,9 +35,13 @@ const char* ToneKernelName(ToneKernel kernel);
 // The fastest kernel this processor and this build run.
 ToneKernel BestToneKernel();
 
+// The kernel a render takes by default when `best` is the best this processor
+// runs: `best`, but AVX2 where AVX-512 runs (see ToneKernels.cpp).
+ToneKernel DefaultToneKernel(ToneKernel best);
+
 // The kernel from the best this processor runs and the text of PATINEX_SIMD
 // (null when unset): the name of a kernel up to `best` (blanks around it
-// allowed) chooses it; anything else is ignored.
+// allowed) chooses it; anything else is ignored (the default).
 ToneKernel ToneKernelFrom(ToneKernel best, const char* setting);
 
 // The kernel for this machine and process (read once).
@@ -71,6 +76,11 @@ const int32_t kLaneGraySums = 3 * 255 + 1;
 // 16 bits (the kernels are used when floorHalf <= kLaneMaxFloorHalf), and
 // value + grain is added with signed saturation, which clamps as the 32-bit
 // sum would, before the unsigned saturating pack to bytes.
+//
+// Each kernel keeps the draws and their grain (Draws, Remainders, Grain) apart
+// from the pixels' loads, look-ups and stores (Values*, Block*): rows of another
+// sample type (16 bits per channel) take the same draws and grain, with their
+// own loads, tables and stores.
 struct ToneLaneTables {
   // With gray on: the bounded red, green, blue of each sum of the three source
   // bytes (its gray level is sum / 3), and a fourth lane of 0: one 8-byte load.

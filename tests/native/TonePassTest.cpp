@@ -535,8 +535,8 @@ TEST(Threads, CountFollowsTheCoresAndPatinexThreads) {
   }
 }
 
-// The tone kernel: the best this processor runs; PATINEX_SIMD can name another
-// up to that one, and any other text is ignored.
+// The tone kernel: the best this processor runs (AVX2 where AVX-512 also runs);
+// PATINEX_SIMD can name another up to the best, and any other text is ignored.
 TEST(ToneKernels, ChoiceFollowsTheProcessorAndPatinexSimd) {
   struct Case {
     ToneKernel best;
@@ -550,8 +550,9 @@ TEST(ToneKernels, ChoiceFollowsTheProcessorAndPatinexSimd) {
       {sse2, "sse2", sse2},     {scalar, "sse2", scalar}, {scalar, nullptr, scalar},
       {sse2, "", sse2},         {sse2, "SCALAR", sse2},   {sse2, "scalar2", sse2},
       {sse2, "scal", sse2},     {sse2, "chosen", sse2},   {sse2, "avx-512", sse2},
-      {avx512, "avx2", avx2},   {avx512, "sse2", sse2},   {avx512, nullptr, avx512},
-      {avx2, "avx512", avx2},   {sse2, "avx2", sse2},     {avx512, "avx-512", avx512},
+      {avx512, "avx2", avx2},   {avx512, "sse2", sse2},   {avx512, nullptr, avx2},
+      {avx512, "avx512", avx512}, {avx2, "avx512", avx2}, {sse2, "avx2", sse2},
+      {avx512, "avx-512", avx2}, {avx2, nullptr, avx2},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ToneKernelFrom(c.best, c.setting), c.kernel)
