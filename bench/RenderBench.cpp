@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/EffectParams.h"
+#include "host/ParamTable.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "render/RenderThreads.h"

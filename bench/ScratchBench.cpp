@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/EffectParams.h"
+#include "host/ParamTable.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "render/ScratchCache.h"

@@ -14,7 +14,6 @@
 
 #include <cstdint>
 
-#include "host/EffectParams.h"
 #include "host/ParamTable.h"
 
 // frei0r's parameters are the rows of host/ParamTable.h marked inFrei0r, in

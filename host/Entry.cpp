@@ -3,7 +3,7 @@
 // that is copied back into the host-kept block at the end of every call.
 #include <cstring>
 
-#include "host/EffectParams.h"
+#include "host/ParamTable.h"
 #include "host/MemHandle.h"
 #include "host/Selectors.h"
 #include "render/RenderJob.h"

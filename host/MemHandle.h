@@ -1,12 +1,14 @@
 // The plug-in's own memory: two-level handles that the host keeps for it, and
-// zero-filled plain blocks. The Win32 build takes both from the global heap
-// (MemHandleWin32.cpp); the native build from the C heap (MemHandlePortable.cpp),
-// with the same master block, zero filling and error codes.
+// zero-filled plain blocks (declared in render/MemBlock.h, for the renderer).
+// The Win32 build takes both from the global heap (MemHandleWin32.cpp); the
+// native build from the C heap (MemHandlePortable.cpp), with the same master
+// block, zero filling and error codes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "render/MemBlock.h"
 #include "render/Rect.h"
 
 const int16_t kMemFullErr = -108;
@@ -38,11 +40,6 @@ int32_t GetMemHandleSize(MemHandle handle);
 void SetMemHandleSize(MemHandle handle, int32_t size);
 int16_t LastMemHandleError();
 
-void* NewMemBlock(int32_t size);
-void FreeMemBlock(void* block);
-
-// Test-only: the next `count` NewMemBlock calls fail (0 restores normal service).
-void FailNextBlockAllocationsForTesting(int32_t count);
 
 // Fills a host rectangle from the arguments in the order left, top, right, bottom.
 void SetHostRect(Rect* rect, int16_t left, int16_t top, int16_t right, int16_t bottom);

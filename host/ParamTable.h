@@ -18,7 +18,7 @@
 // values by position or by name, so never reorder or rename those rows.
 #pragma once
 
-#include "host/EffectParams.h"
+#include "render/EffectParams.h"
 
 enum ParamKind {
   kValueParam,     // a number low..high: an edit with its slider in the dialog
@@ -50,6 +50,9 @@ const int kSeedRow = 22;
 
 // The number of entries a row covers in the record: 3 for a colour, else 1.
 constexpr int ParamEntryCount(const ParamRow& row) { return row.kind == kColorParam ? 3 : 1; }
+
+// Writes the defaults into indices 0 to 25; index 26 (show dialog) is left alone.
+void SetDefaultParams(EffectParams* params);
 
 // The row whose dialog control is `controlId`; null when no row has it.
 const ParamRow* FindParamRowByControl(int controlId);

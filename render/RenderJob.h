@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "host/EffectParams.h"
+#include "render/EffectParams.h"
 #include "render/CallConv.h"
 #include "render/Rect.h"
 #include "render/ToneKernels.h"

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <new>
 
-#include "host/MemHandle.h"
+#include "render/MemBlock.h"
 #include "render/Numerics.h"
 #include "render/Passes.h"
 #include "render/PixelBlock.h"

@@ -1,7 +1,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "host/EffectParams.h"
 #include "host/FilterRecord.h"
 #include "host/ModuleWin32.h"
 #include "host/ParamTable.h"

@@ -6,7 +6,7 @@
 // Input: the layout fields below, then the handle's bytes.
 #include <cstring>
 
-#include "host/EffectParams.h"
+#include "render/EffectParams.h"
 #include "host/FilterRecord.h"
 #include "host/MemHandle.h"
 #include "host/PluginGlobals.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/EffectParams.h"
+#include "render/EffectParams.h"
 #include "render/Numerics.h"
 #include "tests/fuzz/FuzzCheck.h"
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/EffectParams.h"
+#include "host/ParamTable.h"
 #include "render/CallConv.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"

@@ -7,7 +7,7 @@
 #include <map>
 #include <set>
 
-#include "host/MemHandle.h"
+#include "render/MemBlock.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "tests/native/WalkerTestSupport.h"

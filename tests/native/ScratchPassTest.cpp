@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "host/MemHandle.h"
+#include "render/MemBlock.h"
 #include "render/Passes.h"
 #include "tests/native/WalkerTestSupport.h"
 

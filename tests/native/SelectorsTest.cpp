@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/EffectParams.h"
+#include "host/ParamTable.h"
 #include "host/FilterRecord.h"
 #include "host/MemHandle.h"
 #include "host/PluginGlobals.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/EffectParams.h"
+#include "render/EffectParams.h"
 
 struct ModelRand {
   uint32_t state;

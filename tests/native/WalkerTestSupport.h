@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/ParamTable.h"
 #include "render/Passes.h"
 #include "render/RenderJob.h"
 #include "render/WorkingValues.h"

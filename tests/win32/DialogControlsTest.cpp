@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "host/ParamTable.h"
 #include "tests/win32/DialogDriver.h"
 
 namespace {

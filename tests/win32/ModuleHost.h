@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/EffectParams.h"
+#include "render/EffectParams.h"
 #include "host/FilterRecord.h"
 #include "render/CallConv.h"
 

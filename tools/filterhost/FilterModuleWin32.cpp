@@ -1,6 +1,6 @@
 #include "tools/filterhost/FilterModule.h"
 
-#include "host/EffectParams.h"
+#include "render/EffectParams.h"
 
 #include <cstdio>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/EffectParams.h"
+#include "render/EffectParams.h"
 #include "host/ParamTable.h"
 
 // A parsed --set: the values to write from `index` on (3 for a colour, else 1).

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "host/EffectParams.h"
+#include "host/ParamTable.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
 

@@ -1,5 +1,7 @@
 // EffectParams: the filter's whole configuration, 27 little-endian doubles
-// (216 bytes) kept by the host in its parameters handle. No header, no tag.
+// (216 bytes), as the renderer reads it and as the host keeps it in its
+// parameters handle. No header, no tag. Names, ranges and defaults of the
+// entries: the parameter table (host/ParamTable.h).
 #pragma once
 
 #include <cstddef>
@@ -39,6 +41,3 @@ struct EffectParams {
   double value[kParamCount];
 };
 static_assert(sizeof(EffectParams) == 216, "the record is 27 doubles, 216 bytes");
-
-// Writes the defaults into indices 0 to 25; index 26 (show dialog) is left alone.
-void SetDefaultParams(EffectParams* params);
