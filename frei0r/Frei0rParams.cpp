@@ -5,6 +5,10 @@
 
 #include "render/Numerics.h"
 
+const char kFilterDescription[] =
+    "Old, worn film: tone curve, tinted gray, flicker, jitter, grain, dust, hairs and "
+    "scratches that drift from frame to frame";
+
 namespace {
 
 int CountFrei0rParams() {

@@ -16,6 +16,10 @@
 
 #include "host/ParamTable.h"
 
+// The filter's one-line description: frei0r's explanation of the plug-in, and
+// the description in the video editors' files.
+extern const char kFilterDescription[];
+
 // frei0r's parameters are the rows of host/ParamTable.h marked inFrei0r, in
 // table order: index i is the i-th such row.
 extern const int kFrei0rParamCount;  // 21

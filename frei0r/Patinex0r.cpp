@@ -87,9 +87,7 @@ void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   info->major_version = 1;
   info->minor_version = 0;
   info->num_params = kFrei0rParamCount;
-  info->explanation =
-      "Old, worn film: tone curve, tinted gray, flicker, jitter, grain, dust, hairs and "
-      "scratches that drift from frame to frame";
+  info->explanation = kFilterDescription;
 }
 
 void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
@@ -205,20 +203,11 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
 
   // RGBA8888 is the renderer's 4-byte layout: red, green, blue, alpha.
   const Rect frame = {0, 0, int16_t(self->height), int16_t(self->width)};
-  RenderJob job;
-  job.params = &settings.record;
-  job.srcRect = frame;
-  job.dstRect = frame;
-  job.srcData = source;
-  job.dstData = reinterpret_cast<uint8_t*>(outframe);
-  job.srcRowBytes = int32_t(self->width * 4);
-  job.dstRowBytes = int32_t(self->width * 4);
-  job.srcHasAlpha = 1;
-  job.dstHasAlpha = 1;
-  job.progressProc = nullptr;  // no host to report to: the renderer goes on
-  job.propertyProc = nullptr;
-  job.abortProc = nullptr;
-
+  // No host to report to: the renderer goes on to the end.
+  const RenderJob job =
+      MakeRenderJob(&settings.record, frame, true, source, int32_t(self->width * 4),
+                    reinterpret_cast<uint8_t*>(outframe), int32_t(self->width * 4), nullptr,
+                    nullptr, nullptr);
   // Renders on several threads share the cache: it locks itself only to copy
   // a replay state in or out.
   Rng rng = {0};

@@ -261,19 +261,9 @@ gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
   record.value[kShowDialog] = 0.0;
 
   const Rect frame = {0, 0, int16_t(whole.height), int16_t(whole.width)};
-  RenderJob job;
-  job.params = &record;
-  job.srcRect = frame;
-  job.dstRect = frame;
-  job.srcData = source.data();
-  job.dstData = destination.data();
-  job.srcRowBytes = int32_t(rowBytes);
-  job.dstRowBytes = int32_t(rowBytes);
-  job.srcHasAlpha = 1;
-  job.dstHasAlpha = 1;
-  job.progressProc = nullptr;
-  job.propertyProc = nullptr;
-  job.abortProc = nullptr;
+  const RenderJob job = MakeRenderJob(&record, frame, true, source.data(), int32_t(rowBytes),
+                                      destination.data(), int32_t(rowBytes), nullptr, nullptr,
+                                      nullptr);
   // No scratch cache: the frame numbers are few (0..9999), and a replay from
   // frame 0 gives the same scratches.
   Rng rng = {0};

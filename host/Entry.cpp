@@ -114,19 +114,10 @@ int16_t DoContinue(PluginGlobals* globals) {
   globals->frameCounter += 1;
   params->value[kFrameNumber] = double(globals->frameCounter);
 
-  RenderJob job;
-  job.params = params;
-  job.srcRect = record->filterRect;
-  job.dstRect = record->filterRect;
-  job.srcData = static_cast<const uint8_t*>(record->inData);
-  job.dstData = static_cast<uint8_t*>(record->outData);
-  job.srcRowBytes = record->inRowBytes;
-  job.dstRowBytes = record->outRowBytes;
-  job.srcHasAlpha = record->planes == 4 ? 1 : 0;
-  job.dstHasAlpha = job.srcHasAlpha;
-  job.progressProc = record->progressProc;
-  job.propertyProc = record->getProperty;
-  job.abortProc = record->abortProc;
+  const RenderJob job = MakeRenderJob(
+      params, record->filterRect, record->planes == 4, static_cast<const uint8_t*>(record->inData),
+      record->inRowBytes, static_cast<uint8_t*>(record->outData), record->outRowBytes,
+      record->progressProc, record->abortProc, record->getProperty);
   const int16_t code = RenderEffect(&job) == 0 ? userCanceledOrAborted : noErr;
 
   // Nothing more to deliver, even after an abort.

@@ -54,13 +54,8 @@ int32_t DrawJitterOffset(const WorkingValues& wv, Rng& rng) {
 
 }  // namespace
 
-int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* context) {
-  // Set-up: the scratch arrays start empty, the working values come from the record.
-  int32_t result = 1;
-  ScratchArrays arrays = {nullptr, nullptr, nullptr, nullptr, nullptr};
-  Rng& rng = *context->rng;
-  WorkingValues wv = ComputeWorkingValues(*job->params, *job);
-
+WorkingValues SetUpRender(const RenderJob& job, uint32_t seed, Rng& rng) {
+  WorkingValues wv = ComputeWorkingValues(*job.params, job);
   // The jitter decides which rows the background must cover: the tone pass lays
   // the background row by row beside the picture.
   SeedRng(rng, seed);
@@ -68,6 +63,15 @@ int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* c
   if (wv.flickerSpeed > 0) {
     wv.toneExponent += std::cos(double(wv.frameNumber) * wv.flickerSpeed) * wv.flickerAmount;
   }
+  return wv;
+}
+
+int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* context) {
+  // Set-up: the scratch arrays start empty, the working values come from the record.
+  int32_t result = 1;
+  ScratchArrays arrays = {nullptr, nullptr, nullptr, nullptr, nullptr};
+  Rng& rng = *context->rng;
+  const WorkingValues wv = SetUpRender(*job, seed, rng);
 
   // The passes in their fixed order; the first that is stopped ends the render.
   bool finished = RunTonePass(*job, wv, rng, context->threads, context->kernel);
@@ -78,6 +82,26 @@ int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* c
 
   FreeScratchArrays(&arrays);
   return result;
+}
+
+RenderJob MakeRenderJob(const EffectParams* params, const Rect& rect, bool alpha,
+                        const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
+                        int32_t dstRowBytes, ProgressProc progress, AbortProc abort,
+                        PropertyProc property) {
+  RenderJob job;
+  job.params = params;
+  job.srcRect = rect;
+  job.dstRect = rect;
+  job.srcData = src;
+  job.dstData = dst;
+  job.srcRowBytes = srcRowBytes;
+  job.dstRowBytes = dstRowBytes;
+  job.srcHasAlpha = alpha ? 1 : 0;
+  job.dstHasAlpha = alpha ? 1 : 0;
+  job.progressProc = progress;
+  job.propertyProc = property;
+  job.abortProc = abort;
+  return job;
 }
 
 int32_t RenderEffect(const RenderJob* job) {

@@ -14,7 +14,7 @@ typedef void* PropertyProc;  // the host's getProperty; carried, never called
 
 struct RenderJob {
   const EffectParams* params;
-  Rect srcRect;  // both callers set it equal to dstRect; not read
+  Rect srcRect;  // MakeRenderJob sets it equal to dstRect; not read
   Rect dstRect;  // its width and height are the size of the render
   const uint8_t* srcData;
   uint8_t* dstData;
@@ -26,6 +26,15 @@ struct RenderJob {
   PropertyProc propertyProc;
   AbortProc abortProc;
 };
+
+// The job every caller renders with: `params` over a picture of rect's size,
+// read from `src` and written to `dst` (rows srcRowBytes and dstRowBytes apart,
+// 4 bytes per pixel with alpha, else 3), with the host's callbacks (null: none;
+// the renderer goes on to the end).
+RenderJob MakeRenderJob(const EffectParams* params, const Rect& rect, bool alpha,
+                        const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
+                        int32_t dstRowBytes, ProgressProc progress, AbortProc abort,
+                        PropertyProc property);
 
 // Renders the whole effect into job->dstData. Returns 1 when every pass ran to
 // its end, 0 when the host's abort callback asked to stop.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "render/Random.h"
 #include "render/RenderJob.h"
 
 struct WorkingValues {
@@ -36,3 +37,8 @@ struct WorkingValues {
 // Computes every value from the record and the job; toneExponent without the
 // flicker term, jitterOffset 0 (both are decided later in the render).
 WorkingValues ComputeWorkingValues(const EffectParams& p, const RenderJob& job);
+
+// RenderEffect's set-up before the passes: the working values, the generator
+// seeded with `seed`, the jitter drawn from it, and the flicker added to the
+// tone exponent. The tone pass starts from here.
+WorkingValues SetUpRender(const RenderJob& job, uint32_t seed, Rng& rng);

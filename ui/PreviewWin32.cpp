@@ -66,18 +66,11 @@ bool SetUpPreview(HWND dialog, PluginGlobals* globals) {
                     globals->previewRowBytes, globals->previewRect, false);
   }
 
-  gPreviewJob.params = static_cast<const EffectParams*>(HandleData(record->parameters));
-  gPreviewJob.srcRect = globals->previewRect;
-  gPreviewJob.dstRect = globals->previewRect;
-  gPreviewJob.srcData = globals->previewSource;
-  gPreviewJob.dstData = globals->previewOutput;
-  gPreviewJob.srcRowBytes = globals->previewRowBytes;
-  gPreviewJob.dstRowBytes = globals->previewRowBytes;
-  gPreviewJob.srcHasAlpha = 0;
-  gPreviewJob.dstHasAlpha = 0;
-  gPreviewJob.progressProc = record->progressProc;
-  gPreviewJob.abortProc = record->abortProc;
-  gPreviewJob.propertyProc = nullptr;
+  gPreviewJob = MakeRenderJob(static_cast<const EffectParams*>(HandleData(record->parameters)),
+                              globals->previewRect, false, globals->previewSource,
+                              globals->previewRowBytes, globals->previewOutput,
+                              globals->previewRowBytes, record->progressProc, record->abortProc,
+                              nullptr);
   return true;
 }
 

@@ -109,8 +109,7 @@ std::string KdenliveXml(const EditorParam* params, int count) {
       "<!-- Made by make-editor-files from the parameter table: do not edit. -->\n"
       "<effect LC_NUMERIC=\"C\" tag=\"" + std::string(kService) + "\" id=\"" + kService + "\">\n"
       "    <name>Patinex</name>\n"
-      "    <description>Old, worn film: tone curve, tinted gray, flicker, jitter, grain, dust, "
-      "hairs and scratches that drift from frame to frame</description>\n"
+      "    <description>" + XmlText(kFilterDescription) + "</description>\n"
       "    <author>Lumivex</author>\n";
   for (int i = 0; i < count; ++i) {
     const EditorParam& p = params[i];

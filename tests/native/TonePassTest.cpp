@@ -386,16 +386,8 @@ TEST(Reference, TonePassLeavesTheGeneratorWhereTheReferenceDoes) {
     Image ref = dst;
     RenderJob job = MakeJob(params, src, dst);
     // RenderEffect's own steps up to the tone pass, on a generator we can read.
-    WorkingValues wv = ComputeWorkingValues(params, job);
     Rng rng;
-    SeedRng(rng, seed);
-    if (double(NextRand(rng) % 100) < wv.jitterProbability) {
-      const double a = wv.height * wv.jitterMaxFraction;
-      wv.jitterOffset = int32_t(NextRand(rng) % int32_t(a) - a / 3.0);
-    }
-    if (wv.flickerSpeed > 0) {
-      wv.toneExponent += std::cos(wv.frameNumber * wv.flickerSpeed) * wv.flickerAmount;
-    }
+    const WorkingValues wv = SetUpRender(job, seed, rng);
     ASSERT_TRUE(RunTonePass(job, wv, rng));
     RenderJob refJob = MakeJob(params, src, ref);
     EXPECT_EQ(rng.state, ReferenceToneRender(refJob, seed)) << seed;
