@@ -102,7 +102,7 @@ install-gegl: native
 # Patinex in real Kdenlive and Shotcut, under Xvfb: installs the editors first
 # (hundreds of packages, so not part of make test).
 check-editors: native
-	scripts/check-editors $(NATIVE)
+	tests/frei0r/check-editors $(NATIVE)
 
 # lumivex:patinex in real GIMP 2.10 under Xvfb, through its GEGL Operation tool:
 # installs GIMP first (not part of make test).

@@ -47,9 +47,11 @@ if(benchmark_FOUND)
 endif()
 
 # The video editors' descriptions of the filter (Kdenlive's effect XML, Shotcut's
-# filter panel), written from the parameter table at build time into editors/;
-# make install-frei0r installs them with patinex.so.
-add_executable(make_editor_files ${CMAKE_SOURCE_DIR}/frei0r/editors/MakeEditorFiles.cpp
+# filter panel), written from the templates in frei0r/editors/ and the parameter
+# table at build time into editors/; make install-frei0r installs them with
+# patinex.so. The frei0r unit tests check them against the table (with libxml2).
+set(PATINEX_EDITORS_DIR ${CMAKE_SOURCE_DIR}/frei0r/editors)
+add_executable(make_editor_files ${PATINEX_EDITORS_DIR}/MakeEditorFiles.cpp
                ${CMAKE_SOURCE_DIR}/frei0r/Frei0rParams.cpp)
 target_link_libraries(make_editor_files PRIVATE patinex_core)
 set(PATINEX_EDITOR_FILES
@@ -57,7 +59,15 @@ set(PATINEX_EDITOR_FILES
     ${CMAKE_BINARY_DIR}/editors/shotcut/patinex/meta.qml
     ${CMAKE_BINARY_DIR}/editors/shotcut/patinex/ui.qml)
 add_custom_command(OUTPUT ${PATINEX_EDITOR_FILES}
-  COMMAND make_editor_files ${CMAKE_BINARY_DIR}/editors
-  DEPENDS make_editor_files
-  COMMENT "Editor descriptions of patinex.so from the parameter table")
+  COMMAND make_editor_files ${PATINEX_EDITORS_DIR} ${CMAKE_BINARY_DIR}/editors
+  DEPENDS make_editor_files ${PATINEX_EDITORS_DIR}/frei0r_patinex.xml.in
+          ${PATINEX_EDITORS_DIR}/meta.qml.in ${PATINEX_EDITORS_DIR}/ui.qml.in
+  COMMENT "Editor descriptions of patinex.so from the templates and the parameter table")
 add_custom_target(editor_files ALL DEPENDS ${PATINEX_EDITOR_FILES})
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
+target_link_libraries(patinex_frei0r_tests PRIVATE PkgConfig::LIBXML2)
+target_compile_definitions(patinex_frei0r_tests PRIVATE
+                           PATINEX_EDITORS_DIR="${CMAKE_BINARY_DIR}/editors")
+add_dependencies(patinex_frei0r_tests editor_files)

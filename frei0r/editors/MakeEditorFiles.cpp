@@ -1,10 +1,16 @@
 // Writes the video editors' descriptions of the frei0r filter from the
-// parameter table, at build time, so that they can never disagree with it:
+// templates beside this file and the parameter table, at build time, so that
+// they can never disagree with the table:
 //
-//   make-editor-files OUT_DIR
-//     OUT_DIR/kdenlive/frei0r_patinex.xml     Kdenlive's effect description
-//     OUT_DIR/shotcut/patinex/meta.qml        Shotcut's filter entry
-//     OUT_DIR/shotcut/patinex/ui.qml          Shotcut's filter panel
+//   make-editor-files TEMPLATE_DIR OUT_DIR
+//     frei0r_patinex.xml.in  ->  OUT_DIR/kdenlive/frei0r_patinex.xml   Kdenlive's effect description
+//     meta.qml.in            ->  OUT_DIR/shotcut/patinex/meta.qml      Shotcut's filter entry
+//     ui.qml.in              ->  OUT_DIR/shotcut/patinex/ui.qml        Shotcut's filter panel
+//
+// A template is the file as written, but for its @NAME@ places, each of which
+// appears once: @DESCRIPTION@ (the filter's one line), and the rows generated
+// here, one per parameter: @PARAMETERS@ (Kdenlive), @SIMPLE_PROPERTIES@ and
+// @KEYFRAME_PARAMETERS@ (Shotcut's keyframes), @PARAMS@ (the panel's list).
 //
 // Both editors store a parameter by its frei0r name, with its value in 0..1;
 // the descriptions show it in the dialog's units: a number as low + value x
@@ -12,17 +18,27 @@
 // colour with the editor's colour picker, a switch as a check box. Every number
 // can be keyframed (MLT animates frei0r's numbers). The frei0r explanations are
 // written in frei0r's 0..1 and so are not shown here.
+//
+// The panel (ui.qml.in) builds one row per parameter with a Repeater over the
+// list. An id there is seen by Shotcut's own controls inside the panel, before
+// the names Shotcut gives every panel (filter, producer, keyframes, parameters,
+// metadata, application, settings, profile, video ...): KeyframesButton calls
+// keyframes.show(), so an id `keyframes` would break every keyframe button.
+// tests/frei0r/check-editors compares the panel's ids with the names Shotcut's panels
+// use; tests/frei0r/EditorFilesTest.cpp checks the written files against the
+// parameter table.
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "frei0r/Frei0rParams.h"
 #include "host/ParamTable.h"
 
 namespace {
-
-const char kService[] = "frei0r.patinex";
 
 // The shortest plain decimal text of a double that reads back as the same
 // value ("100", "0.45"), else all its digits.
@@ -102,19 +118,13 @@ bool Describe(int index, EditorParam* p) {
   }
 }
 
-std::string KdenliveXml(const EditorParam* params, int count) {
-  std::string x =
-      "<?xml version=\"1.0\"?>\n"
-      "<!DOCTYPE kpartgui>\n"
-      "<!-- Made by make-editor-files from the parameter table: do not edit. -->\n"
-      "<effect LC_NUMERIC=\"C\" tag=\"" + std::string(kService) + "\" id=\"" + kService + "\">\n"
-      "    <name>Patinex</name>\n"
-      "    <description>" + XmlText(kFilterDescription) + "</description>\n"
-      "    <author>Lumivex</author>\n";
+// Kdenlive's <parameter> rows, one per frei0r parameter.
+std::string KdenliveRows(const EditorParam* params, int count) {
+  std::string x;
   for (int i = 0; i < count; ++i) {
     const EditorParam& p = params[i];
     const std::string name = XmlText(p.row->name);
-    x += "    <parameter ";
+    x += std::string(x.empty() ? "" : "\n") + "    <parameter ";
     if (std::string(p.type) == "number") {
       x += "type=\"animated\" name=\"" + name + "\" default=\"" + Number(p.value) + "\" min=\"0\" max=\"" +
            Number(p.scale) + "\" factor=\"" + Number(p.scale) + "\" decimals=\"" +
@@ -125,18 +135,27 @@ std::string KdenliveXml(const EditorParam* params, int count) {
     } else {
       x += "type=\"color\" name=\"" + name + "\" default=\"0x" + p.hexColor + "ff\"";
     }
-    x += ">\n        <name>" + name + "</name>\n    </parameter>\n";
+    x += ">\n        <name>" + name + "</name>\n    </parameter>";
   }
-  return x + "</effect>\n";
+  return x;
 }
 
-std::string ShotcutMeta(const EditorParam* params, int count) {
-  std::string simple, list;
+// Shotcut's keyframes: the numbers' names, and one Parameter per number.
+std::string SimpleProperties(const EditorParam* params, int count) {
+  std::string simple;
+  for (int i = 0; i < count; ++i) {
+    if (std::string(params[i].type) != "number") continue;
+    simple += std::string(simple.empty() ? "" : ", ") + QmlString(params[i].row->name);
+  }
+  return simple;
+}
+
+std::string KeyframeParameters(const EditorParam* params, int count) {
+  std::string list;
   for (int i = 0; i < count; ++i) {
     const EditorParam& p = params[i];
     if (std::string(p.type) != "number") continue;
     const std::string name = QmlString(p.row->name);
-    simple += std::string(simple.empty() ? "" : ", ") + name;
     list += std::string(list.empty() ? "" : ",\n") +
             "            Parameter {\n"
             "                name: qsTr(" + name + ")\n"
@@ -146,202 +165,12 @@ std::string ShotcutMeta(const EditorParam* params, int count) {
             "                maximum: 1\n"
             "            }";
   }
-  return "// Made by make-editor-files from the parameter table: do not edit.\n"
-         "import QtQuick 2.0\n"
-         "import org.shotcut.qml 1.0\n\n"
-         "Metadata {\n"
-         "    type: Metadata.Filter\n"
-         "    name: qsTr('Patinex')\n"
-         "    keywords: qsTr('old film scratches dust grain flicker sepia', 'search keywords') + ' patinex'\n"
-         "    mlt_service: '" + std::string(kService) + "'\n"
-         "    qml: 'ui.qml'\n\n"
-         "    keyframes {\n"
-         "        allowAnimateIn: true\n"
-         "        allowAnimateOut: true\n"
-         "        simpleProperties: [" + simple + "]\n"
-         "        parameters: [\n" + list + "\n        ]\n"
-         "    }\n"
-         "}\n";
+  return list;
 }
 
-// The panel: one row per parameter, built by a Repeater from the list below.
-// Numbers are SliderSpinners with a keyframes button, in the dialog's units.
-// An id here is seen by Shotcut's own controls inside the panel, before the
-// names Shotcut gives every panel (filter, producer, keyframes, parameters,
-// metadata, application, settings, profile, video ...): KeyframesButton calls
-// keyframes.show(), so an id `keyframes` would break every keyframe button.
-// make check-editors compares these ids with the names Shotcut's panels use.
-const char kShotcutUiBody[] = R"QML(
-    keyframableParameters: numberNames()
-    startValues: numberDefaults()
-    middleValues: numberDefaults()
-    endValues: numberDefaults()
-    width: 400
-    height: rows.implicitHeight + 16
-
-    function numberNames() {
-        return params.filter(function (p) { return p.type === 'number'; }).map(function (p) { return p.name; });
-    }
-    function numberDefaults() {
-        return params.filter(function (p) { return p.type === 'number'; }).map(function (p) { return p.value; });
-    }
-    function allNames() {
-        return params.map(function (p) { return p.name; });
-    }
-    function setDefaults() {
-        for (var i = 0; i < params.length; ++i) {
-            var p = params[i];
-            filter.set(p.name, p.type === 'color' ? p.color : p.value);
-        }
-    }
-    function setControls() {
-        blockUpdate = true;
-        for (var i = 0; i < repeater.count; ++i)
-            repeater.itemAt(i).load();
-        blockUpdate = false;
-    }
-    function updateSimpleKeyframes() {
-        setControls();
-        for (var i = 0; i < repeater.count; ++i)
-            repeater.itemAt(i).store();
-    }
-
-    Component.onCompleted: {
-        if (filter.isNew) {
-            setDefaults();
-            filter.savePreset(allNames());
-        }
-        setControls();
-    }
-
-    ColumnLayout {
-        id: rows
-
-        anchors.fill: parent
-        anchors.margins: 8
-
-        RowLayout {
-            Label {
-                text: qsTr('Preset')
-                horizontalAlignment: Text.AlignRight
-                Layout.preferredWidth: 130
-            }
-            Shotcut.Preset {
-                id: preset
-
-                parameters: allNames()
-                Layout.fillWidth: true
-                onBeforePresetLoaded: resetSimpleKeyframes()
-                onPresetSelected: {
-                    setControls();
-                    initializeSimpleKeyframes();
-                }
-            }
-        }
-
-        Repeater {
-            id: repeater
-
-            model: params
-
-            RowLayout {
-                id: row
-
-                property var p: modelData
-
-                function load() {
-                    if (p.type === 'number')
-                        slider.value = filter.getDouble(p.name, getPosition()) * p.scale;
-                    else if (p.type === 'color')
-                        picker.value = filter.get(p.name);
-                    else
-                        check.checked = filter.getDouble(p.name) >= 0.5;
-                    if (p.type === 'number')
-                        keyframesButton.checked = filter.animateIn <= 0 && filter.animateOut <= 0 && filter.keyframeCount(p.name) > 0;
-                }
-                function store() {
-                    if (p.type === 'number')
-                        updateFilter(p.name, slider.value / p.scale, keyframesButton, null);
-                }
-
-                Label {
-                    text: p.label
-                    horizontalAlignment: Text.AlignRight
-                    Layout.preferredWidth: 130
-                }
-                Shotcut.SliderSpinner {
-                    id: slider
-
-                    visible: p.type === 'number'
-                    minimumValue: 0
-                    maximumValue: p.scale
-                    decimals: p.decimals
-                    stepSize: p.decimals > 0 ? 0.1 : 1
-                    suffix: p.suffix
-                    Layout.fillWidth: true
-                    onValueChanged: if (p.type === 'number') updateFilter(p.name, value / p.scale, keyframesButton, getPosition())
-                }
-                Shotcut.ColorPicker {
-                    id: picker
-
-                    visible: p.type === 'color'
-                    onValueChanged: if (p.type === 'color' && !blockUpdate) filter.set(p.name, value)
-                }
-                CheckBox {
-                    id: check
-
-                    visible: p.type === 'switch'
-                    onCheckedChanged: if (p.type === 'switch' && !blockUpdate) filter.set(p.name, checked ? 1 : 0)
-                }
-                Item {
-                    visible: p.type !== 'number'
-                    Layout.fillWidth: true
-                }
-                Shotcut.UndoButton {
-                    onClicked: {
-                        if (p.type === 'number')
-                            slider.value = p.value * p.scale;
-                        else if (p.type === 'color')
-                            picker.value = p.color;
-                        else
-                            check.checked = p.value >= 0.5;
-                    }
-                }
-                Shotcut.KeyframesButton {
-                    id: keyframesButton
-
-                    opacity: p.type === 'number' ? 1 : 0
-                    enabled: p.type === 'number'
-                    onToggled: toggleKeyframes(checked, p.name, slider.value / p.scale)
-                }
-            }
-        }
-
-        Item {
-            Layout.fillHeight: true
-        }
-    }
-
-    Connections {
-        function onChanged() { setControls(); }
-        function onInChanged() { updateSimpleKeyframes(); }
-        function onOutChanged() { updateSimpleKeyframes(); }
-        function onAnimateInChanged() { updateSimpleKeyframes(); }
-        function onAnimateOutChanged() { updateSimpleKeyframes(); }
-        function onPropertyChanged(name) { setControls(); }
-
-        target: filter
-    }
-
-    Connections {
-        function onPositionChanged() { setControls(); }
-
-        target: producer
-    }
-}
-)QML";
-
-std::string ShotcutUi(const EditorParam* params, int count) {
+// The panel's list: MLT property name, label, kind, scale, default, colour,
+// decimals and suffix of each parameter.
+std::string PanelParams(const EditorParam* params, int count) {
   std::string list;
   for (int i = 0; i < count; ++i) {
     const EditorParam& p = params[i];
@@ -351,15 +180,36 @@ std::string ShotcutUi(const EditorParam* params, int count) {
             Number(p.scale) + ", value: " + Number(p.value) + ", color: '#" + p.hexColor +
             "', decimals: " + std::to_string(p.decimals) + ", suffix: " + QmlString(p.suffix) + " }";
   }
-  return "// Made by make-editor-files from the parameter table: do not edit.\n"
-         "import QtQuick 2.12\n"
-         "import QtQuick.Controls 2.12\n"
-         "import QtQuick.Layouts 1.12\n"
-         "import Shotcut.Controls 1.0 as Shotcut\n\n"
-         "Shotcut.KeyframableFilter {\n"
-         "    // The frei0r parameters in their order: MLT property name, label, kind;\n"
-         "    // a number shows value x scale; value is the default in 0..1.\n"
-         "    property var params: [\n" + list + "\n    ]\n" + kShotcutUiBody;
+  return list;
+}
+
+struct Fill {
+  const char* place;  // "@NAME@"
+  std::string text;
+};
+
+// The template at `path` with each of its places filled; false (and a message)
+// when the file cannot be read or a place is missing or appears twice.
+bool FillTemplate(const std::string& path, const Fill* fills, int count, std::string* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "make-editor-files: cannot read %s\n", path.c_str());
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  *out = text.str();
+  for (int i = 0; i < count; ++i) {
+    const size_t at = out->find(fills[i].place);
+    if (at == std::string::npos ||
+        out->find(fills[i].place, at + 1) != std::string::npos) {
+      std::fprintf(stderr, "make-editor-files: %s must hold %s once\n", path.c_str(),
+                   fills[i].place);
+      return false;
+    }
+    out->replace(at, std::strlen(fills[i].place), fills[i].text);
+  }
+  return true;
 }
 
 bool WriteFile(const std::string& path, const std::string& text) {
@@ -375,8 +225,8 @@ bool WriteFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUT_DIR\n", argv[0]);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s TEMPLATE_DIR OUT_DIR\n", argv[0]);
     return 2;
   }
   EditorParam params[64];
@@ -388,12 +238,24 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  const std::string out = argv[1];
+  const Fill kdenlive[] = {{"@DESCRIPTION@", XmlText(kFilterDescription)},
+                           {"@PARAMETERS@", KdenliveRows(params, count)}};
+  const Fill meta[] = {{"@SIMPLE_PROPERTIES@", SimpleProperties(params, count)},
+                       {"@KEYFRAME_PARAMETERS@", KeyframeParameters(params, count)}};
+  const Fill ui[] = {{"@PARAMS@", PanelParams(params, count)}};
+  const std::string in = argv[1];
+  std::string xml, metaQml, uiQml;
+  if (!FillTemplate(in + "/frei0r_patinex.xml.in", kdenlive, 2, &xml) ||
+      !FillTemplate(in + "/meta.qml.in", meta, 2, &metaQml) ||
+      !FillTemplate(in + "/ui.qml.in", ui, 1, &uiQml)) {
+    return 1;
+  }
+  const std::string out = argv[2];
   for (const char* dir : {"", "/kdenlive", "/shotcut", "/shotcut/patinex"}) {
     mkdir((out + dir).c_str(), 0755);
   }
-  const bool ok = WriteFile(out + "/kdenlive/frei0r_patinex.xml", KdenliveXml(params, count)) &&
-                  WriteFile(out + "/shotcut/patinex/meta.qml", ShotcutMeta(params, count)) &&
-                  WriteFile(out + "/shotcut/patinex/ui.qml", ShotcutUi(params, count));
+  const bool ok = WriteFile(out + "/kdenlive/frei0r_patinex.xml", xml) &&
+                  WriteFile(out + "/shotcut/patinex/meta.qml", metaQml) &&
+                  WriteFile(out + "/shotcut/patinex/ui.qml", uiQml);
   return ok ? 0 : 1;
 }
