@@ -50,6 +50,12 @@ EffectParams* ParamsOrDefaults(FilterRecord* record) {
 
 bool IsEmptyRect(const Rect& r) { return RectWidth(r) <= 0 || RectHeight(r) <= 0; }
 
+// The host hands 16-bit samples (0..32768) when its document is RGB 48; a host
+// that fills the depth field says 16 there too. Older hosts leave depth 0.
+bool HasSixteenBitSamples(const FilterRecord& record) {
+  return record.imageMode == plugInModeRGB48 || record.depth == 16;
+}
+
 // Pixels the renderer can work on: both buffers there, an area that is not empty,
 // and rows at least one row of pixels apart (a shorter stride would make the last
 // row run past the host's buffer).
@@ -57,7 +63,8 @@ bool HasUsableBuffers(const FilterRecord& record) {
   if (record.inData == nullptr || record.outData == nullptr || IsEmptyRect(record.filterRect)) {
     return false;
   }
-  const int32_t rowSize = RectWidth(record.filterRect) * (record.planes == 4 ? 4 : 3);
+  const int32_t sampleBytes = HasSixteenBitSamples(record) ? 2 : 1;
+  const int32_t rowSize = RectWidth(record.filterRect) * (record.planes == 4 ? 4 : 3) * sampleBytes;
   return record.inRowBytes >= rowSize && record.outRowBytes >= rowSize;
 }
 
@@ -114,10 +121,11 @@ int16_t DoContinue(PluginGlobals* globals) {
   globals->frameCounter += 1;
   params->value[kFrameNumber] = double(globals->frameCounter);
 
-  const RenderJob job = MakeRenderJob(
+  RenderJob job = MakeRenderJob(
       params, record->filterRect, record->planes == 4, static_cast<const uint8_t*>(record->inData),
       record->inRowBytes, static_cast<uint8_t*>(record->outData), record->outRowBytes,
       record->progressProc, record->abortProc, record->getProperty);
+  job.sixteenBits = HasSixteenBitSamples(*record) ? 1 : 0;
   const int16_t code = RenderEffect(&job) == 0 ? userCanceledOrAborted : noErr;
 
   // Nothing more to deliver, even after an abort.

@@ -27,6 +27,20 @@ const int16_t memFullErr = -108;
 const int16_t filterBadParameters = -30100;
 const int16_t filterBadMode = -30101;
 
+// Image modes of the record's imageMode field (the host's document mode).
+const int16_t plugInModeRGBColor = 3;
+const int16_t plugInModeRGB48 = 11;  // RGB at 16 bits per channel
+
+// 16 bits per channel. Where the fields come from: the published record
+// (PIFilter.h) as PSFilterPdn transcribes it (src/PSApi/FilterRecord.cs: imageMode
+// right after hostProcs, depth after plugInRef, new in version 5.0), packed to 4
+// bytes; the offsets below were worked out by compiling that field list with
+// both mingw-w64 compilers, and agree with the offsets of platformData and
+// getProperty that hosts have always used. The mode numbers are PIGeneral.h's
+// (plugInModeRGB48 = 11). A host in RGB 48 mode hands samples of 0..32768, not
+// 0..65535 (Photoshop's own scale: 32768 is white, so 16384 is an exact middle;
+// Chris Cox, community.adobe.com "16-bit or 15-bit+1?", 2011), two bytes each in
+// the host's byte order (little-endian on Windows), interleaved as at 8 bits.
 #pragma pack(push, 4)
 struct FilterRecord {
   int32_t serialNumber;
@@ -48,17 +62,27 @@ struct FilterRecord {
   void* outData;
   int32_t outRowBytes;
 #if defined(_WIN64)
-  uint8_t unused2[104];
+  uint8_t unused2[44];
 #else
-  uint8_t unused2[96];
+  uint8_t unused2[36];
 #endif
+  // The document's mode: plugInModeRGB48 when the host hands 16-bit samples.
+  int16_t imageMode;
+  uint8_t unused3[58];
   void* platformData;  // points at PlatformData
 #if defined(_WIN64)
-  uint8_t unused3[68];
+  uint8_t unused4[68];
 #else
-  uint8_t unused3[40];
+  uint8_t unused4[40];
 #endif
   PropertyProc getProperty;
+#if defined(_WIN64)
+  uint8_t unused5[180];
+#else
+  uint8_t unused5[144];
+#endif
+  // Bits per channel (8 or 16); hosts older than the field leave it 0.
+  int32_t depth;
 };
 #pragma pack(pop)
 
@@ -80,6 +104,7 @@ static_assert(offsetof(PlatformData, hwnd) == 0 && sizeof(PlatformData::hwnd) ==
 
 // A host allocates the whole published record; ours allocates this much, zeroed.
 const size_t kFilterRecordAllocSize = 1024;
+static_assert(sizeof(FilterRecord) <= kFilterRecordAllocSize, "record fits the allocation");
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(offsetof(FilterRecord, abortProc) == 4, "abortProc");
@@ -97,8 +122,10 @@ static_assert(offsetof(FilterRecord, inData) == 76, "inData");
 static_assert(offsetof(FilterRecord, inRowBytes) == 80, "inRowBytes");
 static_assert(offsetof(FilterRecord, outData) == 84, "outData");
 static_assert(offsetof(FilterRecord, outRowBytes) == 88, "outRowBytes");
+static_assert(offsetof(FilterRecord, imageMode) == 128, "imageMode");
 static_assert(offsetof(FilterRecord, platformData) == 188, "platformData");
 static_assert(offsetof(FilterRecord, getProperty) == 232, "getProperty");
+static_assert(offsetof(FilterRecord, depth) == 380, "depth");
 #endif
 #if defined(_WIN64)
 static_assert(offsetof(FilterRecord, abortProc) == 4, "abortProc");
@@ -116,6 +143,8 @@ static_assert(offsetof(FilterRecord, inData) == 88, "inData");
 static_assert(offsetof(FilterRecord, inRowBytes) == 96, "inRowBytes");
 static_assert(offsetof(FilterRecord, outData) == 100, "outData");
 static_assert(offsetof(FilterRecord, outRowBytes) == 108, "outRowBytes");
+static_assert(offsetof(FilterRecord, imageMode) == 156, "imageMode");
 static_assert(offsetof(FilterRecord, platformData) == 216, "platformData");
 static_assert(offsetof(FilterRecord, getProperty) == 292, "getProperty");
+static_assert(offsetof(FilterRecord, depth) == 480, "depth");
 #endif

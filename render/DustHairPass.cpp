@@ -9,6 +9,7 @@
 #include "render/Passes.h"
 #include "render/PixelBlock.h"
 #include "render/Random.h"
+#include "render/Samples16.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ const int32_t minHairLength = 10;
 struct WalkCanvas {
   uint8_t* dstData;
   ptrdiff_t dstRowBytes;
-  int32_t bytesPerPixel;
+  int32_t bytesPerPixel;  // bytes from one pixel to the next
+  bool sixteenBits;
   // The strict bounds, as doubles: 0 < x < width, and y above both lower
   // bounds (0 and -jitterOffset) and below both upper ones (height and
   // height - jitterOffset), so a walker never touches a row the jitter left
@@ -30,13 +32,15 @@ struct WalkCanvas {
   double yLow;
   double yHigh;
   uint8_t color[3];
+  uint16_t color16[3];  // each byte of color widened to 0..32768
 };
 
 WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const double* color) {
   WalkCanvas c;
   c.dstData = job.dstData;
   c.dstRowBytes = job.dstRowBytes;
-  c.bytesPerPixel = wv.bytesPerPixel;
+  c.bytesPerPixel = wv.bytesPerPixel * wv.bytesPerSample;
+  c.sixteenBits = wv.bytesPerSample == 2;
   const double height = double(wv.height);
   const double jitter = double(wv.jitterOffset);
   c.xHigh = double(wv.width);
@@ -44,6 +48,9 @@ WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const doubl
   c.yHigh = height - jitter < height ? height - jitter : height;
   // Each channel is trunc of its double, stored as its low 8 bits: no clamping.
   for (int k = 0; k < 3; ++k) c.color[k] = static_cast<uint8_t>(TruncToInt(color[k]) & 0xFF);
+  // At 16 bits the colour is the byte the 8-bit pass stores, widened (300 stores
+  // 44 at 8 bits, and 44 widens to 5654).
+  for (int k = 0; k < 3; ++k) c.color16[k] = uint16_t(WidenLevel(c.color[k]));
   return c;
 }
 
@@ -63,6 +70,10 @@ inline bool GoneForGood(const WalkCanvas& c, float x, float y, float dx, float d
 inline void Plot(const WalkCanvas& c, float x, float y) {
   uint8_t* p = c.dstData + ptrdiff_t(int32_t(y)) * c.dstRowBytes +
                ptrdiff_t(int32_t(x)) * c.bytesPerPixel;
+  if (c.sixteenBits) {
+    for (int k = 0; k < 3; ++k) StoreSample(p + 2 * (kRed + k), c.color16[k]);
+    return;
+  }
   p[kRed] = c.color[0];
   p[kGreen] = c.color[1];
   p[kBlue] = c.color[2];

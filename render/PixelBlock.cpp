@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "render/Samples16.h"
+
 namespace {
 
 inline const uint8_t* RowOf(const uint8_t* base, int32_t rowBytes, int32_t y) {
@@ -117,6 +119,63 @@ void CopyPixelBlockToDib(const uint8_t* src, int32_t srcRowBytes, bool srcHasAlp
       d[1] = s[kGreen];
       d[2] = s[kRed];
       if (dstHasAlpha) d[3] = srcHasAlpha ? s[kAlpha] : 0;
+    }
+  }
+}
+
+void CopyPixelBlock16(const uint8_t* src, int32_t srcRowBytes, bool srcHasAlpha, uint8_t* dst,
+                      int32_t dstRowBytes, bool dstHasAlpha, int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0) return;
+  const int32_t srcSize = 2 * BytesPerPixel(srcHasAlpha);
+  const int32_t dstSize = 2 * BytesPerPixel(dstHasAlpha);
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* s = RowOf(src, srcRowBytes, y);
+    uint8_t* d = RowOf(dst, dstRowBytes, y);
+    if (srcHasAlpha == dstHasAlpha) {
+      std::memcpy(d, s, size_t(width) * size_t(dstSize));
+      continue;
+    }
+    for (int32_t x = 0; x < width; ++x, s += srcSize, d += dstSize) {
+      std::memcpy(d, s, 6);  // red, green, blue
+      if (dstHasAlpha) StoreSample(d + 2 * kAlpha, srcHasAlpha ? LoadSample(s + 2 * kAlpha) : 0);
+    }
+  }
+}
+
+void FillPixelBlock16(uint8_t* dst, int32_t rowBytes, const Rect& rect, bool hasAlpha,
+                      uint16_t red, uint16_t green, uint16_t blue) {
+  const int32_t width = RectWidth(rect);
+  const int32_t height = RectHeight(rect);
+  if (width <= 0 || height <= 0) return;
+  const int32_t size = 2 * BytesPerPixel(hasAlpha);
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* d = RowOf(dst, rowBytes, y);
+    for (int32_t x = 0; x < width; ++x, d += size) {
+      StoreSample(d + 2 * kRed, red);
+      StoreSample(d + 2 * kGreen, green);
+      StoreSample(d + 2 * kBlue, blue);
+    }
+  }
+}
+
+void ScalePixelBlockReduced(const uint8_t* src, int32_t srcRowBytes, const Rect& srcRect,
+                            bool srcHasAlpha, uint8_t* dst, int32_t dstRowBytes,
+                            const Rect& dstRect, bool dstHasAlpha) {
+  const int64_t srcWidth = RectWidth(srcRect);
+  const int64_t srcHeight = RectHeight(srcRect);
+  const int32_t dstWidth = RectWidth(dstRect);
+  const int32_t dstHeight = RectHeight(dstRect);
+  if (dstWidth <= 0 || dstHeight <= 0 || srcWidth <= 0 || srcHeight <= 0) return;
+  const int32_t srcSize = 2 * BytesPerPixel(srcHasAlpha);
+  const int32_t dstSize = BytesPerPixel(dstHasAlpha);
+  for (int32_t y = 0; y < dstHeight; ++y) {
+    const int32_t sy = int32_t(srcHeight * y / dstHeight);
+    const uint8_t* sRow = RowOf(src, srcRowBytes, sy);
+    uint8_t* d = RowOf(dst, dstRowBytes, y);
+    for (int32_t x = 0; x < dstWidth; ++x, d += dstSize) {
+      const uint8_t* s = sRow + std::ptrdiff_t(int32_t(srcWidth * x / dstWidth)) * srcSize;
+      for (int k = kRed; k <= kBlue; ++k) d[k] = ReduceSample(LoadSample(s + 2 * k));
+      if (dstHasAlpha) d[kAlpha] = srcHasAlpha ? ReduceSample(LoadSample(s + 2 * kAlpha)) : 0;
     }
   }
 }

@@ -29,3 +29,16 @@ void ScalePixelBlock(const uint8_t* src, int32_t srcRowBytes, const Rect& srcRec
 
 void CopyPixelBlockToDib(const uint8_t* src, int32_t srcRowBytes, bool srcHasAlpha, uint8_t* dst,
                          int32_t dstRowBytes, bool dstHasAlpha, int32_t width, int32_t height);
+
+// The same at 16 bits per channel (render/Samples16.h): samples of two bytes in
+// the same layouts; widths count pixels, row bytes count bytes.
+void CopyPixelBlock16(const uint8_t* src, int32_t srcRowBytes, bool srcHasAlpha, uint8_t* dst,
+                      int32_t dstRowBytes, bool dstHasAlpha, int32_t width, int32_t height);
+void FillPixelBlock16(uint8_t* dst, int32_t rowBytes, const Rect& rect, bool hasAlpha,
+                      uint16_t red, uint16_t green, uint16_t blue);
+// ScalePixelBlock from a 16-bit source into an 8-bit destination: each sample
+// reduced to the byte round(v * 255 / 32768) (the preview of a 16-bit document);
+// alpha, 0..32768 too, is reduced the same way.
+void ScalePixelBlockReduced(const uint8_t* src, int32_t srcRowBytes, const Rect& srcRect,
+                            bool srcHasAlpha, uint8_t* dst, int32_t dstRowBytes,
+                            const Rect& dstRect, bool dstHasAlpha);

@@ -12,6 +12,7 @@ WorkingValues ComputeWorkingValues(const EffectParams& params, const RenderJob& 
   const double* P = params.value;
   WorkingValues wv;
   wv.bytesPerPixel = job.dstHasAlpha ? 4 : 3;
+  wv.bytesPerSample = job.sixteenBits ? 2 : 1;
   wv.toneExponent = 1.0 / ((P[kFilmResponse] + 1.0) / 25.0);
   wv.grainRange = P[kGrainAmount] * 2.55;
   wv.dustSize = P[kDustSize];

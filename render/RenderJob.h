@@ -25,6 +25,9 @@ struct RenderJob {
   ProgressProc progressProc;
   PropertyProc propertyProc;
   AbortProc abortProc;
+  // Samples of 16 bits (0..32768, two bytes in the machine's byte order) instead
+  // of bytes; the layouts are the same, each sample twice as wide.
+  uint8_t sixteenBits = 0;
 };
 
 // The job every caller renders with: `params` over a picture of rect's size,

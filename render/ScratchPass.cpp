@@ -20,6 +20,7 @@
 #include "render/Passes.h"
 #include "render/PixelBlock.h"
 #include "render/Random.h"
+#include "render/Samples16.h"
 
 namespace {
 
@@ -160,13 +161,23 @@ void DrawScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float 
   // stored rows are those with -jitterOffset < r < height - jitterOffset.
   const int64_t storedLow = -int64_t(wv.jitterOffset);
   const int64_t storedHigh = int64_t(wv.height) - wv.jitterOffset;
-  uint8_t* const column = job.dstData + ptrdiff_t(col) * wv.bytesPerPixel;
+  uint8_t* const column = job.dstData + ptrdiff_t(col) * wv.bytesPerPixel * wv.bytesPerSample;
+  // At 16 bits the darkening (already limited to 0..255) is widened to its level
+  // of 0..32768, a whole number, and the samples stay whole.
+  const bool sixteenBits = wv.bytesPerSample == 2;
+  const int32_t s16 = int32_t(WidenLevelOf(double(s)));
   for (int32_t r = 0; r < wv.height; ++r) {
     const int32_t t = ModOrZero(NextRand(rng), ageRange);
     // An undarkened row gives trunc(byte - 0), the byte itself: nothing to store.
     if (!(float(t) < age) || s == 0.0f) continue;
     if (!(storedLow < r && r < storedHigh)) continue;
     uint8_t* const p = column + ptrdiff_t(r) * job.dstRowBytes;
+    if (sixteenBits) {
+      for (int k = kRed; k <= kBlue; ++k) {
+        StoreSample(p + 2 * k, ClampSample(int32_t(LoadSample(p + 2 * k)) - s16));
+      }
+      continue;
+    }
     for (int k = kRed; k <= kBlue; ++k) {
       p[k] = ClampChannel(TruncToInt(float(p[k]) - s));
     }

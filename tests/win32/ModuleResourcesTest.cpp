@@ -20,6 +20,14 @@ namespace {
 
 const WORD kUsEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);  // 1033
 
+// The second byte of the mode flags: RGB 48 (0x10) in the 64-bit module only;
+// the 32-bit module's property list keeps its bytes.
+#if defined(_WIN64)
+const uint8_t kSixteenBitModeByte = 0x10;
+#else
+const uint8_t kSixteenBitModeByte = 0;
+#endif
+
 std::vector<uint8_t> ResourceBytes(LPCSTR type, LPCSTR name) {
   HMODULE module = PatinexModule();
   HRSRC info = FindResourceExA(module, type, name, kUsEnglish);
@@ -65,7 +73,8 @@ TEST(ModuleResources, PropertyListByteForByte) {
   // The one property that differs between the builds: the entry for this
   // processor, 'wx86' or '8664', in the same place and with the same data.
   e.Property(kEntryPropertyKey, 12).Text("ENTRYPOINT").Raw({0, 0});
-  e.Property("mode", 4).Raw({0x10, 0, 0, 0});
+  // The modes: RGB in both; the 64-bit module takes RGB 48 too (16 bits).
+  e.Property("mode", 4).Raw({0x10, kSixteenBitModeByte, 0, 0});
   e.Property("fici", 28);
   for (int i = 0; i < 7; ++i) e.Raw({1, 1, 1, 0});
   ASSERT_EQ(e.b.size(), 214u);
@@ -126,8 +135,8 @@ TEST(ModuleResources, HostFindsTheFilterThroughItsPropertyList) {
   EXPECT_EQ(std::string(props["name"].begin() + 1, props["name"].begin() + 11), "Patinex...");
   EXPECT_EQ(std::string(props["catg"].begin() + 1, props["catg"].end()), "Lumivex");
   EXPECT_EQ(ReadU32(props["vers"], 0) >> 16, 3u);
-  EXPECT_EQ(props["mode"][0], 0x10);  // RGB and nothing else
-  EXPECT_EQ(props["mode"][1], 0);
+  EXPECT_EQ(props["mode"][0], 0x10);  // RGB, and in the 64-bit module RGB 48
+  EXPECT_EQ(props["mode"][1], kSixteenBitModeByte);
   EXPECT_EQ(props.count(kEntryPropertyKey), 1u);
   EXPECT_EQ(props.count(std::string(kEntryPropertyKey) == "wx86" ? "8664" : "wx86"), 0u);
   const std::vector<uint8_t>& entryData = props[kEntryPropertyKey];
