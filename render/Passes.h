@@ -21,6 +21,9 @@ inline bool ReportAndCheckAbort(const RenderJob& job, int32_t done, int32_t tota
 // reported when the host asked to stop keep their background.
 bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads = 1,
                  ToneKernel kernel = ToneKernel::kChosen);
+// The tone pass at 16 bits per channel (render/TonePass16.cpp); RunTonePass
+// hands 16-bit jobs to it.
+bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads);
 bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 

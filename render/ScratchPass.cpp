@@ -165,7 +165,9 @@ void DrawScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float 
   // At 16 bits the darkening (already limited to 0..255) is widened to its level
   // of 0..32768, a whole number, and the samples stay whole.
   const bool sixteenBits = wv.bytesPerSample == 2;
-  const int32_t s16 = int32_t(WidenLevelOf(double(s)));
+  // A darkening that is not a number (from a record's NaN) stores 0 at 8 bits
+  // (trunc of NaN is 0): at 16 bits it darkens to 0 as well.
+  const int32_t s16 = s == s ? int32_t(WidenLevelOf(double(s))) : kMaxSample16;
   for (int32_t r = 0; r < wv.height; ++r) {
     const int32_t t = ModOrZero(NextRand(rng), ageRange);
     // An undarkened row gives trunc(byte - 0), the byte itself: nothing to store.

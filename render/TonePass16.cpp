@@ -1,0 +1,202 @@
+// The tone pass at 16 bits per channel (render/Samples16.h): the formulas of the
+// 8-bit pass with every level of 0..255 widened to the same level of 0..32768.
+//
+//   - Host samples above 32768 count as 32768 before any table.
+//   - Gray: the sum of the three samples divided by 3 in integers, then each
+//     channel trunc(gray * tint) as at 8 bits.
+//   - The curve at full scale 32768: trunc(pow(v / 32768, toneExponent) * 32768),
+//     exact for every whole input, tabulated per call over all 32769 of them.
+//   - Grain: the same draw and the same n = trunc((rand() % trunc(grainRange)) -
+//     grainRange / 2) as at 8 bits, widened: round(n * 32768 / 255).
+//   - Stored: below 0 gives 0, 32768 or more gives 32768; alpha is not written.
+// Draws: one per pixel of the picture rows, row by row, left to right, only when
+// grainRange > 0: the 8-bit pass's draws. The rows run in bands on the band
+// runner like the 8-bit rows, each band from the generator jumped ahead.
+#include <cmath>
+#include <cstddef>
+#include <new>
+
+#include "render/Numerics.h"
+#include "render/Passes.h"
+#include "render/PixelBlock.h"
+#include "render/Random.h"
+#include "render/RenderThreads.h"
+#include "render/Samples16.h"
+
+namespace {
+
+const int32_t kLevels16 = kMaxSample16 + 1;
+const int32_t kDrawCount16 = kRandMax + 1;
+// A channel whose power is infinite (pow(0, e) with e < 0) is stored as 0 whatever
+// the grain adds: widened grain stays below 2^23, so this stays below 0.
+const int32_t kInfiniteChannel16 = INT32_MIN;
+
+int32_t CurveValue16(double v, double exponent) {
+  const double scaled = std::pow(v / double(kMaxSample16), exponent) * double(kMaxSample16);
+  if (std::isinf(scaled)) return kInfiniteChannel16;
+  return TruncToInt(scaled);
+}
+
+// The tables of one call, on the heap (about 650 KB). When there is no memory for
+// them every value is computed where it is needed: the same bytes, slower.
+struct Tone16 {
+  double exponent;
+  double tint[3];
+  bool grainOn;
+  int32_t grainModulus;
+  double grainHalf;
+  int32_t* curve;      // kLevels16: the curve of every whole input, unclamped
+  int32_t* grayCurve;  // 3 * kLevels16, with gray on: gray level -> curved channels
+  int64_t* grain;      // kDrawCount16: each draw's widened grain
+
+  int32_t Curve(int32_t v) const {
+    if (v >= 0 && v <= kMaxSample16 && curve != nullptr) return curve[v];
+    return CurveValue16(v, exponent);
+  }
+  int32_t Tinted(int32_t gray, int c) const {
+    // A tint above 255 (or below 0) takes the value past the table: computed.
+    return Curve(TruncToInt(gray * tint[c]));
+  }
+  int32_t Gray(int32_t gray, int c) const {
+    return grayCurve != nullptr ? grayCurve[3 * gray + c] : Tinted(gray, c);
+  }
+  int64_t Grain(int32_t draw) const {
+    if (grain != nullptr) return grain[draw];
+    return WidenLevel(TruncToInt(double(ModOrZero(draw, grainModulus)) - grainHalf));
+  }
+};
+
+void BuildTables(Tone16* t, bool gray) {
+  if (t->curve != nullptr) {
+    for (int32_t v = 0; v < kLevels16; ++v) t->curve[v] = CurveValue16(v, t->exponent);
+  }
+  if (gray && t->grayCurve != nullptr) {
+    for (int32_t g = 0; g < kLevels16; ++g) {
+      for (int c = 0; c < 3; ++c) t->grayCurve[3 * g + c] = t->Tinted(g, c);
+    }
+  }
+  if (t->grainOn && t->grain != nullptr) {
+    int64_t* table = t->grain;
+    t->grain = nullptr;  // Grain() computes while the table is filled
+    for (int32_t draw = 0; draw < kDrawCount16; ++draw) table[draw] = t->Grain(draw);
+    t->grain = table;
+  }
+}
+
+inline uint32_t HostSample(const uint8_t* p) {
+  const uint32_t v = LoadSample(p);
+  return v > uint32_t(kMaxSample16) ? uint32_t(kMaxSample16) : v;
+}
+
+template <bool kGray, bool kGrain>
+void ToneRow16(const uint8_t* s, uint8_t* d, int32_t width, int32_t step, const Tone16& t,
+               Rng& rng) {
+  for (int32_t x = 0; x < width; ++x, s += step, d += step) {
+    const uint32_t red = HostSample(s + 2 * kRed);
+    const uint32_t green = HostSample(s + 2 * kGreen);
+    const uint32_t blue = HostSample(s + 2 * kBlue);
+    int64_t v[3];
+    if (kGray) {
+      const int32_t gray = int32_t((red + blue + green) / 3);
+      for (int c = 0; c < 3; ++c) v[c] = t.Gray(gray, c);
+    } else {
+      v[0] = t.Curve(int32_t(red));
+      v[1] = t.Curve(int32_t(green));
+      v[2] = t.Curve(int32_t(blue));
+    }
+    if (kGrain) {
+      const int64_t n = t.Grain(NextRand(rng));
+      for (int c = 0; c < 3; ++c) v[c] += n;
+    }
+    for (int c = 0; c < 3; ++c) StoreSample(d + 2 * (kRed + c), ClampSample(v[c]));
+  }
+}
+
+typedef void (*Row16)(const uint8_t*, uint8_t*, int32_t, int32_t, const Tone16&, Rng&);
+
+Row16 PickRow16(bool gray, bool grain) {
+  if (gray) return grain ? ToneRow16<true, true> : ToneRow16<true, false>;
+  return grain ? ToneRow16<false, true> : ToneRow16<false, false>;
+}
+
+// Rows firstRow..endRow - 1 get their background: the source rows (alpha
+// included) with Reveal Back Layer on, else black (alpha is kept).
+void RestoreBackgroundRows16(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
+                             int32_t endRow) {
+  Rect row = job.dstRect;
+  row.top = 0;
+  row.bottom = 1;
+  for (int32_t y = firstRow < 0 ? 0 : firstRow; y < endRow && y < wv.height; ++y) {
+    uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
+    if (wv.revealBackLayer != 0) {
+      CopyPixelBlock16(job.srcData + std::ptrdiff_t(y) * job.srcRowBytes, job.srcRowBytes,
+                       job.srcHasAlpha != 0, d, job.dstRowBytes, job.dstHasAlpha != 0, wv.width, 1);
+    } else {
+      FillPixelBlock16(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
+    }
+  }
+}
+
+// The picture rows above row y: 0 <= row + jitterOffset < height.
+int32_t PictureRowsAbove16(const WorkingValues& wv, int32_t y) {
+  const int32_t first = wv.jitterOffset < 0 ? -wv.jitterOffset : 0;
+  const int32_t end = wv.jitterOffset > 0 ? wv.height - wv.jitterOffset : wv.height;
+  const int32_t below = y < end ? y : end;
+  return below > first ? below - first : 0;
+}
+
+class ToneRows16 : public BandedRows {
+ public:
+  const RenderJob* job;
+  const WorkingValues* wv;
+  const Tone16* tone;
+  Row16 row;
+  uint32_t startState;
+
+  Rng BandStart(int32_t y) const override {
+    if (!tone->grainOn || wv->width <= 0) return Rng{startState};
+    return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove16(*wv, y)) * uint64_t(wv->width))};
+  }
+
+  void Row(int32_t y, Rng& rng) const override {
+    const int64_t sourceRow = int64_t(y) + wv->jitterOffset;
+    const bool picture = sourceRow >= 0 && sourceRow < wv->height;
+    if (!picture || wv->revealBackLayer != 0) RestoreBackgroundRows16(*job, *wv, y, y + 1);
+    if (!picture || wv->width <= 0) return;
+    const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
+    uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
+    row(s, d, wv->width, 2 * wv->bytesPerPixel, *tone, rng);
+  }
+};
+
+}  // namespace
+
+bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads) {
+  Tone16 tone;
+  tone.exponent = wv.toneExponent;
+  for (int c = 0; c < 3; ++c) tone.tint[c] = wv.tintFactor[c];
+  tone.grainOn = wv.grainRange > 0;
+  tone.grainModulus = TruncToInt(wv.grainRange);
+  tone.grainHalf = wv.grainRange / 2.0;
+  const bool gray = wv.grayOn != 0;
+  tone.curve = new (std::nothrow) int32_t[kLevels16];
+  tone.grayCurve = gray ? new (std::nothrow) int32_t[3 * kLevels16] : nullptr;
+  tone.grain = tone.grainOn ? new (std::nothrow) int64_t[kDrawCount16] : nullptr;
+  BuildTables(&tone, gray);
+
+  ToneRows16 rows;
+  rows.job = &job;
+  rows.wv = &wv;
+  rows.tone = &tone;
+  rows.row = PickRow16(gray, tone.grainOn);
+  rows.startState = rng.state;
+
+  int32_t reported = 0;
+  const bool finished = RunRowBands(rows, wv.height, threads, job, &reported);
+  rng = rows.BandStart(reported);
+  if (!finished) RestoreBackgroundRows16(job, wv, reported, wv.height);
+  delete[] tone.curve;
+  delete[] tone.grayCurve;
+  delete[] tone.grain;
+  return finished;
+}
