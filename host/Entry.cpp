@@ -50,12 +50,6 @@ EffectParams* ParamsOrDefaults(FilterRecord* record) {
 
 bool IsEmptyRect(const Rect& r) { return RectWidth(r) <= 0 || RectHeight(r) <= 0; }
 
-// The host hands 16-bit samples (0..32768) when its document is RGB 48; a host
-// that fills the depth field says 16 there too. Older hosts leave depth 0.
-bool HasSixteenBitSamples(const FilterRecord& record) {
-  return record.imageMode == plugInModeRGB48 || record.depth == 16;
-}
-
 // Pixels the renderer can work on: both buffers there, an area that is not empty,
 // and rows at least one row of pixels apart (a shorter stride would make the last
 // row run past the host's buffer).

@@ -86,6 +86,12 @@ struct FilterRecord {
 };
 #pragma pack(pop)
 
+// The host hands 16-bit samples (0..32768) when its document is RGB 48; a host
+// that fills the depth field says 16 there too. Older hosts leave depth 0.
+inline bool HasSixteenBitSamples(const FilterRecord& record) {
+  return record.imageMode == plugInModeRGB48 || record.depth == 16;
+}
+
 // The host's platform record: its first field is the host's main window.
 struct PlatformData {
   intptr_t hwnd;

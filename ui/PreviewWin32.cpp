@@ -59,8 +59,14 @@ bool SetUpPreview(HWND dialog, PluginGlobals* globals) {
     return false;
   }
 
-  // Nearest pixel, no filtering; a 4-channel source gives up its alpha.
-  if (width > 0 && height > 0) {
+  // Nearest pixel, no filtering; a 4-channel source gives up its alpha. A 16-bit
+  // document is reduced to bytes: the preview is the 8-bit render of that, which
+  // shows what the 16-bit render does.
+  if (width > 0 && height > 0 && HasSixteenBitSamples(*record)) {
+    ScalePixelBlockReduced(static_cast<const uint8_t*>(record->inData), record->inRowBytes,
+                           record->filterRect, record->planes == 4, globals->previewSource,
+                           globals->previewRowBytes, globals->previewRect, false);
+  } else if (width > 0 && height > 0) {
     ScalePixelBlock(static_cast<const uint8_t*>(record->inData), record->inRowBytes,
                     record->filterRect, record->planes == 4, globals->previewSource,
                     globals->previewRowBytes, globals->previewRect, false);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "render/RenderJob.h"
+#include "render/Samples16.h"
 #include "tests/win32/DialogDriver.h"
 
 namespace {
@@ -37,25 +38,29 @@ void ProxySize(Inner inner, int32_t srcW, int32_t srcH, int32_t* w, int32_t* h) 
   *h = int32_t(srcH * s);
 }
 
-// Nearest source pixel, red, green, blue from bytes 0, 1, 2 in both layouts.
-std::vector<uint8_t> ProxySource(const TestImage& img, int32_t w, int32_t h, int32_t rowBytes) {
+// Nearest source pixel, red, green, blue from samples 0, 1, 2 in both layouts;
+// 16-bit samples reduced to round(v * 255 / 32768).
+std::vector<uint8_t> ProxySource(const TestImage& img, int32_t srcW, int32_t srcH, bool sixteen,
+                                 int32_t w, int32_t h, int32_t rowBytes) {
   std::vector<uint8_t> proxy(size_t(rowBytes) * h, 0);
-  const int32_t n = img.planes == 4 ? 4 : 3;
+  const int32_t n = (img.planes == 4 ? 4 : 3) * (sixteen ? 2 : 1);
   for (int32_t y = 0; y < h; ++y) {
     for (int32_t x = 0; x < w; ++x) {
-      const int32_t sy = img.height * y / h;
-      const int32_t sx = img.width * x / w;
+      const int32_t sy = srcH * y / h;
+      const int32_t sx = srcW * x / w;
       const uint8_t* s = img.bytes.data() + size_t(sy) * img.rowBytes + size_t(sx) * n;
       uint8_t* d = proxy.data() + size_t(y) * rowBytes + size_t(x) * 3;
-      d[0] = s[0];
-      d[1] = s[1];
-      d[2] = s[2];
+      for (int c = 0; c < 3; ++c) {
+        d[c] = sixteen ? uint8_t((uint32_t(s[2 * c] | s[2 * c + 1] << 8) * 255 + 16384) >> 15)
+                       : s[c];
+      }
     }
   }
   return proxy;
 }
 
-void CheckPreview(int32_t planes, int32_t srcW, int32_t srcH, int32_t wantWidth) {
+void CheckPreview(int32_t planes, int32_t srcW, int32_t srcH, int32_t wantWidth,
+                  bool sixteen = false) {
   // The frame size is needed to choose the source, and the source before the
   // dialog opens: measure the frame on a first dialog, then run the real one.
   DialogHost probe(8, 8, 3);
@@ -73,9 +78,26 @@ void CheckPreview(int32_t planes, int32_t srcW, int32_t srcH, int32_t wantWidth)
   if (srcH == 0) srcH = 2 * inner.height;
 
   DialogHost host(srcW, srcH, planes);
+  if (sixteen) {
+    // An RGB 48 document: rows of twice the bytes, samples of 0..32768.
+    host.in = TestImage(2 * srcW, srcH, planes, 0);
+    host.out = TestImage(2 * srcW, srcH, planes, 0);
+    host.SetImages(host.in, host.out);
+    host.record->filterRect = Rect{0, 0, int16_t(srcH), int16_t(srcW)};
+    host.record->imageMode = plugInModeRGB48;
+    host.record->depth = 16;
+  }
   for (int32_t y = 0; y < srcH; ++y) {
     for (int32_t x = 0; x < srcW; ++x) {
-      uint8_t* p = host.in.Data() + size_t(y) * host.in.rowBytes + size_t(x) * (planes == 4 ? 4 : 3);
+      const int32_t n = planes == 4 ? 4 : 3;
+      if (sixteen) {
+        uint8_t* p = host.in.Data() + size_t(y) * host.in.rowBytes + size_t(x) * n * 2;
+        const uint16_t v[4] = {uint16_t((x * 613 + y * 7) % 32769), uint16_t(y * 97 + 5000),
+                               uint16_t(((x ^ y) * 131) % 32769), 30000};
+        for (int c = 0; c < n; ++c) StoreSample(p + 2 * c, v[c]);
+        continue;
+      }
+      uint8_t* p = host.in.Data() + size_t(y) * host.in.rowBytes + size_t(x) * n;
       p[0] = uint8_t(x * 5 + y);
       p[1] = uint8_t(y * 3 + 40);
       p[2] = uint8_t((x ^ y) * 2);
@@ -98,7 +120,7 @@ void CheckPreview(int32_t planes, int32_t srcW, int32_t srcH, int32_t wantWidth)
     ASSERT_FALSE(shot.pixels.empty());
 
     // What the renderer makes of the proxy with the record as it stands.
-    std::vector<uint8_t> source = ProxySource(host.in, w, h, rowBytes);
+    std::vector<uint8_t> source = ProxySource(host.in, srcW, srcH, sixteen, w, h, rowBytes);
     std::vector<uint8_t> output(source.size(), 0);
     RenderJob job = {};
     job.params = host.Params();
@@ -155,4 +177,11 @@ TEST(DialogPreview, FourChannelSourceGivesUpItsAlpha) {
 
 TEST(DialogPreview, WideSourceIsReducedToTheFrameWidth) {
   CheckPreview(3, 997, 211, 0);
+}
+
+// A 16-bit document: the preview is the 8-bit render of its samples reduced to
+// bytes.
+TEST(DialogPreview, SixteenBitDocumentIsReducedToBytes) {
+  CheckPreview(3, 0, 0, 101, true);
+  CheckPreview(4, 997, 211, 0, true);
 }
