@@ -16,6 +16,7 @@
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "render/RenderThreads.h"
+#include "render/Samples16.h"
 #include "render/ToneKernels.h"
 #include "tests/reference/ReferenceTone.h"
 
@@ -154,6 +155,56 @@ BENCHMARK(BM_RenderEffect)
 BENCHMARK(BM_Reference)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Memcpy)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
 
+// The same frame at 16 bits per channel: every byte widened to its level of
+// 0..32768, as a 16-bit document of the same picture.
+Frame& GetFrame16(bool alpha) {
+  static std::map<bool, Frame> frames;
+  Frame& f = frames[alpha];
+  if (f.src.empty()) {
+    const Frame& f8 = GetFrame(alpha);
+    f.alpha = alpha;
+    f.rowBytes = 2 * f8.rowBytes;
+    f.src.resize(2 * f8.src.size());
+    f.dst.resize(f.src.size());
+    for (size_t i = 0; i < f8.src.size(); ++i) {
+      StoreSample(f.src.data() + 2 * i, uint16_t(WidenLevel(f8.src[i])));
+    }
+  }
+  return f;
+}
+
+// Args as BM_RenderEffect's, on the 16-bit frame.
+void BM_RenderEffect16(benchmark::State& state) {
+  Frame& f = GetFrame16(state.range(0) == 4);
+  const EffectParams params = DefaultParams(state.range(1) != 0);
+  RenderJob job = MakeJob(params, f);
+  job.sixteenBits = 1;
+  Rng rng = {0};
+  RenderContext context = {&rng, nullptr, int32_t(state.range(2))};
+  uint32_t seed = 1;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed++, &context));
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounter(state);
+}
+
+void BM_Memcpy16(benchmark::State& state) {
+  Frame& f = GetFrame16(state.range(0) == 4);
+  for (auto _ : state) {
+    std::memcpy(f.dst.data(), f.src.data(), f.src.size());
+    benchmark::ClobberMemory();
+  }
+  SetPixelCounter(state);
+}
+
+BENCHMARK(BM_RenderEffect16)
+    ->ArgsProduct({{3, 4}, {1, 0}, {1, RenderThreadCount()}})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5)
+    ->UseRealTime();
+BENCHMARK(BM_Memcpy16)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
+
 // Keeps each run's wall-clock time per pixel for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
@@ -219,6 +270,25 @@ void PrintSummary(const std::map<std::string, double>& ns) {
   }
 }
 
+// The 16-bit rows beside the 8-bit ones: one thread and all, against a memcpy
+// of the 16-bit frame.
+void PrintSummary16(const std::map<std::string, double>& ns) {
+  const int32_t n = RenderThreadCount();
+  for (int bpp : {3, 4}) {
+    const std::string b = std::to_string(bpp);
+    const double tone8 = Find(ns, "BM_RenderEffect/" + b + "/1/1/");
+    const double tone = Find(ns, "BM_RenderEffect16/" + b + "/1/1/");
+    const double full = Find(ns, "BM_RenderEffect16/" + b + "/0/1/");
+    const double all = Find(ns, "BM_RenderEffect16/" + b + "/0/" + std::to_string(n) + "/");
+    const double copy = Find(ns, "BM_Memcpy16/" + b + "/");
+    if (tone <= 0 || full <= 0 || all <= 0 || copy <= 0) continue;
+    std::printf("16 bits, %d samples: tone part %.3f ns/pixel on one thread (8 bits: %.3f), "
+                "%.2fx a memcpy of 16-bit pixels; full defaults %.3f ns/pixel on one thread, "
+                "%.3f on %d (%.2fx a memcpy)\n",
+                bpp, tone, tone8, tone / copy, full, all, n, all / copy);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -240,6 +310,7 @@ int main(int argc, char** argv) {
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PrintSummary(reporter.nsPerPixel);
+  PrintSummary16(reporter.nsPerPixel);
   benchmark::Shutdown();
   return 0;
 }
