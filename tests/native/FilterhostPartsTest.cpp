@@ -39,11 +39,12 @@ PiplInfo Parse(const std::string& bytes, bool* ok, std::string* error = nullptr)
 }
 
 TEST(FilterhostPipl, ReadsTheFilterPropertiesOfAPatinexStyleList) {
-  const std::string list = Header(5) + Property("dnik", "MFB8", 4) +
+  const std::string list = Header(6) + Property("dnik", "MFB8", 4) +
                            Property("eman", std::string("\x0bPatinex...\0", 12), 12) +
                            Property("gtac", "\x07Lumivex", 8) +
                            Property("srev", std::string("\0\0\3\0", 4), 4) +
-                           Property("68xw", std::string("ENTRYPOINT\0\0", 12), 12);
+                           Property("68xw", std::string("ENTRYPOINT\0\0", 12), 12) +
+                           Property("edom", std::string("\x10\x10\0\0", 4), 4);
   bool ok = false;
   const PiplInfo info = Parse(list, &ok);
   ASSERT_TRUE(ok);
@@ -53,6 +54,7 @@ TEST(FilterhostPipl, ReadsTheFilterPropertiesOfAPatinexStyleList) {
   EXPECT_EQ(info.category, "Lumivex");
   EXPECT_EQ(info.entryX86, "ENTRYPOINT");
   EXPECT_EQ(info.entryX64, "");
+  EXPECT_EQ(info.modes, kModeRgb | kModeRgb48);  // RGB and RGB 48
 }
 
 TEST(FilterhostPipl, StepsOverUnpaddedLengthsAndClampsLengthBytes) {
@@ -366,8 +368,44 @@ TEST(FilterhostPixels, EveryLayoutGivesRedGreenBlueAndAlpha) {
         if (planes == 4 || i % 4 != 3) expected.push_back(c.rgba[i]);
       }
       EXPECT_EQ(image.pixels, expected) << "layout " << c.layout << ", " << planes << " planes";
+      // Kept in 16 bits and reduced afterwards (a filter without RGB 48, or
+      // --depth 8), the same bytes.
+      Image wide = Blank(2, 1, planes);
+      wide.pixels.resize(wide.pixels.size() * 2);
+      wide.sampleBytes = 2;
+      ASSERT_TRUE(SamplesToPlanes(rows, &wide, 0)) << c.layout;
+      ReduceToBytes(&wide);
+      EXPECT_EQ(wide.sampleBytes, 1);
+      EXPECT_EQ(wide.pixels, expected) << "16 bits, layout " << c.layout << ", " << planes;
     }
   }
+}
+
+// A 16-bit file to the filter's 0..32768 and back: every value the filter can
+// write survives, a sample it left alone gets the file's value back, and the
+// encoder's rows are red, green, blue (alpha) at 16 bits.
+TEST(FilterhostPixels, SixteenBitSamplesToTheFilterAndBack) {
+  for (uint32_t u = 0; u <= 32768; ++u) {
+    ASSERT_EQ(ToFilterSample(FromFilterSample(u)), u) << u;
+    ASSERT_EQ(FromFilterSample(u), std::lround(u * 65535.0 / 32768.0)) << u;
+  }
+  for (uint32_t v = 0; v <= 65535; ++v) {
+    ASSERT_EQ(ToFilterSample(v), std::lround(v * 32768.0 / 65535.0)) << v;
+  }
+  // One 4-plane pixel: the filter darkened red, kept green, blue and alpha.
+  Image image{1, 1, 4, Le16({65535, 1000, 3, 40001}), 2};
+  const Image read = image;
+  ToFilterSamples(&image);
+  EXPECT_EQ(image.pixels, Le16({32768, 500, 2, 20001}));
+  image.pixels[0] = 0x00, image.pixels[1] = 0x40;  // red 16384
+  ToFileSamples(&image, read);
+  EXPECT_EQ(image.pixels, Le16({32768, 1000, 3, 40001}));
+  std::vector<uint8_t> rows(8, 0);
+  ASSERT_TRUE(PlanesToRgb16(image, 0, 1, true, rows.data(), rows.size()));
+  EXPECT_EQ(rows, Le16({32768, 1000, 3, 40001}));
+  ASSERT_TRUE(PlanesToRgb16(image, 0, 1, false, rows.data(), 6));
+  EXPECT_FALSE(PlanesToRgb16(image, 0, 1, true, rows.data(), 7));  // too small
+  EXPECT_FALSE(PlanesToBgr(image, 0, 1, false, rows.data(), rows.size()));  // not bytes
 }
 
 TEST(FilterhostPixels, BandsLandOnTheirRowsAndBadDescriptionsWriteNothing) {

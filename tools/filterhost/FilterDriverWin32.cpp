@@ -145,25 +145,30 @@ void CopyOut(const Image& image, const Rect& r, int16_t lo, int16_t hi, Tile* ti
   tile->bytes.clear();
   tile->rowBytes = 0;
   if (RectEmpty(r)) return;
-  const int32_t n = hi - lo + 1;
+  // Bytes: a pixel's samples lo..hi, and a whole pixel, at the image's sample size.
+  const int32_t b = image.sampleBytes;
+  const int32_t n = (hi - lo + 1) * b;
+  const int32_t pixel = image.planes * b;
   const int32_t width = RectWidth(r);
   tile->rowBytes = width * n;
   tile->bytes.resize(size_t(tile->rowBytes) * size_t(RectHeight(r)));
   for (int32_t y = r.top; y < r.bottom; ++y) {
-    const uint8_t* src = &image.pixels[(size_t(y) * image.width + r.left) * image.planes + lo];
+    const uint8_t* src = &image.pixels[(size_t(y) * image.width + r.left) * pixel + lo * b];
     uint8_t* dst = &tile->bytes[size_t(y - r.top) * tile->rowBytes];
-    for (int32_t x = 0; x < width; ++x, src += image.planes, dst += n) std::memcpy(dst, src, n);
+    for (int32_t x = 0; x < width; ++x, src += pixel, dst += n) std::memcpy(dst, src, n);
   }
 }
 
 void CopyBack(const Tile& tile, Image* image) {
   if (tile.bytes.empty()) return;
-  const int32_t n = tile.hi - tile.lo + 1;
+  const int32_t b = image->sampleBytes;
+  const int32_t n = (tile.hi - tile.lo + 1) * b;
+  const int32_t pixel = image->planes * b;
   const Rect& r = tile.rect;
   for (int32_t y = r.top; y < r.bottom; ++y) {
     const uint8_t* src = &tile.bytes[size_t(y - r.top) * tile.rowBytes];
-    uint8_t* dst = &image->pixels[(size_t(y) * image->width + r.left) * image->planes + tile.lo];
-    for (int32_t x = r.left; x < r.right; ++x, src += n, dst += image->planes) {
+    uint8_t* dst = &image->pixels[(size_t(y) * image->width + r.left) * pixel + tile.lo * b];
+    for (int32_t x = r.left; x < r.right; ++x, src += n, dst += pixel) {
       std::memcpy(dst, src, n);
     }
   }
@@ -208,6 +213,9 @@ SelectorOutcome FilterImage(FilterSession* session, Image* image, const std::str
   g_bar.lastPercent = -1;
 
   r->planes = int16_t(image->planes);
+  // 16-bit samples (0..32768) go to a filter as an RGB 48 document.
+  r->imageMode = image->sampleBytes == 2 ? plugInModeRGB48 : plugInModeRGBColor;
+  r->depth = image->sampleBytes == 2 ? 16 : 8;
   r->filterRect = Rect{0, 0, int16_t(image->height), int16_t(image->width)};  // top, left, bottom, right
   r->inRect = r->outRect = Rect{0, 0, 0, 0};
   r->inLoPlane = r->inHiPlane = r->outLoPlane = r->outHiPlane = 0;

@@ -31,6 +31,9 @@ const char* FormatName(ImageFileFormat format) {
 }
 
 bool FormatKeepsAlpha(ImageFileFormat format) { return format == kPngFile || format == kTiffFile; }
+bool FormatKeepsSixteenBits(ImageFileFormat format) {
+  return format == kPngFile || format == kTiffFile;
+}
 
 bool ParseQuality(const std::string& text, int32_t* quality, std::string* error) {
   // Digits only, at most three of them: no sign, blanks, point or exponent.

@@ -20,6 +20,8 @@ const char* FormatName(ImageFileFormat format);
 
 // PNG and TIFF keep a fourth (alpha) plane; JPEG and BMP drop it.
 bool FormatKeepsAlpha(ImageFileFormat format);
+// PNG and TIFF hold 16 bits per channel; JPEG and BMP are written in bytes.
+bool FormatKeepsSixteenBits(ImageFileFormat format);
 
 const int32_t kDefaultQuality = 92;
 

@@ -13,10 +13,15 @@
 // Reads an image into 3 planes, or 4 when the file has transparency, turned
 // upright by its EXIF orientation. The size is checked (CheckImageSize) before
 // any pixel is decoded. False with a one-line reason when the file cannot be
-// read, is damaged, or holds CMYK or floating-point samples.
-bool ReadImage(const std::string& path, Image* image, std::string* error);
+// read, is damaged, or holds CMYK or floating-point samples. With
+// keepSixteenBits a file of 16-bit samples gives a 16-bit image (sampleBytes 2,
+// 0..65535); any other file, and every file without it, gives bytes.
+bool ReadImage(const std::string& path, Image* image, std::string* error,
+               bool keepSixteenBits = false);
 
-// Writes an image in `format` (JPEG with `quality` 1..100). A 4-plane image
+// Writes an image in `format` (JPEG with `quality` 1..100). A 16-bit image is
+// written in 16 bits to PNG and TIFF (FormatKeepsSixteenBits), in bytes to
+// JPEG and BMP. A 4-plane image
 // keeps its alpha only in formats that hold it (FormatKeepsAlpha). Nothing
 // partial is left: a regular file is written beside the target and replaces it
 // only once complete and closed; another target (a device, a pipe) is written

@@ -232,7 +232,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   return true;
 }
 
-bool Read(const std::string& path, Image* image, std::string* error) {
+bool Read(const std::string& path, Image* image, std::string* error, bool keepSixteenBits) {
   IWICImagingFactory* factory = Factory(error);
   if (factory == nullptr) return false;
   std::vector<uint8_t> file;
@@ -326,7 +326,9 @@ bool Read(const std::string& path, Image* image, std::string* error) {
   image->width = int32_t(width);
   image->height = int32_t(height);
   image->planes = HasAlpha(factory, frame.p, format, layout, native) ? 4 : 3;
-  const size_t bytes = ImageBytes(image->width, image->height, image->planes);
+  // A 16-bit file keeps its samples when asked; every other file is read in bytes.
+  image->sampleBytes = native && keepSixteenBits ? 2 : 1;
+  const size_t bytes = ImageBytes(image->width, image->height, image->planes * image->sampleBytes);
   if (bytes == 0) {
     *error = path + " is too large for this process's memory";
     return false;
@@ -360,11 +362,11 @@ bool Read(const std::string& path, Image* image, std::string* error) {
 
 }  // namespace
 
-bool ReadImage(const std::string& path, Image* image, std::string* error) {
+bool ReadImage(const std::string& path, Image* image, std::string* error, bool keepSixteenBits) {
   // Sizes are checked before anything is made, but memory can still run out
   // half-way (another process took it): one line naming the file.
   try {
-    return Read(path, image, error);
+    return Read(path, image, error, keepSixteenBits);
   } catch (const std::bad_alloc&) {
     *error = path + ": out of memory while reading the image";
   } catch (const std::exception& e) {
@@ -388,11 +390,58 @@ const GUID& ContainerOf(ImageFileFormat format) {
   }
 }
 
+// Whether the PNG encoder writes 16-bit samples in the machine's order instead
+// of the file's big-endian one. Wine's does (and its decoder reads them right),
+// Windows' does not. Asked once: a 1 x 1 48-bit pixel of samples 0x0102, 0x0304,
+// 0x0506 encoded in memory and decoded again comes back byte-swapped.
+bool PngEncoderKeepsMachineOrder(IWICImagingFactory* factory) {
+  static int keeps = -1;
+  if (keeps >= 0) return keeps == 1;
+  keeps = 0;
+  const uint8_t pixel[6] = {0x02, 0x01, 0x04, 0x03, 0x06, 0x05};
+  uint8_t back[6] = {0, 0, 0, 0, 0, 0};
+  Ref<IStream> stream;
+  Ref<IWICBitmapEncoder> encoder;
+  Ref<IWICBitmapFrameEncode> frame;
+  Ref<IWICBitmapDecoder> decoder;
+  Ref<IWICBitmapFrameDecode> decoded;
+  WICPixelFormatGUID format = GUID_WICPixelFormat48bppRGB;
+  const LARGE_INTEGER start = {};
+  const WICRect rect = {0, 0, 1, 1};
+  if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) &&
+      SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+      SUCCEEDED(encoder->Initialize(stream.p, WICBitmapEncoderNoCache)) &&
+      SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) &&
+      SUCCEEDED(frame->Initialize(nullptr)) && SUCCEEDED(frame->SetSize(1, 1)) &&
+      SUCCEEDED(frame->SetPixelFormat(&format)) && format == GUID_WICPixelFormat48bppRGB &&
+      SUCCEEDED(frame->WritePixels(1, 6, 6, const_cast<uint8_t*>(pixel))) &&
+      SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) &&
+      SUCCEEDED(stream->Seek(start, STREAM_SEEK_SET, nullptr)) &&
+      SUCCEEDED(factory->CreateDecoderFromStream(stream.p, nullptr,
+                                                 WICDecodeMetadataCacheOnDemand, &decoder)) &&
+      SUCCEEDED(decoder->GetFrame(0, &decoded)) &&
+      SUCCEEDED(decoded->GetPixelFormat(&format)) && format == GUID_WICPixelFormat48bppRGB &&
+      SUCCEEDED(decoded->CopyPixels(&rect, 6, 6, back))) {
+    keeps = back[0] == 0x01 && back[1] == 0x02 ? 1 : 0;
+  }
+  return keeps == 1;
+}
+
 // Encodes the image into `stream`; false with the cause.
 bool Encode(IWICImagingFactory* factory, IStream* stream, const Image& image,
             ImageFileFormat format, int32_t quality, std::string* cause) {
   const bool alpha = image.planes == 4 && FormatKeepsAlpha(format);
-  const WICPixelFormatGUID wanted = alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
+  // 16-bit samples go to PNG and TIFF in 16 bits; JPEG and BMP take bytes.
+  const bool sixteen = image.sampleBytes == 2 && FormatKeepsSixteenBits(format);
+  Image reduced;
+  if (image.sampleBytes == 2 && !sixteen) {
+    reduced = image;
+    ReduceToBytes(&reduced);
+    return Encode(factory, stream, reduced, format, quality, cause);
+  }
+  const WICPixelFormatGUID wanted =
+      sixteen ? (alpha ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat48bppRGB)
+              : (alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR);
   Ref<IWICBitmapEncoder> encoder;
   Ref<IWICBitmapFrameEncode> frame;
   Ref<IPropertyBag2> options;
@@ -424,18 +473,24 @@ bool Encode(IWICImagingFactory* factory, IStream* stream, const Image& image,
   }
   if (given != wanted) {
     *cause = std::string("the ") + FormatName(format) + " encoder does not take " +
-             (alpha ? "32-bit BGRA" : "24-bit BGR") + " pixels";
+             (sixteen ? (alpha ? "64-bit RGBA" : "48-bit RGB") : (alpha ? "32-bit BGRA" : "24-bit BGR")) +
+             " pixels";
     return false;
   }
   const int32_t outPlanes = alpha ? 4 : 3;
-  const size_t stride = size_t(image.width) * size_t(outPlanes);
+  const size_t stride = size_t(image.width) * size_t(outPlanes) * (sixteen ? 2 : 1);
   const int32_t band = BandRows(stride);
   std::vector<uint8_t> rows(stride * size_t(band < image.height ? band : image.height));
   for (int32_t y = 0; y < image.height; y += band) {
     const int32_t count = image.height - y < band ? image.height - y : band;
-    if (!PlanesToBgr(image, y, count, alpha, rows.data(), rows.size())) {
+    const bool converted = sixteen ? PlanesToRgb16(image, y, count, alpha, rows.data(), rows.size())
+                                   : PlanesToBgr(image, y, count, alpha, rows.data(), rows.size());
+    if (!converted) {
       *cause = "the image's pixels do not fit its size";
       return false;
+    }
+    if (sixteen && format == kPngFile && PngEncoderKeepsMachineOrder(factory)) {
+      SwapSampleBytes16(rows.data(), stride * size_t(count));
     }
     if (FAILED(hr = frame->WritePixels(UINT(count), UINT(stride), UINT(stride * size_t(count)),
                                        rows.data()))) {

@@ -39,9 +39,17 @@ void PrintUsage(FILE* to) {
       "one), .jpg/.jpeg, .tif/.tiff or .bmp; JPEG and BMP drop the transparency. An\n"
       "output replaces its file only once it is complete.\n"
       "\n"
+      "Depth: a 16-bit PNG or TIFF goes to the filter in 16 bits per channel when the\n"
+      "filter's property list takes RGB 48 (PATINEX64.8bf does; PATINEX.8bf does not),\n"
+      "scaled from 0..65535 to the interface's 0..32768 and back, and is written in 16\n"
+      "bits to PNG and TIFF (JPEG and BMP: 8 bits). Every other run is in 8 bits: 8-bit\n"
+      "files, filters that take 8 bits only, and --depth 8.\n"
+      "\n"
       "options:\n"
       "  --set NAME=VALUE  set a Patinex value before filtering (repeatable)\n"
       "  --quality N       JPEG quality, 1 to 100 (default 92)\n"
+      "  --depth 8|16      8: filter 16-bit files in 8 bits, as a host without RGB 48\n"
+      "                    does; 16: require the filter to take 16-bit images\n"
       "  --dialog          let the filter show its parameters dialog (without it the\n"
       "                    filter runs with no window, as a recorded filter is replayed)\n"
       "  --help            this text\n"
@@ -94,6 +102,7 @@ struct Job {
   std::vector<SettingValue> settings;
   ImageFileFormat format;
   int32_t quality;
+  int32_t depth;  // 8 or 16 as --depth says, 0: 16 bits where file and filter allow
 };
 
 // The value of an option given as "--name VALUE" or "--name=VALUE"; false when
@@ -120,6 +129,7 @@ int ParseCommandLine(int argc, char** argv, Job* job) {
   std::vector<std::string> positional;
   job->dialog = false;
   job->quality = kDefaultQuality;
+  job->depth = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string text, error;
@@ -139,6 +149,12 @@ int ParseCommandLine(int argc, char** argv, Job* job) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
         return kExitUsage;
       }
+    } else if (OptionValue("--depth", argc, argv, &i, &text, &missing)) {
+      if (missing || (text != "8" && text != "16")) {
+        std::fprintf(stderr, "filterhost: --depth takes 8 or 16\n");
+        return kExitUsage;
+      }
+      job->depth = text == "8" ? 8 : 16;
     } else if (OptionValue("--set", argc, argv, &i, &text, &missing)) {
       if (missing) {
         std::fprintf(stderr, "filterhost: --set needs NAME=VALUE\n");
@@ -219,12 +235,18 @@ int Run(int argc, char** argv) {
     }
   } else {
     if (!FileExists(job.in)) return Fail(job.in + ": no such file");
-    if (!ReadImage(job.in, &image, &error)) return Fail(error);
+    if (!ReadImage(job.in, &image, &error, job.depth != 8)) return Fail(error);
   }
 
   FilterModule filter;
   if (!LoadFilterModule(job.module, &filter, &error)) return Fail(error);
   const bool patinex = IsPatinex(filter);
+  const bool takesSixteenBits = (filter.pipl.modes & kModeRgb48) != 0;
+  if (job.depth == 16 && !takesSixteenBits) {
+    return Fail("--depth 16: " + job.module + " takes no 16-bit images (its property list "
+                "has no RGB 48 mode)");
+  }
+  const bool sixteenBits = job.depth != 8 && takesSixteenBits;
   if (!job.settings.empty() && !patinex) {
     return Fail("--set names values of the Patinex record; " + job.module + " is \"" +
                 filter.pipl.name + "\", whose record filterhost does not know");
@@ -251,13 +273,21 @@ int Run(int argc, char** argv) {
       outName = FrameName(outPattern, frame);
       if (!FileExists(inName)) break;
       g_image = inName;
-      if (!ReadImage(inName, &image, &error)) return Fail(error);
+      if (!ReadImage(inName, &image, &error, sixteenBits)) return Fail(error);
     }
+    // A filter that takes 8 bits gets the bytes an 8-bit read gives.
+    if (!sixteenBits) ReduceToBytes(&image);
     if (StopRequested()) {
       std::fprintf(stderr, "filterhost: stopped (Ctrl+C) before %s\n", inName.c_str());
       return kExitStopped;
     }
+    Image read;
+    if (image.sampleBytes == 2) {
+      read = image;
+      ToFilterSamples(&image);
+    }
     outcome = FilterImage(&session, &image, clip ? "frame " + std::to_string(frame) : inName);
+    if (image.sampleBytes == 2) ToFileSamples(&image, read);
     if (outcome.result != noErr || !outcome.problem.empty()) {
       return ReportFailure(outcome, inName, written);
     }

@@ -63,6 +63,7 @@ bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* e
     if (key == kPiplCategory) info->category = PascalText(data, length);
     if (key == kPiplEntryX86) info->entryX86 = CText(data, length);
     if (key == kPiplEntryX64) info->entryX64 = CText(data, length);
+    if (key == kPiplModes && length >= 2) info->modes = uint16_t(data[0] << 8 | data[1]);
     // Data is padded to a multiple of 4; a length that already is one moves on by it.
     const size_t padded = (size_t(length) + 3) & ~size_t(3);
     at += padded < size - at ? padded : size - at;

@@ -19,7 +19,14 @@ const uint32_t kPiplName = FourCharCode('n', 'a', 'm', 'e');
 const uint32_t kPiplCategory = FourCharCode('c', 'a', 't', 'g');
 const uint32_t kPiplEntryX86 = FourCharCode('w', 'x', '8', '6');
 const uint32_t kPiplEntryX64 = FourCharCode('8', '6', '6', '4');
+const uint32_t kPiplModes = FourCharCode('m', 'o', 'd', 'e');
 const uint32_t kFilterKind = FourCharCode('8', 'B', 'F', 'M');
+
+// The supported-mode flags as a 16-bit number, the list's first byte high: bit
+// 15 bitmap, 14 gray, 13 indexed, 12 RGB, ... 5 gray 16, 4 RGB 48 (PIGeneral.r's
+// order of the 'mode' property).
+const uint16_t kModeRgb = 0x1000;
+const uint16_t kModeRgb48 = 0x0010;
 
 // What a host needs from one property list. Missing properties stay empty (0).
 struct PiplInfo {
@@ -28,6 +35,7 @@ struct PiplInfo {
   std::string category;  // the menu category
   std::string entryX86;  // exported entry for 32-bit x86 ('wx86')
   std::string entryX64;  // exported entry for x86-64 ('8664')
+  uint16_t modes = 0;    // 'mode' flags (kModeRgb, kModeRgb48, ...)
 };
 
 // Reads a property list. False with a reason when the bytes are not one (too

@@ -1,6 +1,7 @@
 #include "tools/filterhost/PixelPlanes.h"
 
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -33,6 +34,41 @@ void Pixel(SampleLayout layout, const uint8_t* p, uint8_t rgba[4]) {
   }
 }
 
+// The same at 16 bits, 0..65535 (an 8-bit sample v as v * 257).
+void Pixel16(SampleLayout layout, const uint8_t* p, uint16_t rgba[4]) {
+  switch (layout) {
+    case kBgra8Samples:
+      rgba[0] = uint16_t(p[2] * 257), rgba[1] = uint16_t(p[1] * 257);
+      rgba[2] = uint16_t(p[0] * 257), rgba[3] = uint16_t(p[3] * 257);
+      return;
+    case kGray16Samples:
+      rgba[0] = rgba[1] = rgba[2] = uint16_t(Sample16(p, 0)), rgba[3] = 65535;
+      return;
+    case kRgb16Samples:
+    case kRgba16Samples:
+      for (int c = 0; c < 3; ++c) rgba[c] = uint16_t(Sample16(p, c));
+      rgba[3] = layout == kRgba16Samples ? uint16_t(Sample16(p, 3)) : 65535;
+      return;
+    case kBgr16Samples:
+    case kBgra16Samples:
+      for (int c = 0; c < 3; ++c) rgba[c] = uint16_t(Sample16(p, 2 - c));
+      rgba[3] = layout == kBgra16Samples ? uint16_t(Sample16(p, 3)) : 65535;
+      return;
+  }
+}
+
+inline uint32_t Get16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+inline void Put16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+
+bool IsWholeImage(const Image& image) {
+  return (image.sampleBytes == 1 || image.sampleBytes == 2) &&
+         image.pixels.size() ==
+             ImageBytes(image.width, image.height, image.planes * image.sampleBytes);
+}
+
 }  // namespace
 
 int32_t SampleBytes(SampleLayout layout) {
@@ -63,7 +99,7 @@ bool SamplesToPlanes(const SampleRows& samples, Image* image, int32_t firstRow) 
     return false;
   }
   if (samples.rows == 0 || samples.width == 0) return true;
-  if (image->pixels.size() != ImageBytes(image->width, image->height, planes)) return false;
+  if (!IsWholeImage(*image)) return false;
   // The last row needs only its own pixels, not a whole stride.
   const uint64_t rowBytes = uint64_t(samples.width) * uint64_t(pixelBytes);
   if (samples.data == nullptr || samples.stride < rowBytes || rowBytes > samples.size) return false;
@@ -71,6 +107,19 @@ bool SamplesToPlanes(const SampleRows& samples, Image* image, int32_t firstRow) 
     return false;
   }
 
+  if (image->sampleBytes == 2) {
+    uint16_t rgba[4];
+    for (int32_t y = 0; y < samples.rows; ++y) {
+      const uint8_t* in = samples.data + size_t(y) * samples.stride;
+      uint8_t* out = image->pixels.data() +
+                     (size_t(firstRow) + size_t(y)) * size_t(image->width) * planes * 2;
+      for (int32_t x = 0; x < samples.width; ++x, in += pixelBytes, out += 2 * planes) {
+        Pixel16(samples.layout, in, rgba);
+        for (int32_t p = 0; p < planes; ++p) Put16(out + 2 * p, rgba[p]);
+      }
+    }
+    return true;
+  }
   uint8_t rgba[4];
   for (int32_t y = 0; y < samples.rows; ++y) {
     const uint8_t* in = samples.data + size_t(y) * samples.stride;
@@ -91,7 +140,7 @@ bool PlanesToBgr(const Image& image, int32_t firstRow, int32_t rows, bool alpha,
       firstRow > image.height || rows > image.height - firstRow) {
     return false;
   }
-  if (image.pixels.size() != ImageBytes(image.width, image.height, planes)) return false;
+  if (image.sampleBytes != 1 || !IsWholeImage(image)) return false;
   const int32_t outPlanes = alpha ? 4 : 3;
   const uint64_t pixels = uint64_t(image.width) * uint64_t(rows);
   if (pixels == 0) return true;
@@ -106,16 +155,66 @@ bool PlanesToBgr(const Image& image, int32_t firstRow, int32_t rows, bool alpha,
   return true;
 }
 
+bool PlanesToRgb16(const Image& image, int32_t firstRow, int32_t rows, bool alpha, uint8_t* out,
+                   size_t size) {
+  const int32_t planes = image.planes;
+  if ((planes != 3 && planes != 4) || (alpha && planes != 4)) return false;
+  if (image.width < 0 || image.height < 0 || rows < 0 || firstRow < 0 ||
+      firstRow > image.height || rows > image.height - firstRow) {
+    return false;
+  }
+  if (image.sampleBytes != 2 || !IsWholeImage(image)) return false;
+  const int32_t outSamples = alpha ? 4 : 3;
+  const uint64_t pixels = uint64_t(image.width) * uint64_t(rows);
+  if (pixels == 0) return true;
+  if (out == nullptr || pixels > size / size_t(2 * outSamples)) return false;
+  const uint8_t* in =
+      image.pixels.data() + size_t(firstRow) * size_t(image.width) * size_t(planes) * 2;
+  for (size_t i = 0; i < size_t(pixels); ++i) {
+    std::memcpy(out, in, size_t(2 * outSamples));
+    in += 2 * planes;
+    out += 2 * outSamples;
+  }
+  return true;
+}
+
+void ReduceToBytes(Image* image) {
+  if (image->sampleBytes != 2 || !IsWholeImage(*image)) return;
+  const size_t count = image->pixels.size() / 2;
+  for (size_t i = 0; i < count; ++i) image->pixels[i] = Scale16To8(Get16(&image->pixels[2 * i]));
+  image->pixels.resize(count);
+  image->sampleBytes = 1;
+}
+
+void ToFilterSamples(Image* image) {
+  if (image->sampleBytes != 2) return;
+  for (size_t i = 0; i + 1 < image->pixels.size(); i += 2) {
+    Put16(&image->pixels[i], ToFilterSample(Get16(&image->pixels[i])));
+  }
+}
+
+void ToFileSamples(Image* image, const Image& source) {
+  if (image->sampleBytes != 2) return;
+  const bool same = source.sampleBytes == 2 && source.pixels.size() == image->pixels.size();
+  for (size_t i = 0; i + 1 < image->pixels.size(); i += 2) {
+    const uint32_t u = Get16(&image->pixels[i]);
+    const uint32_t v = same ? Get16(&source.pixels[i]) : 0;
+    Put16(&image->pixels[i], same && ToFilterSample(v) == u ? v : FromFilterSample(u));
+  }
+}
+
 void SwapSampleBytes16(uint8_t* data, size_t size) {
   for (size_t i = 0; i + 1 < size; i += 2) std::swap(data[i], data[i + 1]);
 }
 
 void ApplyOrientation(int32_t orientation, Image* image) {
   if (orientation < 2 || orientation > 8) return;
-  const int32_t w = image->width, h = image->height, planes = image->planes;
-  if (w <= 0 || h <= 0 || image->pixels.size() != ImageBytes(w, h, planes)) return;
+  const int32_t w = image->width, h = image->height;
+  const int32_t planes = image->planes * image->sampleBytes;  // bytes per pixel
+  if (w <= 0 || h <= 0 || !IsWholeImage(*image)) return;
   const bool turned = orientation >= 5;  // width and height change places
-  Image out{turned ? h : w, turned ? w : h, planes, std::vector<uint8_t>(image->pixels.size())};
+  Image out{turned ? h : w, turned ? w : h, image->planes,
+            std::vector<uint8_t>(image->pixels.size()), image->sampleBytes};
   for (int32_t y = 0; y < out.height; ++y) {
     for (int32_t x = 0; x < out.width; ++x) {
       // The stored pixel that shows at (x, y).

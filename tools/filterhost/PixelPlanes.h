@@ -16,6 +16,9 @@ struct Image {
   int32_t height;
   int32_t planes;  // 3, or 4 with alpha
   std::vector<uint8_t> pixels;
+  // 2 when every sample is a 16-bit number (little-endian): 0..65535 as in the
+  // file, or 0..32768 while the filter has it (ToFilterSamples); else 1.
+  int32_t sampleBytes = 1;
 };
 
 // Sample layouts a decoder hands over. 8-bit images arrive as blue, green,
@@ -46,14 +49,40 @@ struct SampleRows {
 // 16 bits to 8: round(v * 255 / 65535).
 inline uint8_t Scale16To8(uint32_t v) { return uint8_t((v * 255u + 32767u) / 65535u); }
 
+// A file's 16-bit sample (0..65535) to the filter's scale (0..32768) and back,
+// each rounded, halves up. Back is exact: ToFilterSample(FromFilterSample(u)) is
+// u for every u of 0..32768, so whatever the filter writes survives the file.
+inline uint16_t ToFilterSample(uint32_t v) { return uint16_t((uint64_t(v) * 65536u + 65535u) / 131070u); }
+inline uint16_t FromFilterSample(uint32_t u) {
+  return uint16_t(((u > 32768u ? 32768u : u) * 65535u + 16384u) >> 15);
+}
+
 // Converts a band into rows firstRow .. firstRow + rows - 1 of `image`, whose
-// width, height, planes and pixels are already set. Gray gives equal red, green
+// width, height, planes, sample size and pixels are already set. With 2-byte
+// samples the image takes 16-bit samples of 0..65535 (an 8-bit layout's v as
+// v * 257). Gray gives equal red, green
 // and blue; a 4-plane image takes the alpha samples (opaque when the layout has
 // none); a 3-plane image drops them. False, with nothing written, when the
 // band does not fit the image or its rows do not fit in `size`.
 bool SamplesToPlanes(const SampleRows& samples, Image* image, int32_t firstRow);
 
-// Rows firstRow .. firstRow + rows - 1 of `image` as an encoder takes them:
+// A 16-bit image (0..65535) in bytes, each sample Scale16To8: the bytes an
+// 8-bit read of the same file gives. An 8-bit image is left as it is.
+void ReduceToBytes(Image* image);
+
+// The samples of a 16-bit image to the filter's scale, and back after it
+// filtered them: a sample the filter left at its scaled source value gets its
+// source value back (`source` is the image as read), any other is scaled.
+void ToFilterSamples(Image* image);
+void ToFileSamples(Image* image, const Image& source);
+
+// Rows firstRow .. firstRow + rows - 1 of a 16-bit `image` (0..65535) as a
+// 16-bit encoder takes them: red, green, blue and, with `alpha`, alpha, each a
+// little-endian 16-bit number, packed rows. False as PlanesToBgr.
+bool PlanesToRgb16(const Image& image, int32_t firstRow, int32_t rows, bool alpha, uint8_t* out,
+                   size_t size);
+
+// Rows firstRow .. firstRow + rows - 1 of an 8-bit `image` as an encoder takes them:
 // blue, green, red and, with `alpha` (a 4-plane image only), alpha, packed
 // rows. False, with nothing written, when the rows are not in the image or do
 // not fit in `size` bytes at `out`.

@@ -970,6 +970,156 @@ TEST_F(Filterhost, PatinexClipCarriesTheScratchesFromFrameToFrame) {
   EXPECT_FALSE(SameImage(frames[1], frames[2]));
 }
 
+// 16-bit RGB samples (0..65535) of a file, as filterhost wrote it.
+struct Samples16Image {
+  int width = 0, height = 0, channels = 0;
+  std::vector<uint16_t> samples;
+};
+
+Samples16Image ReadPng16(const std::string& path) {
+  Samples16Image im;
+  if (!stbi_is_16_bit(path.c_str())) return im;
+  uint16_t* data = stbi_load_16(path.c_str(), &im.width, &im.height, &im.channels, 0);
+  if (data == nullptr) return im;
+  im.samples.assign(data, data + size_t(im.width) * im.height * im.channels);
+  stbi_image_free(data);
+  return im;
+}
+
+// A little-endian, uncompressed, chunky 16-bit TIFF (what the platform's encoder
+// writes): its strips in order.
+Samples16Image ReadTiff16(const std::string& path) {
+  Samples16Image im;
+  const std::string b = Slurp(path);
+  auto u16 = [&](size_t at) { return at + 2 <= b.size() ? uint32_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8) : 0u; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  if (b.size() < 8 || b.compare(0, 4, std::string("II*\0", 4)) != 0) return im;
+  const size_t ifd = u32(4);
+  const uint32_t count = u16(ifd);
+  std::vector<uint32_t> offsets, sizes;
+  uint32_t bits = 0, compression = 1;
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t e = ifd + 2 + 12 * i;
+    const uint32_t tag = u16(e), type = u16(e + 2), n = u32(e + 4);
+    auto value = [&](uint32_t k) -> uint32_t {
+      const size_t size = type == 3 ? 2 : 4;
+      const size_t at = n * size <= 4 ? e + 8 + k * size : u32(e + 8) + k * size;
+      return type == 3 ? u16(at) : u32(at);
+    };
+    if (tag == 256) im.width = int(value(0));
+    if (tag == 257) im.height = int(value(0));
+    if (tag == 258) bits = value(0);
+    if (tag == 259) compression = value(0);
+    if (tag == 277) im.channels = int(value(0));
+    for (uint32_t k = 0; k < n && (tag == 273 || tag == 279); ++k) {
+      (tag == 273 ? offsets : sizes).push_back(value(k));
+    }
+  }
+  if (bits != 16 || compression != 1 || offsets.size() != sizes.size()) return Samples16Image{};
+  for (size_t k = 0; k < offsets.size(); ++k) {
+    for (uint32_t at = offsets[k]; at + 1 < offsets[k] + sizes[k]; at += 2) im.samples.push_back(uint16_t(u16(at)));
+  }
+  return im;
+}
+
+// The 16-bit render of the 64-bit module, replayed with the renderer on the
+// samples the filter is handed (0..32768): the default curve and scratches of the
+// first frame, nothing random.
+std::vector<uint16_t> Replay16(const std::vector<uint16_t>& in, int width, int height) {
+  EffectParams params;
+  SetDefaultParams(&params);
+  params.value[kGrainAmount] = 0;
+  params.value[kDustAmount] = 0;
+  params.value[kHairAmount] = 0;
+  params.value[kJitterProbability] = 0;
+  params.value[kFlickerSpeed] = 0;
+  params.value[kConvertToGray] = 0;
+  params.value[kFrameNumber] = 1;
+  params.value[kShowDialog] = 0;
+  std::vector<uint16_t> out(in.size(), 0);
+  RenderJob job = {};
+  job.params = &params;
+  job.srcRect = job.dstRect = Rect{0, 0, int16_t(height), int16_t(width)};
+  job.srcData = reinterpret_cast<const uint8_t*>(in.data());
+  job.dstData = reinterpret_cast<uint8_t*>(out.data());
+  job.srcRowBytes = job.dstRowBytes = width * 6;
+  job.sixteenBits = 1;
+  Rng rng;
+  RenderContext context = {&rng, nullptr, 0};
+  EXPECT_EQ(RenderEffectSeeded(&job, 99, &context), 1);
+  return out;
+}
+
+// filterhost64 hands a 16-bit PNG or TIFF to PATINEX64.8bf in 16 bits and writes
+// 16 bits; the 32-bit module takes 8 bits, and --depth 8 forces them.
+TEST_F(Filterhost, SixteenBitFilesStaySixteenBitThroughTheSixteenBitModule) {
+  if (g_patinex.empty()) GTEST_SKIP() << "PATINEX.8bf is not part of this build";
+  const int width = 600, height = 8;
+  // Samples that are exactly what the filter's values scale back to, so that the
+  // file and the filter's scale (0..32768) correspond one to one: a gradient
+  // across, different in each channel.
+  std::vector<uint16_t> filterIn;  // red, green, blue at 0..32768
+  std::string be, le;              // the same at 0..65535, for PNG and TIFF
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const uint32_t u[3] = {uint32_t(x * 54 + y), uint32_t(32768 - x * 50), uint32_t((x * 97 + y * 1000) % 32769)};
+      for (uint32_t v : u) {
+        filterIn.push_back(uint16_t(v));
+        const uint32_t f = uint32_t((v * 65535u + 16384u) >> 15);
+        be += std::string{char(f >> 8), char(f & 0xFF)};
+        le += Le16(f);
+      }
+    }
+  }
+  Spill(Path("in16.png"), PngFile(width, height, 16, 2, be, size_t(width) * 6));
+  Spill(Path("in16.tif"), TiffFile(width, height, 3, 16, 2, le));
+  const std::vector<uint16_t> rendered = Replay16(filterIn, width, height);
+  const std::vector<std::string> settings = {"--set", "Grain Amount=0", "--set", "Dust Amount=0",
+      "--set", "Hair Amount=0", "--set", "Jitter Probability=0", "--set", "Flicker Speed=0",
+      "--set", "Convert to Gray=0"};
+  const bool sixteen = sizeof(void*) == 8;  // PATINEX64.8bf takes RGB 48
+  for (const char* name : {"in16.png", "in16.tif"}) {
+    for (const char* out : {"out16.png", "out16.tif"}) {
+      SCOPED_TRACE(std::string(name) + " -> " + out);
+      const HostRun run = Host(With(settings, {g_patinex, Path(name), Path(out)}));
+      ASSERT_EQ(run.exitCode, 0u) << run.err;
+      const bool png = std::string(out).find(".png") != std::string::npos;
+      const Samples16Image im = png ? ReadPng16(Path(out)) : ReadTiff16(Path(out));
+      if (!sixteen) {
+        EXPECT_TRUE(im.samples.empty()) << "the 32-bit module's run is in 8 bits";
+        continue;
+      }
+      ASSERT_EQ(im.width, width);
+      ASSERT_EQ(im.height, height);
+      ASSERT_EQ(im.channels, 3);
+      ASSERT_EQ(im.samples.size(), rendered.size());
+      std::vector<uint16_t> back(rendered.size());
+      for (size_t i = 0; i < back.size(); ++i) back[i] = uint16_t((rendered[i] * 65535u + 16384u) >> 15);
+      size_t firstDifference = 0;
+      while (firstDifference < back.size() && im.samples[firstDifference] == back[firstDifference]) ++firstDifference;
+      EXPECT_EQ(firstDifference, back.size()) << "the module's own 16-bit render, scaled to 0..65535: sample "
+          << firstDifference << " is " << (firstDifference < back.size() ? im.samples[firstDifference] : 0)
+          << ", rendered " << (firstDifference < back.size() ? back[firstDifference] : 0);
+      // The gradient keeps far more than 256 levels.
+      std::vector<uint16_t> reds;
+      for (int x = 0; x < width; ++x) reds.push_back(im.samples[size_t(x) * 3]);
+      std::sort(reds.begin(), reds.end());
+      EXPECT_GT(std::unique(reds.begin(), reds.end()) - reds.begin(), 256);
+    }
+  }
+  // --depth 8: today's 8-bit run, an 8-bit file.
+  const HostRun run8 = Host(With(With(settings, {"--depth", "8"}), {g_patinex, Path("in16.png"), Path("out8.png")}));
+  ASSERT_EQ(run8.exitCode, 0u) << run8.err;
+  EXPECT_FALSE(stbi_is_16_bit(Path("out8.png").c_str()));
+  EXPECT_EQ(ReadBack(Path("out8.png")).bytes.size(), size_t(width) * height * 3);
+  // --depth 16 with a module that takes 8 bits only is refused.
+  if (!sixteen) {
+    const HostRun refused = Host({"--depth", "16", g_patinex, Path("in16.png"), Path("x.png")});
+    EXPECT_EQ(refused.exitCode, 1u);
+    EXPECT_MESSAGE(refused, "takes no 16-bit images");
+  }
+}
+
 TEST_F(Filterhost, UsageErrorsAndHelp) {
   HostRun run = Host({});
   EXPECT_EQ(run.exitCode, 2u);
