@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -31,8 +32,21 @@ namespace {
 // Larger pictures do not fit the renderer's 16-bit rectangle.
 const int kMaxSide = 32767;
 
-// The renderer's own layout: red, green, blue, alpha, 8 bits each, gamma-coded.
-const char kPixelFormat[] = "R'G'B'A u8";
+// The renderer's own layouts: red, green, blue, alpha, gamma-coded, 8 bits each,
+// or 16 for a picture of more than 8 bits per channel.
+const char kPixelFormat8[] = "R'G'B'A u8";
+const char kPixelFormat16[] = "R'G'B'A u16";
+
+// GEGL's 16-bit samples run 0..65535, the renderer's 0..32768 (32768 is white):
+// each way rounded to the nearest, halves up. A level of 8 bits widened by GEGL
+// (v x 257) becomes the renderer's widened level round(v x 32768 / 255).
+uint16_t ToRendererSample(uint16_t v) {
+  return uint16_t((uint64_t(v) * 2 * 32768 + 65535) / (2 * 65535));
+}
+uint16_t FromRendererSample(uint16_t s) {
+  const uint64_t clamped = s > 32768 ? 32768 : s;
+  return uint16_t((clamped * 2 * 65535 + 32768) / (2 * 32768));
+}
 
 // The operation's properties: the rows the dialog has a control for (the frame
 // number's included) and the seed. A property's id is 1 + its row's position.
@@ -197,7 +211,11 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
 
 void Prepare(GeglOperation* operation) {
   const Babl* space = gegl_operation_get_source_space(operation, "input");
-  const Babl* format = babl_format_with_space(kPixelFormat, space);
+  const Babl* source = gegl_operation_get_source_format(operation, "input");
+  // More than a byte per channel (u16, half, float, ...): the 16-bit path.
+  const bool deep = source != nullptr && babl_format_get_bytes_per_pixel(source) >
+                                             babl_format_get_n_components(source);
+  const Babl* format = babl_format_with_space(deep ? kPixelFormat16 : kPixelFormat8, space);
   gegl_operation_set_format(operation, "input", format);
   gegl_operation_set_format(operation, "output", format);
 }
@@ -240,20 +258,33 @@ gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
   }
 
   const Babl* format = gegl_operation_get_format(operation, "output");
-  const size_t rowBytes = size_t(whole.width) * 4;
+  const bool sixteenBits = babl_format_get_bytes_per_pixel(format) == 8;
+  const size_t pixelBytes = sixteenBits ? 8 : 4;
+  const size_t rowBytes = size_t(whole.width) * pixelBytes;
+  const size_t samples = size_t(whole.width) * size_t(whole.height) * 4;
+  // At 16 bits the input as GEGL gives it stays beside the renderer's samples:
+  // its alpha goes back unchanged.
   std::vector<uint8_t> source, destination;
+  std::vector<uint16_t> original;
   try {
     source.resize(rowBytes * size_t(whole.height));
     destination.resize(source.size());
+    if (sixteenBits) original.resize(samples);
   } catch (const std::bad_alloc&) {
     g_warning("lumivex:patinex: no memory for %d x %d pixels; left unchanged", whole.width,
               whole.height);
     PassThrough(input, output, result);
     return TRUE;
   }
-  gegl_buffer_get(input, &whole, 1.0, format, source.data(), gint(rowBytes), GEGL_ABYSS_NONE);
-  // The renderer leaves the alpha bytes of the destination as they were (the
-  // back layer's rows copy the source's): starting from the input keeps alpha.
+  if (sixteenBits) {
+    gegl_buffer_get(input, &whole, 1.0, format, original.data(), gint(rowBytes), GEGL_ABYSS_NONE);
+    uint16_t* renderer = reinterpret_cast<uint16_t*>(source.data());
+    for (size_t i = 0; i < samples; ++i) renderer[i] = ToRendererSample(original[i]);
+  } else {
+    gegl_buffer_get(input, &whole, 1.0, format, source.data(), gint(rowBytes), GEGL_ABYSS_NONE);
+  }
+  // The renderer leaves the alpha of the destination as it was (the back
+  // layer's rows copy the source's): starting from the input keeps alpha.
   destination = source;
 
   EffectParams record = self->record;
@@ -261,20 +292,28 @@ gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
   record.value[kShowDialog] = 0.0;
 
   const Rect frame = {0, 0, int16_t(whole.height), int16_t(whole.width)};
-  const RenderJob job = MakeRenderJob(&record, frame, true, source.data(), int32_t(rowBytes),
-                                      destination.data(), int32_t(rowBytes), nullptr, nullptr,
-                                      nullptr);
+  RenderJob job = MakeRenderJob(&record, frame, true, source.data(), int32_t(rowBytes),
+                                destination.data(), int32_t(rowBytes), nullptr, nullptr, nullptr);
+  job.sixteenBits = sixteenBits ? 1 : 0;
   // No scratch cache: the frame numbers are few (0..9999), and a replay from
   // frame 0 gives the same scratches.
   Rng rng = {0};
   RenderContext context = {&rng, nullptr, 0};
   RenderEffectSeeded(&job, FrameSeed(frameNumber, self->seed), &context);
 
+  if (sixteenBits) {
+    const uint16_t* rendered = reinterpret_cast<const uint16_t*>(destination.data());
+    for (size_t i = 0; i < samples; ++i) {
+      if (i % 4 != 3) original[i] = FromRendererSample(rendered[i]);
+    }
+    std::memcpy(destination.data(), original.data(), destination.size());
+  }
+
   // Only the part asked for (GEGL asks for the cached region, the whole picture).
   GeglRectangle part;
   if (!gegl_rectangle_intersect(&part, &whole, result)) return TRUE;
   const uint8_t* first = destination.data() + size_t(part.y - whole.y) * rowBytes +
-                         size_t(part.x - whole.x) * 4;
+                         size_t(part.x - whole.x) * pixelBytes;
   gegl_buffer_set(output, &part, 0, format, first, gint(rowBytes));
   return TRUE;
 }
