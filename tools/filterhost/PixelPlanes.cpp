@@ -69,6 +69,19 @@ bool IsWholeImage(const Image& image) {
              ImageBytes(image.width, image.height, image.planes * image.sampleBytes);
 }
 
+// Whether rows firstRow .. firstRow + rows - 1 of a whole image of sampleBytes-wide
+// samples can be handed to the encoder, with alpha only where the image has it.
+bool CanWriteRows(const Image& image, int32_t firstRow, int32_t rows, bool alpha,
+                  int32_t sampleBytes) {
+  const int32_t planes = image.planes;
+  if ((planes != 3 && planes != 4) || (alpha && planes != 4)) return false;
+  if (image.width < 0 || image.height < 0 || rows < 0 || firstRow < 0 ||
+      firstRow > image.height || rows > image.height - firstRow) {
+    return false;
+  }
+  return image.sampleBytes == sampleBytes && IsWholeImage(image);
+}
+
 }  // namespace
 
 int32_t SampleBytes(SampleLayout layout) {
@@ -134,13 +147,8 @@ bool SamplesToPlanes(const SampleRows& samples, Image* image, int32_t firstRow) 
 
 bool PlanesToBgr(const Image& image, int32_t firstRow, int32_t rows, bool alpha, uint8_t* out,
                  size_t size) {
+  if (!CanWriteRows(image, firstRow, rows, alpha, 1)) return false;
   const int32_t planes = image.planes;
-  if ((planes != 3 && planes != 4) || (alpha && planes != 4)) return false;
-  if (image.width < 0 || image.height < 0 || rows < 0 || firstRow < 0 ||
-      firstRow > image.height || rows > image.height - firstRow) {
-    return false;
-  }
-  if (image.sampleBytes != 1 || !IsWholeImage(image)) return false;
   const int32_t outPlanes = alpha ? 4 : 3;
   const uint64_t pixels = uint64_t(image.width) * uint64_t(rows);
   if (pixels == 0) return true;
@@ -157,13 +165,8 @@ bool PlanesToBgr(const Image& image, int32_t firstRow, int32_t rows, bool alpha,
 
 bool PlanesToRgb16(const Image& image, int32_t firstRow, int32_t rows, bool alpha, uint8_t* out,
                    size_t size) {
+  if (!CanWriteRows(image, firstRow, rows, alpha, 2)) return false;
   const int32_t planes = image.planes;
-  if ((planes != 3 && planes != 4) || (alpha && planes != 4)) return false;
-  if (image.width < 0 || image.height < 0 || rows < 0 || firstRow < 0 ||
-      firstRow > image.height || rows > image.height - firstRow) {
-    return false;
-  }
-  if (image.sampleBytes != 2 || !IsWholeImage(image)) return false;
   const int32_t outSamples = alpha ? 4 : 3;
   const uint64_t pixels = uint64_t(image.width) * uint64_t(rows);
   if (pixels == 0) return true;
