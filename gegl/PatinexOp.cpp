@@ -118,9 +118,9 @@ GParamSpec* NewPropertySpec(const ParamRow& row) {
   switch (row.kind) {
     case kColorParam: {
       GeglColor* color = NewColor(row.defaults);
-      GParamSpec* spec = gegl_param_spec_color(name.c_str(), row.name, blurb, color, flags);
+      GParamSpec* param = gegl_param_spec_color(name.c_str(), row.name, blurb, color, flags);
       g_object_unref(color);
-      return spec;
+      return param;
     }
     case kSwitchParam:
       return g_param_spec_boolean(name.c_str(), row.name, blurb, row.defaults[0] != 0.0, flags);
@@ -128,13 +128,13 @@ GParamSpec* NewPropertySpec(const ParamRow& row) {
       break;
   }
   if (&row == &kParamRows[kSeedRow]) {
-    GParamSpec* spec = gegl_param_spec_seed(name.c_str(), row.name, blurb, flags);
-    G_PARAM_SPEC_UINT(spec)->minimum = guint(row.low);
-    G_PARAM_SPEC_UINT(spec)->maximum = guint(row.high);
-    G_PARAM_SPEC_UINT(spec)->default_value = guint(row.defaults[0]);
-    GEGL_PARAM_SPEC_SEED(spec)->ui_minimum = guint(row.low);
-    GEGL_PARAM_SPEC_SEED(spec)->ui_maximum = guint(row.high);
-    return spec;
+    GParamSpec* param = gegl_param_spec_seed(name.c_str(), row.name, blurb, flags);
+    G_PARAM_SPEC_UINT(param)->minimum = guint(row.low);
+    G_PARAM_SPEC_UINT(param)->maximum = guint(row.high);
+    G_PARAM_SPEC_UINT(param)->default_value = guint(row.defaults[0]);
+    GEGL_PARAM_SPEC_SEED(param)->ui_minimum = guint(row.low);
+    GEGL_PARAM_SPEC_SEED(param)->ui_maximum = guint(row.high);
+    return param;
   }
   if (row.wholeNumbers) {
     return gegl_param_spec_int(name.c_str(), row.name, blurb, int(row.low), int(row.high),
@@ -150,11 +150,11 @@ const ParamRow* RowOfProperty(guint id) {
   return IsOpRow(row) ? &row : nullptr;
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* param) {
   PatinexOp* self = Self(object);
   const ParamRow* row = RowOfProperty(id);
   if (row == nullptr) {
-    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     return;
   }
   if (row == &kParamRows[kSeedRow]) {
@@ -180,11 +180,11 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
   }
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* param) {
   PatinexOp* self = Self(object);
   const ParamRow* row = RowOfProperty(id);
   if (row == nullptr) {
-    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     return;
   }
   if (row == &kParamRows[kSeedRow]) {

@@ -39,7 +39,7 @@ class PatinexOpTest : public ::testing::Test {
 TEST_F(PatinexOpTest, PropertiesAreTheTablesRowsWithTheirRangesAndDefaults) {
   ASSERT_TRUE(gegl_has_operation(kOp));
   guint count = 0;
-  GParamSpec** specs = gegl_operation_list_properties(kOp, &count);
+  GParamSpec** params = gegl_operation_list_properties(kOp, &count);
   int expected = 0;
   for (int i = 0; i < kParamRowCount; ++i) {
     const ParamRow& row = kParamRows[i];
@@ -48,43 +48,43 @@ TEST_F(PatinexOpTest, PropertiesAreTheTablesRowsWithTheirRangesAndDefaults) {
     ++expected;
     const std::string name = PropertyName(row.name);
     SCOPED_TRACE(name);
-    GParamSpec* spec = nullptr;
+    GParamSpec* param = nullptr;
     for (guint k = 0; k < count; ++k) {
-      if (name == specs[k]->name) spec = specs[k];
+      if (name == params[k]->name) param = params[k];
     }
-    ASSERT_NE(spec, nullptr);
-    EXPECT_STREQ(g_param_spec_get_nick(spec), row.name);
+    ASSERT_NE(param, nullptr);
+    EXPECT_STREQ(g_param_spec_get_nick(param), row.name);
     if (isSeed) {
-      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_SEED(spec));
-      EXPECT_EQ(G_PARAM_SPEC_UINT(spec)->minimum, guint(row.low));
-      EXPECT_EQ(G_PARAM_SPEC_UINT(spec)->maximum, guint(row.high));
-      EXPECT_EQ(G_PARAM_SPEC_UINT(spec)->default_value, guint(row.defaults[0]));
-      EXPECT_EQ(GEGL_PARAM_SPEC_SEED(spec)->ui_maximum, guint(row.high));
+      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_SEED(param));
+      EXPECT_EQ(G_PARAM_SPEC_UINT(param)->minimum, guint(row.low));
+      EXPECT_EQ(G_PARAM_SPEC_UINT(param)->maximum, guint(row.high));
+      EXPECT_EQ(G_PARAM_SPEC_UINT(param)->default_value, guint(row.defaults[0]));
+      EXPECT_EQ(GEGL_PARAM_SPEC_SEED(param)->ui_maximum, guint(row.high));
     } else if (row.kind == kColorParam) {
-      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_COLOR(spec));
-      GeglColor* color = gegl_param_spec_color_get_default(spec);
+      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_COLOR(param));
+      GeglColor* color = gegl_param_spec_color_get_default(param);
       uint8_t rgb[3];
       gegl_color_get_pixel(color, babl_format("R'G'B' u8"), rgb);
       for (int c = 0; c < 3; ++c) EXPECT_EQ(rgb[c], row.defaults[c]) << "channel " << c;
     } else if (row.kind == kSwitchParam) {
-      ASSERT_TRUE(G_IS_PARAM_SPEC_BOOLEAN(spec));
-      EXPECT_EQ(G_PARAM_SPEC_BOOLEAN(spec)->default_value, row.defaults[0] != 0.0);
+      ASSERT_TRUE(G_IS_PARAM_SPEC_BOOLEAN(param));
+      EXPECT_EQ(G_PARAM_SPEC_BOOLEAN(param)->default_value, row.defaults[0] != 0.0);
     } else if (row.wholeNumbers) {  // the frame number
-      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_INT(spec));
-      EXPECT_EQ(G_PARAM_SPEC_INT(spec)->minimum, row.low);
-      EXPECT_EQ(G_PARAM_SPEC_INT(spec)->maximum, row.high);
-      EXPECT_EQ(G_PARAM_SPEC_INT(spec)->default_value, row.defaults[0]);
+      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_INT(param));
+      EXPECT_EQ(G_PARAM_SPEC_INT(param)->minimum, row.low);
+      EXPECT_EQ(G_PARAM_SPEC_INT(param)->maximum, row.high);
+      EXPECT_EQ(G_PARAM_SPEC_INT(param)->default_value, row.defaults[0]);
     } else {
-      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_DOUBLE(spec));
-      EXPECT_EQ(G_PARAM_SPEC_DOUBLE(spec)->minimum, row.low);
-      EXPECT_EQ(G_PARAM_SPEC_DOUBLE(spec)->maximum, row.high);
-      EXPECT_EQ(G_PARAM_SPEC_DOUBLE(spec)->default_value, row.defaults[0]);
-      EXPECT_EQ(GEGL_PARAM_SPEC_DOUBLE(spec)->ui_minimum, row.low);
-      EXPECT_EQ(GEGL_PARAM_SPEC_DOUBLE(spec)->ui_maximum, row.high);
+      ASSERT_TRUE(GEGL_IS_PARAM_SPEC_DOUBLE(param));
+      EXPECT_EQ(G_PARAM_SPEC_DOUBLE(param)->minimum, row.low);
+      EXPECT_EQ(G_PARAM_SPEC_DOUBLE(param)->maximum, row.high);
+      EXPECT_EQ(G_PARAM_SPEC_DOUBLE(param)->default_value, row.defaults[0]);
+      EXPECT_EQ(GEGL_PARAM_SPEC_DOUBLE(param)->ui_minimum, row.low);
+      EXPECT_EQ(GEGL_PARAM_SPEC_DOUBLE(param)->ui_maximum, row.high);
     }
   }
   EXPECT_EQ(int(count), expected);
-  g_free(specs);
+  g_free(params);
 }
 
 TEST_F(PatinexOpTest, KeysPlaceItInGimp) {
