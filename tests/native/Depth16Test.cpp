@@ -60,17 +60,7 @@ Image16 Widened(const test::Image& src) {
 }
 
 RenderJob MakeJob16(const EffectParams& params, const Image16& src, Image16& dst) {
-  RenderJob job = {};
-  job.params = &params;
-  job.dstRect.bottom = int16_t(dst.height);
-  job.dstRect.right = int16_t(dst.width);
-  job.srcRect = job.dstRect;
-  job.srcData = src.bytes.data();
-  job.dstData = dst.bytes.data();
-  job.srcRowBytes = src.rowBytes;
-  job.dstRowBytes = dst.rowBytes;
-  job.srcHasAlpha = src.alpha ? 1 : 0;
-  job.dstHasAlpha = dst.alpha ? 1 : 0;
+  RenderJob job = test::MakeJob(params, src, dst);
   job.sixteenBits = 1;
   return job;
 }

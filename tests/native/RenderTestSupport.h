@@ -101,19 +101,15 @@ inline EffectParams ToneDefaults() {
   return p;
 }
 
-inline RenderJob MakeJob(const EffectParams& params, const Image& src, Image& dst) {
-  RenderJob job = {};
-  job.params = &params;
-  job.dstRect.top = 0;
-  job.dstRect.left = 0;
-  job.dstRect.bottom = int16_t(dst.height);
-  job.dstRect.right = int16_t(dst.width);
-  job.srcRect = job.dstRect;
-  job.srcData = src.bytes.data();
-  job.dstData = dst.bytes.data();
-  job.srcRowBytes = src.rowBytes;
-  job.dstRowBytes = dst.rowBytes;
-  job.srcHasAlpha = src.alpha ? 1 : 0;
+// A job over the whole of dst from src, as the renderer's callers build one;
+// src and dst may differ in layout (8-bit Image or the 16-bit tests' image).
+template <typename Picture>
+RenderJob MakeJob(const EffectParams& params, const Picture& src, Picture& dst) {
+  Rect rect = {};
+  rect.bottom = int16_t(dst.height);
+  rect.right = int16_t(dst.width);
+  RenderJob job = MakeRenderJob(&params, rect, src.alpha, src.bytes.data(), src.rowBytes,
+                                dst.bytes.data(), dst.rowBytes, nullptr, nullptr, nullptr);
   job.dstHasAlpha = dst.alpha ? 1 : 0;
   return job;
 }
