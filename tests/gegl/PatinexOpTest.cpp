@@ -166,15 +166,12 @@ TEST_F(PatinexOpTest, APictureBeyondTheRenderersLimitPassesThroughWithAWarning) 
   EXPECT_EQ(atLimit.warnings, 0);
 }
 
-// The same picture at 16 bits (each byte widened, as GEGL widens: v x 257),
-// with an alpha of 16 bits of its own, through the operation and back.
-std::vector<uint16_t> Render16(const std::vector<uint8_t>& in8, int width, int height) {
-  const Babl* format = babl_format("R'G'B'A u16");
+// The whole picture in `format` through the operation (no scratches, more dust,
+// frame 4, gray off), from `in` to `out`.
+void RenderThroughOp(const Babl* format, int width, int height, const void* in, void* out) {
   const GeglRectangle whole = {0, 0, width, height};
-  std::vector<uint16_t> in(in8.size()), out(in8.size());
-  for (size_t i = 0; i < in.size(); ++i) in[i] = i % 4 == 3 ? uint16_t(1000 + 7 * i) : in8[i] * 257;
   GeglBuffer* buffer = gegl_buffer_new(&whole, format);
-  gegl_buffer_set(buffer, &whole, 0, format, in.data(), GEGL_AUTO_ROWSTRIDE);
+  gegl_buffer_set(buffer, &whole, 0, format, in, GEGL_AUTO_ROWSTRIDE);
   GeglNode* graph = gegl_node_new();
   GeglNode* source = gegl_node_new_child(graph, "operation", "gegl:buffer-source", "buffer", buffer,
                                          nullptr);
@@ -182,9 +179,18 @@ std::vector<uint16_t> Render16(const std::vector<uint8_t>& in8, int width, int h
                                      "scratch-amount", 0.0, "dust-amount", 60.0, "frame-number", 4,
                                      nullptr);
   gegl_node_link(source, op);
-  gegl_node_blit(op, 1.0, &whole, format, out.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
+  gegl_node_blit(op, 1.0, &whole, format, out, GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
   g_object_unref(graph);
   g_object_unref(buffer);
+}
+
+// The same picture at 16 bits (each byte widened, as GEGL widens: v x 257),
+// with an alpha of 16 bits of its own, through the operation and back.
+std::vector<uint16_t> Render16(const std::vector<uint8_t>& in8, int width, int height) {
+  const Babl* format = babl_format("R'G'B'A u16");
+  std::vector<uint16_t> in(in8.size()), out(in8.size());
+  for (size_t i = 0; i < in.size(); ++i) in[i] = i % 4 == 3 ? uint16_t(1000 + 7 * i) : in8[i] * 257;
+  RenderThroughOp(format, width, height, in.data(), out.data());
   for (size_t i = 3; i < in.size(); i += 4) {
     EXPECT_EQ(out[i], in[i]) << "alpha of pixel " << i / 4;
     if (out[i] != in[i]) break;
@@ -198,20 +204,8 @@ TEST_F(PatinexOpTest, SixteenBitPicturesRenderAtSixteenBitsLikeEightBitOnes) {
   for (size_t i = 0; i < in8.size(); ++i) in8[i] = uint8_t(i * 7 + i / 4);
   // The 8-bit render of the same picture and settings.
   const Babl* format8 = babl_format("R'G'B'A u8");
-  const GeglRectangle whole = {0, 0, width, height};
-  GeglBuffer* buffer = gegl_buffer_new(&whole, format8);
-  gegl_buffer_set(buffer, &whole, 0, format8, in8.data(), GEGL_AUTO_ROWSTRIDE);
-  GeglNode* graph = gegl_node_new();
-  GeglNode* source = gegl_node_new_child(graph, "operation", "gegl:buffer-source", "buffer", buffer,
-                                         nullptr);
-  GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "convert-to-gray", FALSE,
-                                     "scratch-amount", 0.0, "dust-amount", 60.0, "frame-number", 4,
-                                     nullptr);
-  gegl_node_link(source, op);
   std::vector<uint8_t> out8(in8.size());
-  gegl_node_blit(op, 1.0, &whole, format8, out8.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
-  g_object_unref(graph);
-  g_object_unref(buffer);
+  RenderThroughOp(format8, width, height, in8.data(), out8.data());
 
   const std::vector<uint16_t> out16 = Render16(in8, width, height);
   // Finer than bytes, and the bytes of the 8-bit render within a level.
