@@ -65,10 +65,15 @@ bool CheckImageSize(const std::string& path, uint32_t width, uint32_t height,
   return true;
 }
 
-uint64_t RunMemoryBytes(uint32_t width, uint32_t height, uint64_t decodedBytes) {
+uint64_t RunMemoryBytes(uint32_t width, uint32_t height, uint64_t decodedBytes,
+                        int32_t sampleBytes) {
   const uint64_t pixels = uint64_t(width) * height;
   if (decodedBytes == 0) decodedBytes = pixels * 8;
-  return decodedBytes + pixels * (4 * 4 + 4);
+  const uint64_t pixel = 4 * uint64_t(sampleBytes == 2 ? 2 : 1);  // 4 planes
+  // The image, the source copy, the two areas and the encoder's copy; in 16
+  // bits the samples as read besides.
+  const uint64_t copies = sampleBytes == 2 ? 6 : 5;
+  return decodedBytes + pixels * pixel * copies;
 }
 
 std::string ByteCountText(uint64_t bytes) {

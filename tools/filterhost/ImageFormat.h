@@ -37,11 +37,15 @@ bool CheckImageSize(const std::string& path, uint32_t width, uint32_t height,
                     std::string* error);
 
 // What filtering an image of `width` x `height` pixels needs at most, in
-// bytes: what the decoder keeps (`decodedBytes`; 8 bytes a pixel when 0, the
-// most a layout we read takes), the image in 4 planes, the copy of the source
-// the filter reads, the areas handed to the filter and back (each up to the
-// whole image), and an encoder's copy in 4 bytes a pixel.
-uint64_t RunMemoryBytes(uint32_t width, uint32_t height, uint64_t decodedBytes);
+// bytes, with samples of `sampleBytes` (1 for a run in 8 bits, 2 for one in
+// 16): what the decoder keeps (`decodedBytes`, at the file's own depth; 8
+// bytes a pixel when 0, the most a layout we read takes), the image in 4
+// planes, the copy of the source the filter reads, the areas handed to the
+// filter and back (each up to the whole image), and an encoder's copy, all at
+// the run's depth; a 16-bit run also keeps the samples as read, to give back
+// every one the filter left as it was. 20 bytes a pixel in 8 bits, 48 in 16.
+uint64_t RunMemoryBytes(uint32_t width, uint32_t height, uint64_t decodedBytes,
+                        int32_t sampleBytes);
 
 // Refuses, with both figures, a run that needs more than `available` bytes.
 bool CheckRunMemory(const std::string& path, uint32_t width, uint32_t height, uint64_t needed,

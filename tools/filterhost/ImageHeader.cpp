@@ -93,6 +93,7 @@ void ReadTiffDirectory(const uint8_t* data, size_t size, ImageHeader* header, bo
       samples > 16) {
     return;
   }
+  header->sampleBits = bits;
   const uint64_t raw = RowBytes(uint64_t(header->width) * samples * bits) * header->height;
   header->decodedBytes = raw;
   switch (compression) {
@@ -298,6 +299,7 @@ void ReadPng(const Bytes& be, ImageHeader* header) {
   if (!be.Has(24, 2) || !Countable(header)) return;
   const uint32_t depth = be.data[24], channels = PngChannels(be.data[25]);
   if (channels == 0 || depth == 0 || depth > 16) return;
+  header->sampleBits = depth;
   // Each row is a filter byte and its samples, at the declared depth.
   const uint64_t filtered =
       (1 + RowBytes(uint64_t(header->width) * depth * channels)) * header->height;
@@ -308,7 +310,7 @@ void ReadPng(const Bytes& be, ImageHeader* header) {
 }  // namespace
 
 ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size) {
-  ImageHeader header = {kUnknownFile, false, 0, 0, 1, false, false, 0, 0};
+  ImageHeader header = {kUnknownFile, false, 0, 0, 1, false, false, 0, 0, 0};
   if (bytes == nullptr) return header;
   const Bytes b = {bytes, size, false};
   const Bytes be = {bytes, size, true};
@@ -329,6 +331,10 @@ ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size) {
     ReadTiffDirectory(bytes, size, &header, true);
   }
   return header;
+}
+
+int32_t RunSampleBytes(const ImageHeader& header, bool sixteenBitRun) {
+  return sixteenBitRun && header.sampleBits == 16 ? 2 : 1;
 }
 
 bool CheckFileHoldsImage(const std::string& path, const ImageHeader& header, uint64_t fileBytes,

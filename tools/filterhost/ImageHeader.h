@@ -26,9 +26,20 @@ struct ImageHeader {
   // About what a decoder keeps of the whole file at its stored depth (a
   // decoder that decodes at once keeps it all); 0 when not known.
   uint64_t decodedBytes;
+  // Bits of one sample as a PNG or TIFF stores them (its depth, or a TIFF's
+  // first bits per sample); 0 for the other formats, which hold at most 8, and
+  // when not known.
+  uint32_t sampleBits;
 };
 
 ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size);
+
+// Bytes of a sample in a run of this file, as its header tells before any
+// decoder is made: 2 when the run keeps 16 bits (`sixteenBitRun`: the filter
+// takes RGB 48 and --depth 8 is not given) and the file holds 16-bit samples,
+// else 1. A header that does not tell gives 1; the decoder's pixel format then
+// decides, still before a pixel is decoded.
+int32_t RunSampleBytes(const ImageHeader& header, bool sixteenBitRun);
 
 // Refuses, with a message naming the file, a file that holds fewer bytes than
 // its declared pixels need at the format's best compression, and a JPEG cut

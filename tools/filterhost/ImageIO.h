@@ -13,9 +13,11 @@
 // Reads an image into 3 planes, or 4 when the file has transparency, turned
 // upright by its EXIF orientation. The size is checked (CheckImageSize) before
 // any pixel is decoded. False with a one-line reason when the file cannot be
-// read, is damaged, or holds CMYK or floating-point samples. With
-// keepSixteenBits a file of 16-bit samples gives a 16-bit image (sampleBytes 2,
-// 0..65535); any other file, and every file without it, gives bytes.
+// read, is damaged, or holds CMYK or floating-point samples, or when its run
+// needs more memory than the process can have. With keepSixteenBits (a 16-bit
+// run: the filter takes RGB 48) a file of 16-bit samples gives a 16-bit image
+// (sampleBytes 2, 0..65535) and its memory is counted at 16 bits; any other
+// file, and every file without it, gives bytes and is counted at 8.
 bool ReadImage(const std::string& path, Image* image, std::string* error,
                bool keepSixteenBits = false);
 

@@ -253,11 +253,13 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
   if (header.sizeKnown && !CheckImageSize(path, header.width, header.height, error)) return false;
   // Memory that matches the file, decided before a decoder makes room for the
   // pixels: no more pixels than the file can hold, and no more memory than the
-  // process can have.
+  // process can have, at the depth the run goes in.
   if (!CheckFileHoldsImage(path, header, file.size(), error)) return false;
+  const int32_t countedSampleBytes = RunSampleBytes(header, keepSixteenBits);
   if (header.sizeKnown &&
       !CheckRunMemory(path, header.width, header.height,
-                      RunMemoryBytes(header.width, header.height, header.decodedBytes) + file.size(),
+                      RunMemoryBytes(header.width, header.height, header.decodedBytes,
+                                     countedSampleBytes) + file.size(),
                       AvailableMemory(), error)) {
     return false;
   }
@@ -290,11 +292,18 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
     *error = damaged + Cause(hr);
     return false;
   }
-  // Again from the decoder (a TIFF's size is known only to it), still before
-  // a pixel is decoded.
+  SampleLayout layout = kBgra8Samples;
+  const bool native = NativeLayout(format, &layout);
+  // A 16-bit file keeps its samples when asked; every other file is read in bytes.
+  const int32_t sampleBytes = native && keepSixteenBits ? 2 : 1;
+  // Again from the decoder, still before a pixel is decoded: a TIFF's size may
+  // be known only to it, and so may the 16 bits of a file whose header did not
+  // tell its depth.
   if (!CheckImageSize(path, width, height, error)) return false;
-  if (!header.sizeKnown &&
-      !CheckRunMemory(path, width, height, RunMemoryBytes(width, height, 0) + file.size(),
+  if ((!header.sizeKnown || sampleBytes > countedSampleBytes) &&
+      !CheckRunMemory(path, width, height,
+                      RunMemoryBytes(width, height, header.sizeKnown ? header.decodedBytes : 0,
+                                     sampleBytes) + file.size(),
                       AvailableMemory(), error)) {
     return false;
   }
@@ -307,8 +316,6 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
     return false;
   }
 
-  SampleLayout layout = kBgra8Samples;
-  const bool native = NativeLayout(format, &layout);
   IWICBitmapSource* source = frame.p;
   Ref<IWICFormatConverter> converter;
   if (!native) {
@@ -326,8 +333,7 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
   image->width = int32_t(width);
   image->height = int32_t(height);
   image->planes = HasAlpha(factory, frame.p, format, layout, native) ? 4 : 3;
-  // A 16-bit file keeps its samples when asked; every other file is read in bytes.
-  image->sampleBytes = native && keepSixteenBits ? 2 : 1;
+  image->sampleBytes = sampleBytes;
   const size_t bytes = ImageBytes(image->width, image->height, image->planes * image->sampleBytes);
   if (bytes == 0) {
     *error = path + " is too large for this process's memory";

@@ -225,7 +225,6 @@ int Run(int argc, char** argv) {
     }
   }
   int32_t firstFrame = 0;
-  Image image;
   if (clip) {
     // Numbering may start at 0 or at 1.
     if (!FileExists(FrameName(inPattern, 0))) firstFrame = 1;
@@ -233,11 +232,12 @@ int Run(int argc, char** argv) {
       return UsageError("no frames: neither " + FrameName(inPattern, 0) + " nor " +
                         FrameName(inPattern, 1) + " exists");
     }
-  } else {
-    if (!FileExists(job.in)) return Fail(job.in + ": no such file");
-    if (!ReadImage(job.in, &image, &error, job.depth != 8)) return Fail(error);
+  } else if (!FileExists(job.in)) {
+    return Fail(job.in + ": no such file");
   }
 
+  // The filter's property list first: it decides the depth an image is read in,
+  // and so the memory its run is checked against.
   FilterModule filter;
   if (!LoadFilterModule(job.module, &filter, &error)) return Fail(error);
   const bool patinex = IsPatinex(filter);
@@ -247,6 +247,8 @@ int Run(int argc, char** argv) {
                 "has no RGB 48 mode)");
   }
   const bool sixteenBits = job.depth != 8 && takesSixteenBits;
+  Image image;
+  if (!clip && !ReadImage(job.in, &image, &error, sixteenBits)) return Fail(error);
   if (!job.settings.empty() && !patinex) {
     return Fail("--set names values of the Patinex record; " + job.module + " is \"" +
                 filter.pipl.name + "\", whose record filterhost does not know");
