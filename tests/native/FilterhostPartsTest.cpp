@@ -562,6 +562,47 @@ TEST(FilterhostImageHeaders, SizesAndOrientationBeforeAnyDecoder) {
   }
 }
 
+// What a run needs, counted from the header before any decoder: the decoder's
+// rows at the file's depth, and 20 bytes a pixel for a run in 8 bits, 48 for
+// one in 16 (every copy in 16 bits, and the samples as read). Only a 16-bit
+// file in a 16-bit run counts 16 bits.
+TEST(FilterhostImageHeaders, RunMemoryAtTheDepthOfTheRun) {
+  auto png = [](char depth, char colorType) {
+    return std::string("\x89PNG\r\n\x1a\n", 8) + Be32(13) + "IHDR" + Be32(1000) + Be32(1000) +
+           depth + colorType + std::string("\0\0\0", 3);
+  };
+  auto tiff = [](uint32_t bits) {
+    return TiffBlock(false, {{256, 3, 1000}, {257, 3, 1000}, {258, 3, bits}});
+  };
+  const uint64_t pixels = 1000 * 1000;
+  const struct {
+    const char* what;
+    std::string bytes;
+    bool sixteenBitRun;  // the filter takes RGB 48, no --depth 8
+    uint64_t needed;
+  } cases[] = {
+      // Rows of a filter byte and 3000 bytes.
+      {"8-bit RGB PNG", png(8, 2), true, 1000 * 3001 + 20 * pixels},
+      {"16-bit RGB PNG in a 16-bit run", png(16, 2), true, 1000 * 6001 + 48 * pixels},
+      {"16-bit RGB PNG in an 8-bit run", png(16, 2), false, 1000 * 6001 + 20 * pixels},
+      {"16-bit gray TIFF in a 16-bit run", tiff(16), true, 2 * pixels + 48 * pixels},
+      {"8-bit gray TIFF in a 16-bit run", tiff(8), true, pixels + 20 * pixels},
+      // Its depth cut off: 8 bytes a pixel for the decoder, the most a layout
+      // takes; the decoder's pixel format tells the depth later.
+      {"PNG cut before its depth", png(16, 2).substr(0, 24), true, 8 * pixels + 20 * pixels},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+    const ImageHeader h = ReadImageHeader(bytes.data(), bytes.size());
+    ASSERT_TRUE(h.sizeKnown) << c.what;
+    EXPECT_EQ(RunMemoryBytes(h.width, h.height, h.decodedBytes, RunSampleBytes(h, c.sixteenBitRun)),
+              c.needed)
+        << c.what;
+  }
+  // A size known only to the decoder, whose pixel format says 16 bits.
+  EXPECT_EQ(RunMemoryBytes(1000, 1000, 0, 2), 8 * pixels + 48 * pixels);
+}
+
 // The fewest bytes each format can hold its declared pixels in, at its best
 // compression, and a JPEG's end found by walking its markers and scans.
 TEST(FilterhostImageHeaders, FewestBytesForThePixelsAndTheJpegEnd) {

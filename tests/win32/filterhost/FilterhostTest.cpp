@@ -1120,6 +1120,52 @@ TEST_F(Filterhost, SixteenBitFilesStaySixteenBitThroughTheSixteenBitModule) {
   }
 }
 
+// The memory check counts the depth a run goes in. At 500 x 400 pixels an 8-bit
+// run needs the decoder's rows, the file and 20 bytes a pixel (5.0 MB for the
+// 8-bit file, 6.1 MB for the 16-bit one, whose rows and file are twice as
+// large); a 16-bit run holds every copy in 16 bits and the samples as read,
+// 48 bytes a pixel: 11.4 MB. Below that, at 7.6 MB, the 16-bit file is refused
+// where PATINEX64.8bf takes it in 16 bits, and passes in 8 bits: with
+// --depth 8, or through the 32-bit module, which takes no RGB 48.
+TEST_F(Filterhost, TheMemoryCheckCountsTheDepthOfTheRun) {
+  if (g_patinex.empty()) GTEST_SKIP() << "PATINEX.8bf is not part of this build";
+  const int width = 500, height = 400;
+  std::string rows8, rows16;
+  for (int i = 0; i < width * height * 3; ++i) {
+    rows8 += char(i * 7);
+    rows16 += std::string{char(i * 7), char(i * 13)};
+  }
+  const std::string png16 = PngFile(width, height, 16, 2, rows16, size_t(width) * 6);
+  Spill(Path("in8.png"), PngFile(width, height, 8, 2, rows8, size_t(width) * 3));
+  Spill(Path("in16.png"), png16);
+  const bool sixteen = sizeof(void*) == 8;  // PATINEX64.8bf takes RGB 48
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    bool refused;
+  } cases[] = {
+      {"8-bit file", {g_patinex, Path("in8.png")}, false},
+      {"16-bit file", {g_patinex, Path("in16.png")}, sixteen},
+      {"16-bit file with --depth 8", {"--depth", "8", g_patinex, Path("in16.png")}, false},
+  };
+  // The 16-bit run's figure: the decoder's rows (a filter byte and 3000 bytes
+  // each), the file, and 48 bytes a pixel.
+  char needs[64];
+  std::snprintf(needs, sizeof needs, "needs %.1f MB of memory; this process can have 7.6 MB",
+                double(height * (1 + width * 6) + png16.size() + 48 * width * height) / (1 << 20));
+  for (const auto& c : cases) {
+    SetEnvironmentVariableA("FILTERHOST_MEMORY_LIMIT", "8000000");
+    const HostRun run = Host(With(c.args, {Path("out.png")}));
+    SetEnvironmentVariableA("FILTERHOST_MEMORY_LIMIT", nullptr);
+    EXPECT_EQ(run.exitCode, c.refused ? 1u : 0u) << c.what << ": " << run.err;
+    EXPECT_EQ(Exists(Path("out.png")), !c.refused) << c.what;
+    if (c.refused) {
+      EXPECT_MESSAGE(run, needs);
+    }
+    DeleteFileA(Path("out.png").c_str());
+  }
+}
+
 TEST_F(Filterhost, UsageErrorsAndHelp) {
   HostRun run = Host({});
   EXPECT_EQ(run.exitCode, 2u);
