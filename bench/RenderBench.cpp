@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/ParamTable.h"
+#include "render/Passes.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "render/RenderThreads.h"
@@ -121,6 +122,28 @@ void BM_Kernel(benchmark::State& state, ToneKernel kernel, int32_t bpp, int32_t 
     benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed++, &context));
     benchmark::ClobberMemory();
   }
+  SetPixelCounter(state);
+}
+
+Frame& GetFrame16(bool alpha);
+
+// The tone part alone at 16 bits with one kernel's rows, or with the plain rows
+// the pass runs when it has no memory for its tables (plain).
+void BM_Kernel16(benchmark::State& state, ToneKernel kernel, bool plain, int32_t samples,
+                 int32_t threads) {
+  Frame& f = GetFrame16(samples == 4);
+  const EffectParams params = DefaultParams(true);
+  RenderJob job = MakeJob(params, f);
+  job.sixteenBits = 1;
+  Rng rng = {0};
+  RenderContext context = {&rng, nullptr, threads, kernel};
+  FailTables16ForTesting(plain);
+  uint32_t seed = 1;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed++, &context));
+    benchmark::ClobberMemory();
+  }
+  FailTables16ForTesting(false);
   SetPixelCounter(state);
 }
 
@@ -271,7 +294,7 @@ void PrintSummary(const std::map<std::string, double>& ns) {
 }
 
 // The 16-bit rows beside the 8-bit ones: one thread and all, against a memcpy
-// of the 16-bit frame.
+// of the 16-bit frame; then each kernel's 16-bit rows (the tone part alone).
 void PrintSummary16(const std::map<std::string, double>& ns) {
   const int32_t n = RenderThreadCount();
   for (int bpp : {3, 4}) {
@@ -287,6 +310,22 @@ void PrintSummary16(const std::map<std::string, double>& ns) {
                 "%.3f on %d (%.2fx a memcpy)\n",
                 bpp, tone, tone8, tone / copy, full, all, n, all / copy);
   }
+  std::printf("\n16-bit tone kernels, tone part alone:\n");
+  for (int bpp : {3, 4}) {
+    const std::string b = std::to_string(bpp);
+    const double copy = Find(ns, "BM_Memcpy16/" + b + "/");
+    const double plain = Find(ns, "BM_Kernel16/plain/" + b + "/1/");
+    for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+      const std::string name = ToneKernelName(ToneKernel(k));
+      const double one = Find(ns, "BM_Kernel16/" + name + "/" + b + "/1/");
+      const double all = Find(ns, "BM_Kernel16/" + name + "/" + b + "/" + std::to_string(n) + "/");
+      if (one <= 0 || all <= 0 || copy <= 0 || plain <= 0) continue;
+      std::printf("16-bit kernel %s %d samples: 1 thread %.3f ns/pixel (%.2f x a memcpy), %d threads "
+                  "%.3f ns/pixel (%.2f x a memcpy); the plain rows %.3f ns/pixel, %.1fx slower than "
+                  "one thread\n",
+                  name.c_str(), bpp, one, one / copy, n, all, all / copy, plain, plain / one);
+    }
+  }
 }
 
 }  // namespace
@@ -301,6 +340,25 @@ int main(int argc, char** argv) {
         const std::string name = std::string("BM_Kernel/") + ToneKernelName(ToneKernel(k)) + "/" +
                                  std::to_string(bpp) + "/" + std::to_string(threads);
         benchmark::RegisterBenchmark(name.c_str(), BM_Kernel, ToneKernel(k), bpp, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(0.5)
+            ->UseRealTime();
+      }
+    }
+  }
+  for (int32_t bpp : {3, 4}) {
+    const std::string plain = "BM_Kernel16/plain/" + std::to_string(bpp) + "/1";
+    benchmark::RegisterBenchmark(plain.c_str(), BM_Kernel16, ToneKernel::kScalar, true, bpp, 1)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.5)
+        ->UseRealTime();
+    for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+      std::vector<int32_t> threadCounts = {1};
+      if (RenderThreadCount() > 1) threadCounts.push_back(RenderThreadCount());
+      for (int32_t threads : threadCounts) {
+        const std::string name = std::string("BM_Kernel16/") + ToneKernelName(ToneKernel(k)) + "/" +
+                                 std::to_string(bpp) + "/" + std::to_string(threads);
+        benchmark::RegisterBenchmark(name.c_str(), BM_Kernel16, ToneKernel(k), false, bpp, threads)
             ->Unit(benchmark::kMillisecond)
             ->MinTime(0.5)
             ->UseRealTime();

@@ -22,8 +22,13 @@ inline bool ReportAndCheckAbort(const RenderJob& job, int32_t done, int32_t tota
 bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads = 1,
                  ToneKernel kernel = ToneKernel::kChosen);
 // The tone pass at 16 bits per channel (render/TonePass16.cpp); RunTonePass
-// hands 16-bit jobs to it.
-bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads);
+// hands 16-bit jobs to it. A kernel's rows where its tables could be made,
+// else the plain rows: the same bytes.
+bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads,
+                   ToneKernel kernel = ToneKernel::kChosen);
+// While set, the 16-bit pass finds no memory for its tables (for the test of
+// the plain rows it then runs).
+void FailTables16ForTesting(bool fail);
 bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 

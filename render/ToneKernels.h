@@ -110,6 +110,42 @@ ToneLaneRow ToneLaneRowSse2(bool gray, bool grain, int32_t bytesPerPixel);
 ToneLaneRow ToneLaneRowAvx2(bool gray, bool grain, int32_t bytesPerPixel);
 ToneLaneRow ToneLaneRowAvx512(bool gray, bool grain, int32_t bytesPerPixel);
 
+// Rows of 16-bit samples (render/Samples16.h), from tables the 16-bit tone pass
+// fills (render/TonePass16.cpp): the same draws as the 8-bit rows, each looked
+// up in a table of its widened grain, and every sample's value looked up in
+// 32-bit lanes.
+//
+// Gray: the sum of the three samples (each at most 32768 after the clamp) is at
+// most 98304, and its third is taken in single-precision lanes,
+// trunc(float(sum) * f) with f = float(1/3) = (2^25 + 1) / (3 * 2^25). The sum
+// is exact in a float; sum * f = sum / 3 + sum / (3 * 2^25), whose excess is
+// at most 2^-10; the product rounds by at most half a float step (2^-9 below
+// 65536) and never below the whole q = floor(sum / 3), since sum / 3 lies 0,
+// 1/3 or 2/3 above q. So the rounded product lies in
+// [q, q + 2/3 + 2^-10 + 2^-9], below q + 1: its truncation is q. (0xAAAB / 2^17 in 32-bit lanes would be exact too, but 98304 * 0xAAAB
+// needs 33 bits.) Tested for every sum.
+//
+// Values. The curves are bounded to -kLaneBound16..kLaneBound16 and every
+// widened grain lies within -kLaneMaxGrain16..kLaneMaxGrain16, so value + grain
+// fits a 32-bit lane, and a bounded value stores what the unbounded one does:
+// below -kLaneBound16 the sum is below 0 for every grain, above kLaneBound16
+// above 32768.
+const int32_t kLaneBound16 = int32_t(1) << 30;
+const int32_t kLaneMaxGrain16 = int32_t(1) << 24;
+struct ToneLaneTables16 {
+  const int32_t* curve;      // 32769: each sample's curve
+  const int32_t* grayCurve;  // 4 * 32769: gray level g, channel c at 4 g + c (4 g + 3: 0)
+  const int32_t* grain;      // 32768: each draw's widened grain (unread with grain off)
+};
+
+// One picture row of 16-bit samples, `samplesPerPixel` (3 or 4) to a pixel, from
+// s to d; with 4 the destination's fourth sample is kept. Draws as ToneLaneRow.
+typedef void (*ToneLaneRow16)(const uint8_t* s, uint8_t* d, int32_t width,
+                              const ToneLaneTables16& t, uint32_t* state);
+ToneLaneRow16 ToneLaneRow16Sse2(bool gray, bool grain, int32_t samplesPerPixel);
+ToneLaneRow16 ToneLaneRow16Avx2(bool gray, bool grain, int32_t samplesPerPixel);
+ToneLaneRow16 ToneLaneRow16Avx512(bool gray, bool grain, int32_t samplesPerPixel);
+
 // For the exhaustive test: the remainders of `count` draws (a multiple of 64)
 // by the kernel's own lane code, into out. False when the kernel is absent.
 bool ToneLaneRemaindersSse2(const uint16_t* draws, int32_t count, uint16_t modulus,

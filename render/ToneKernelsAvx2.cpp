@@ -162,6 +162,73 @@ void Row(const uint8_t* s, uint8_t* d, int32_t width, const ToneLaneTables& t, u
   LaneTail<kGray, kGrain, kBpp>(s, d, width - x, t, state);
 }
 
+// 16-bit rows, 8 pixels at a time. With gray, GrayBlock8x16
+// (render/ToneKernelTail.h); without, the 24 or 32 samples are three or four
+// vectors of 32-bit lanes, each lane one sample's curve by a gather, with
+// Spread(k) giving each lane of vector k its pixel (0..7) for the grain (the
+// fourth sample's lanes are looked up too; the store keeps the destination's).
+template <int kSpp>
+__m256i Spread16(int k) {
+  if (kSpp == 4) return _mm256_setr_epi32(2 * k, 2 * k, 2 * k, 2 * k, 2 * k + 1, 2 * k + 1, 2 * k + 1, 2 * k + 1);
+  return k == 0 ? _mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2)
+                : k == 1 ? _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5)
+                         : _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7);
+}
+
+// 8 pixels from s to d through the curve, with the widened grain g (32-bit
+// lanes, pixel order).
+template <int kSpp>
+inline void CurveBlock8x16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, __m256i g) {
+  const __m256i white = _mm256_set1_epi32(32768);
+  __m256i v[kSpp];
+#pragma GCC unroll 4
+  for (int k = 0; k < kSpp; ++k) {
+    const __m256i samples = _mm256_cvtepu16_epi32(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16 * k)));
+    const __m256i curved = _mm256_i32gather_epi32(t.curve, _mm256_min_epu32(samples, white), 4);
+    // The sum's upper clamp here, its lower one in the pack.
+    v[k] = _mm256_min_epi32(_mm256_add_epi32(curved, _mm256_permutevar8x32_epi32(g, Spread16<kSpp>(k))),
+                            white);
+  }
+  const __m256i first = _mm256_permute4x64_epi64(_mm256_packus_epi32(v[0], v[1]), 0xD8);
+  if (kSpp == 4) {
+    const __m256i second = _mm256_permute4x64_epi64(_mm256_packus_epi32(v[2], v[3]), 0xD8);
+    __m256i* out = reinterpret_cast<__m256i*>(d);
+    _mm256_storeu_si256(out, _mm256_blend_epi16(first, _mm256_loadu_si256(out), 0x88));
+    _mm256_storeu_si256(out + 1, _mm256_blend_epi16(second, _mm256_loadu_si256(out + 1), 0x88));
+  } else {
+    const __m256i last = _mm256_permute4x64_epi64(_mm256_packus_epi32(v[2], v[2]), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), first);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), _mm256_castsi256_si128(last));
+  }
+}
+
+template <bool kGray, bool kGrain, int kSpp>
+void Row16(const uint8_t* s, uint8_t* d, int32_t width, const ToneLaneTables16& t, uint32_t* state) {
+  const Generator gen = MakeGenerator();
+  const GrayShuffles16 shuffles = MakeGrayShuffles16<kSpp>();
+  uint32_t st = *state;
+  int32_t x = 0;
+  for (; x + 16 <= width; x += 16, s += 32 * kSpp, d += 32 * kSpp) {
+    __m256i g0 = _mm256_setzero_si256(), g1 = g0;
+    if (kGrain) {
+      const __m256i draws = Draws(gen, st);
+      g0 = _mm256_i32gather_epi32(t.grain, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(draws)), 4);
+      g1 = _mm256_i32gather_epi32(t.grain, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(draws, 1)), 4);
+      st = st * kLaneSteps.a[15] + kLaneSteps.c[15];
+    }
+    if (kGray) {
+      GrayBlock8x16<kSpp>(s, d, t.grayCurve, g0, shuffles);
+      GrayBlock8x16<kSpp>(s + 16 * kSpp, d + 16 * kSpp, t.grayCurve, g1, shuffles);
+    } else {
+      CurveBlock8x16<kSpp>(s, d, t, g0);
+      CurveBlock8x16<kSpp>(s + 16 * kSpp, d + 16 * kSpp, t, g1);
+    }
+  }
+  *state = st;
+  LaneTail16<kGray, kGrain, kSpp>(s, d, width - x, t, state);
+}
+
 }  // namespace
 
 ToneLaneRow ToneLaneRowAvx2(bool gray, bool grain, int32_t bytesPerPixel) {
@@ -171,6 +238,15 @@ ToneLaneRow ToneLaneRowAvx2(bool gray, bool grain, int32_t bytesPerPixel) {
   }
   if (gray) return grain ? Row<true, true, 3> : Row<true, false, 3>;
   return grain ? Row<false, true, 3> : Row<false, false, 3>;
+}
+
+ToneLaneRow16 ToneLaneRow16Avx2(bool gray, bool grain, int32_t samplesPerPixel) {
+  if (samplesPerPixel == 4) {
+    if (gray) return grain ? Row16<true, true, 4> : Row16<true, false, 4>;
+    return grain ? Row16<false, true, 4> : Row16<false, false, 4>;
+  }
+  if (gray) return grain ? Row16<true, true, 3> : Row16<true, false, 3>;
+  return grain ? Row16<false, true, 3> : Row16<false, false, 3>;
 }
 
 bool ToneLaneRemaindersAvx2(const uint16_t* draws, int32_t count, uint16_t modulus,
@@ -187,6 +263,7 @@ bool ToneLaneRemaindersAvx2(const uint16_t* draws, int32_t count, uint16_t modul
 #else
 
 ToneLaneRow ToneLaneRowAvx2(bool, bool, int32_t) { return nullptr; }
+ToneLaneRow16 ToneLaneRow16Avx2(bool, bool, int32_t) { return nullptr; }
 bool ToneLaneRemaindersAvx2(const uint16_t*, int32_t, uint16_t, uint16_t*) { return false; }
 
 #endif

@@ -17,6 +17,7 @@
 // it then warns of as uninitialised.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 namespace {
@@ -178,6 +179,72 @@ void Row(const uint8_t* s, uint8_t* d, int32_t width, const ToneLaneTables& t, u
   LaneTail<kGray, kGrain, kBpp>(s, d, width - x, t, state);
 }
 
+// 16-bit rows, 16 pixels at a time. With gray, two GrayBlock8x16
+// (render/ToneKernelTail.h); without, the 48 or 64 samples are three or four
+// vectors of 32-bit lanes, each lane one sample's curve by a gather, with
+// Spread16(k) giving each lane of vector k its pixel (0..15) for the grain; the
+// fourth sample's lanes are looked up too but not stored.
+template <int kSpp>
+inline __m512i Spread16(int k) {
+  alignas(64) int32_t lanes[16];
+  for (int i = 0; i < 16; ++i) lanes[i] = (16 * k + i) / kSpp;
+  return _mm512_load_si512(lanes);
+}
+
+// 16 pixels from s to d through the curve, with the widened grain g (32-bit
+// lanes, pixel order).
+template <int kSpp>
+inline void CurveBlock16x16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, __m512i g,
+                            const __m512i* spread) {
+  const __m512i white = _mm512_set1_epi32(32768);
+#pragma GCC unroll 4
+  for (int k = 0; k < kSpp; ++k) {
+    const __m512i samples = _mm512_cvtepu16_epi32(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32 * k)));
+    const __m512i curved = _mm512_i32gather_epi32(_mm512_min_epu32(samples, white), t.curve, 4);
+    const __m512i sum = _mm512_add_epi32(curved, _mm512_permutexvar_epi32(spread[k], g));
+    const __m256i out = _mm512_cvtepi32_epi16(
+        _mm512_max_epi32(_mm512_min_epi32(sum, white), _mm512_setzero_si512()));
+    if (kSpp == 4) {
+      _mm256_mask_storeu_epi16(d + 32 * k, __mmask16(0x7777), out);
+    } else {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 32 * k), out);
+    }
+  }
+}
+
+template <bool kGray, bool kGrain, int kSpp>
+void Row16(const uint8_t* s, uint8_t* d, int32_t width, const ToneLaneTables16& t, uint32_t* state) {
+  const Generator gen = MakeGenerator();
+  __m512i spread[kSpp];
+  for (int k = 0; k < kSpp; ++k) spread[k] = Spread16<kSpp>(k);
+  const GrayShuffles16 shuffles = MakeGrayShuffles16<kSpp>();
+  uint32_t st = *state;
+  int32_t x = 0;
+  for (; x + 32 <= width; x += 32, s += 64 * kSpp, d += 64 * kSpp) {
+    __m512i g[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
+    if (kGrain) {
+      const __m512i draws = Draws(gen, st);
+      g[0] = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(draws)), t.grain, 4);
+      g[1] = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(draws, 1)), t.grain, 4);
+      st = st * kLaneSteps.a[31] + kLaneSteps.c[31];
+    }
+    for (int half = 0; half < 2; ++half) {
+      const uint8_t* sh = s + 32 * kSpp * half;
+      uint8_t* dh = d + 32 * kSpp * half;
+      if (kGray) {
+        GrayBlock8x16<kSpp>(sh, dh, t.grayCurve, _mm512_castsi512_si256(g[half]), shuffles);
+        GrayBlock8x16<kSpp>(sh + 16 * kSpp, dh + 16 * kSpp, t.grayCurve,
+                            _mm512_extracti64x4_epi64(g[half], 1), shuffles);
+      } else {
+        CurveBlock16x16<kSpp>(sh, dh, t, g[half], spread);
+      }
+    }
+  }
+  *state = st;
+  LaneTail16<kGray, kGrain, kSpp>(s, d, width - x, t, state);
+}
+
 }  // namespace
 
 ToneLaneRow ToneLaneRowAvx512(bool gray, bool grain, int32_t bytesPerPixel) {
@@ -187,6 +254,15 @@ ToneLaneRow ToneLaneRowAvx512(bool gray, bool grain, int32_t bytesPerPixel) {
   }
   if (gray) return grain ? Row<true, true, 3> : Row<true, false, 3>;
   return grain ? Row<false, true, 3> : Row<false, false, 3>;
+}
+
+ToneLaneRow16 ToneLaneRow16Avx512(bool gray, bool grain, int32_t samplesPerPixel) {
+  if (samplesPerPixel == 4) {
+    if (gray) return grain ? Row16<true, true, 4> : Row16<true, false, 4>;
+    return grain ? Row16<false, true, 4> : Row16<false, false, 4>;
+  }
+  if (gray) return grain ? Row16<true, true, 3> : Row16<true, false, 3>;
+  return grain ? Row16<false, true, 3> : Row16<false, false, 3>;
 }
 
 bool ToneLaneRemaindersAvx512(const uint16_t* draws, int32_t count, uint16_t modulus,
@@ -203,6 +279,7 @@ bool ToneLaneRemaindersAvx512(const uint16_t* draws, int32_t count, uint16_t mod
 #else
 
 ToneLaneRow ToneLaneRowAvx512(bool, bool, int32_t) { return nullptr; }
+ToneLaneRow16 ToneLaneRow16Avx512(bool, bool, int32_t) { return nullptr; }
 bool ToneLaneRemaindersAvx512(const uint16_t*, int32_t, uint16_t, uint16_t*) { return false; }
 
 #endif

@@ -147,6 +147,40 @@ void Row(const uint8_t* s, uint8_t* d, int32_t width, const ToneLaneTables& t, u
   LaneTail<kGray, kGrain, kBpp>(s, d, width - x, t, state);
 }
 
+// 16-bit rows: the block's 8 draws from the lanes, then each pixel's look-ups
+// and stores one at a time, as the tail does (SSE2 has no gathers).
+template <bool kGray, bool kGrain, int kSpp>
+void Row16(const uint8_t* s, uint8_t* d, int32_t width, const ToneLaneTables16& t, uint32_t* state) {
+  const Generator gen = MakeGenerator();
+  uint32_t st = *state;
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, s += 16 * kSpp, d += 16 * kSpp) {
+    alignas(16) uint16_t draws[8] = {0};
+    if (kGrain) {
+      _mm_store_si128(reinterpret_cast<__m128i*>(draws), Draws(gen, st));
+      st = st * kLaneSteps.a[7] + kLaneSteps.c[7];
+    }
+    for (int p = 0; p < 8; ++p) {
+      const uint8_t* sp = s + 2 * kSpp * p;
+      uint8_t* dp = d + 2 * kSpp * p;
+      const int32_t g = kGrain ? t.grain[draws[p]] : 0;
+      const uint32_t red = LaneSample16(sp), green = LaneSample16(sp + 2), blue = LaneSample16(sp + 4);
+      if (kGray) {
+        const int32_t* v = t.grayCurve + 4 * ((red + green + blue) / 3);
+        LaneStore16(dp, v[0] + g);
+        LaneStore16(dp + 2, v[1] + g);
+        LaneStore16(dp + 4, v[2] + g);
+      } else {
+        LaneStore16(dp, t.curve[red] + g);
+        LaneStore16(dp + 2, t.curve[green] + g);
+        LaneStore16(dp + 4, t.curve[blue] + g);
+      }
+    }
+  }
+  *state = st;
+  LaneTail16<kGray, kGrain, kSpp>(s, d, width - x, t, state);
+}
+
 }  // namespace
 
 ToneLaneRow ToneLaneRowSse2(bool gray, bool grain, int32_t bytesPerPixel) {
@@ -156,6 +190,15 @@ ToneLaneRow ToneLaneRowSse2(bool gray, bool grain, int32_t bytesPerPixel) {
   }
   if (gray) return grain ? Row<true, true, 3> : Row<true, false, 3>;
   return grain ? Row<false, true, 3> : Row<false, false, 3>;
+}
+
+ToneLaneRow16 ToneLaneRow16Sse2(bool gray, bool grain, int32_t samplesPerPixel) {
+  if (samplesPerPixel == 4) {
+    if (gray) return grain ? Row16<true, true, 4> : Row16<true, false, 4>;
+    return grain ? Row16<false, true, 4> : Row16<false, false, 4>;
+  }
+  if (gray) return grain ? Row16<true, true, 3> : Row16<true, false, 3>;
+  return grain ? Row16<false, true, 3> : Row16<false, false, 3>;
 }
 
 bool ToneLaneRemaindersSse2(const uint16_t* draws, int32_t count, uint16_t modulus,
@@ -176,6 +219,7 @@ bool ToneLaneRemaindersSse2(const uint16_t* draws, int32_t count, uint16_t modul
 #else
 
 ToneLaneRow ToneLaneRowSse2(bool, bool, int32_t) { return nullptr; }
+ToneLaneRow16 ToneLaneRow16Sse2(bool, bool, int32_t) { return nullptr; }
 bool ToneLaneRemaindersSse2(const uint16_t*, int32_t, uint16_t, uint16_t*) { return false; }
 
 #endif

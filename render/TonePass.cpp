@@ -357,7 +357,7 @@ class ToneRows : public BandedRows {
 
 bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads,
                  ToneKernel kernel) {
-  if (wv.bytesPerSample == 2) return RunTonePass16(job, wv, rng, threads);
+  if (wv.bytesPerSample == 2) return RunTonePass16(job, wv, rng, threads, kernel);
   GrainRule grain;
   grain.on = wv.grainRange > 0;
   grain.modulus = TruncToInt(wv.grainRange);

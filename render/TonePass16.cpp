@@ -11,7 +11,10 @@
 //   - Stored: below 0 gives 0, 32768 or more gives 32768; alpha is not written.
 // Draws: one per pixel of the picture rows, row by row, left to right, only when
 // grainRange > 0: the 8-bit pass's draws. The rows run in bands on the band
-// runner like the 8-bit rows, each band from the generator jumped ahead.
+// runner like the 8-bit rows, each band from the generator jumped ahead, and in
+// the tone kernel's 16-bit rows (render/ToneKernels.h: look-ups in tables of
+// every sample's curve, every gray level's channels and every draw's grain);
+// the plain rows here compute whatever table there was no memory for.
 #include <cmath>
 #include <cstddef>
 #include <new>
@@ -22,6 +25,8 @@
 #include "render/Random.h"
 #include "render/RenderThreads.h"
 #include "render/Samples16.h"
+#include "render/ToneKernelTail.h"
+#include "render/ToneKernels.h"
 
 namespace {
 
@@ -37,7 +42,7 @@ int32_t CurveValue16(double v, double exponent) {
   return TruncToInt(scaled);
 }
 
-// The tables of one call, on the heap (about 650 KB). When there is no memory for
+// The tables of one call, on the heap (about 770 KB). When there is no memory for
 // them every value is computed where it is needed: the same bytes, slower.
 struct Tone16 {
   double exponent;
@@ -45,9 +50,9 @@ struct Tone16 {
   bool grainOn;
   int32_t grainModulus;
   double grainHalf;
-  int32_t* curve;      // kLevels16: the curve of every whole input, unclamped
-  int32_t* grayCurve;  // 3 * kLevels16, with gray on: gray level -> curved channels
-  int64_t* grain;      // kDrawCount16: each draw's widened grain
+  int32_t* curve;      // kLevels16: the curve of every whole input
+  int32_t* grayCurve;  // 4 * kLevels16, with gray on: level g -> its 3 channels at 4 g, and 0
+  int32_t* grain;      // kDrawCount16: each draw's widened grain, when all fit the lanes
 
   int32_t Curve(int32_t v) const {
     if (v >= 0 && v <= kMaxSample16 && curve != nullptr) return curve[v];
@@ -58,7 +63,7 @@ struct Tone16 {
     return Curve(TruncToInt(gray * tint[c]));
   }
   int32_t Gray(int32_t gray, int c) const {
-    return grayCurve != nullptr ? grayCurve[3 * gray + c] : Tinted(gray, c);
+    return grayCurve != nullptr ? grayCurve[4 * gray + c] : Tinted(gray, c);
   }
   int64_t Grain(int32_t draw) const {
     if (grain != nullptr) return grain[draw];
@@ -66,21 +71,57 @@ struct Tone16 {
   }
 };
 
-void BuildTables(Tone16* t, bool gray) {
+// Fails the next tables' allocation, for the test of that path.
+bool gFailTables16 = false;
+
+template <typename T>
+T* NewTable(size_t count) {
+  return gFailTables16 ? nullptr : new (std::nothrow) T[count];
+}
+
+int32_t Bounded16(int32_t v) {
+  return v < -kLaneBound16 ? -kLaneBound16 : (v > kLaneBound16 ? kLaneBound16 : v);
+}
+
+// Fills the tables and tells whether the lane rows can take them: every table
+// there, every widened grain within -kLaneMaxGrain16..kLaneMaxGrain16 (a grain
+// table that would hold more is dropped: only Grain Amounts far past the
+// dialog's range draw such grain), and then the curves bounded as
+// render/ToneKernels.h says, which leaves every stored sample as it was.
+bool BuildTables(Tone16* t, bool gray) {
   if (t->curve != nullptr) {
     for (int32_t v = 0; v < kLevels16; ++v) t->curve[v] = CurveValue16(v, t->exponent);
   }
   if (gray && t->grayCurve != nullptr) {
     for (int32_t g = 0; g < kLevels16; ++g) {
-      for (int c = 0; c < 3; ++c) t->grayCurve[3 * g + c] = t->Tinted(g, c);
+      for (int c = 0; c < 3; ++c) t->grayCurve[4 * g + c] = t->Tinted(g, c);
+      t->grayCurve[4 * g + 3] = 0;
     }
   }
   if (t->grainOn && t->grain != nullptr) {
-    int64_t* table = t->grain;
+    int32_t* table = t->grain;
     t->grain = nullptr;  // Grain() computes while the table is filled
-    for (int32_t draw = 0; draw < kDrawCount16; ++draw) table[draw] = t->Grain(draw);
-    t->grain = table;
+    bool fits = true;
+    for (int32_t draw = 0; draw < kDrawCount16 && fits; ++draw) {
+      const int64_t g = t->Grain(draw);
+      fits = g >= -kLaneMaxGrain16 && g <= kLaneMaxGrain16;
+      table[draw] = int32_t(fits ? g : 0);
+    }
+    if (fits) {
+      t->grain = table;
+    } else {
+      delete[] table;
+    }
   }
+  const bool lanes = t->curve != nullptr && (!gray || t->grayCurve != nullptr) &&
+                     (!t->grainOn || t->grain != nullptr);
+  if (lanes) {
+    for (int32_t v = 0; v < kLevels16; ++v) t->curve[v] = Bounded16(t->curve[v]);
+    if (gray) {
+      for (int32_t i = 0; i < 4 * kLevels16; ++i) t->grayCurve[i] = Bounded16(t->grayCurve[i]);
+    }
+  }
+  return lanes;
 }
 
 inline uint32_t HostSample(const uint8_t* p) {
@@ -119,6 +160,33 @@ Row16 PickRow16(bool gray, bool grain) {
   return grain ? ToneRow16<false, true> : ToneRow16<false, false>;
 }
 
+// The scalar kernel's rows on the lane tables: the vector kernels' tail over the
+// whole row.
+template <bool kGray, bool kGrain, int kSpp>
+void ScalarRow16(const uint8_t* s, uint8_t* d, int32_t width, const ToneLaneTables16& t,
+                 uint32_t* state) {
+  LaneTail16<kGray, kGrain, kSpp>(s, d, width, t, state);
+}
+
+ToneLaneRow16 PickLaneRow16(ToneKernel kernel, bool gray, bool grain, int32_t spp) {
+  switch (kernel) {
+    case ToneKernel::kSse2:
+      return ToneLaneRow16Sse2(gray, grain, spp);
+    case ToneKernel::kAvx2:
+      return ToneLaneRow16Avx2(gray, grain, spp);
+    case ToneKernel::kAvx512:
+      return ToneLaneRow16Avx512(gray, grain, spp);
+    default:
+      break;
+  }
+  if (spp == 4) {
+    if (gray) return grain ? ScalarRow16<true, true, 4> : ScalarRow16<true, false, 4>;
+    return grain ? ScalarRow16<false, true, 4> : ScalarRow16<false, false, 4>;
+  }
+  if (gray) return grain ? ScalarRow16<true, true, 3> : ScalarRow16<true, false, 3>;
+  return grain ? ScalarRow16<false, true, 3> : ScalarRow16<false, false, 3>;
+}
+
 // Rows firstRow..endRow - 1 get their background: the source rows (alpha
 // included) with Reveal Back Layer on, else black (alpha is kept).
 void RestoreBackgroundRows16(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
@@ -151,6 +219,8 @@ class ToneRows16 : public BandedRows {
   const WorkingValues* wv;
   const Tone16* tone;
   Row16 row;
+  const ToneLaneTables16* laneTables;
+  ToneLaneRow16 laneRow;  // a kernel's rows on the lane tables, when set: instead of row
   uint32_t startState;
 
   Rng BandStart(int32_t y) const override {
@@ -165,13 +235,20 @@ class ToneRows16 : public BandedRows {
     if (!picture || wv->width <= 0) return;
     const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
     uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
-    row(s, d, wv->width, 2 * wv->bytesPerPixel, *tone, rng);
+    if (laneRow != nullptr) {
+      laneRow(s, d, wv->width, *laneTables, &rng.state);
+    } else {
+      row(s, d, wv->width, 2 * wv->bytesPerPixel, *tone, rng);
+    }
   }
 };
 
 }  // namespace
 
-bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads) {
+void FailTables16ForTesting(bool fail) { gFailTables16 = fail; }
+
+bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads,
+                   ToneKernel kernel) {
   Tone16 tone;
   tone.exponent = wv.toneExponent;
   for (int c = 0; c < 3; ++c) tone.tint[c] = wv.tintFactor[c];
@@ -179,16 +256,22 @@ bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int3
   tone.grainModulus = TruncToInt(wv.grainRange);
   tone.grainHalf = wv.grainRange / 2.0;
   const bool gray = wv.grayOn != 0;
-  tone.curve = new (std::nothrow) int32_t[kLevels16];
-  tone.grayCurve = gray ? new (std::nothrow) int32_t[3 * kLevels16] : nullptr;
-  tone.grain = tone.grainOn ? new (std::nothrow) int64_t[kDrawCount16] : nullptr;
-  BuildTables(&tone, gray);
+  tone.curve = NewTable<int32_t>(kLevels16);
+  tone.grayCurve = gray ? NewTable<int32_t>(4 * kLevels16) : nullptr;
+  tone.grain = tone.grainOn ? NewTable<int32_t>(kDrawCount16) : nullptr;
+  const bool lanes = BuildTables(&tone, gray);
 
   ToneRows16 rows;
   rows.job = &job;
   rows.wv = &wv;
   rows.tone = &tone;
   rows.row = PickRow16(gray, tone.grainOn);
+  // A kernel's rows where the tables are there and fit its lanes; otherwise the
+  // plain rows, which compute what a table lacks.
+  const ToneLaneTables16 laneTables = {tone.curve, tone.grayCurve, tone.grain};
+  rows.laneTables = &laneTables;
+  if (kernel == ToneKernel::kChosen) kernel = RenderToneKernel();
+  rows.laneRow = lanes ? PickLaneRow16(kernel, gray, tone.grainOn, wv.bytesPerPixel) : nullptr;
   rows.startState = rng.state;
 
   int32_t reported = 0;

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "render/Numerics.h"
+#include "render/Passes.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "render/RenderThreads.h"
 #include "render/Samples16.h"
+#include "render/ToneKernels.h"
 #include "tests/native/RenderTestSupport.h"
 
 namespace {
@@ -65,10 +67,30 @@ RenderJob MakeJob16(const EffectParams& params, const Image16& src, Image16& dst
   return job;
 }
 
-int32_t Render(const RenderJob& job, uint32_t seed, int32_t threads = 1) {
+int32_t Render(const RenderJob& job, uint32_t seed, int32_t threads = 1,
+               ToneKernel kernel = ToneKernel::kChosen, uint32_t* state = nullptr) {
   Rng rng = {0};
-  RenderContext context = {&rng, nullptr, threads};
-  return RenderEffectSeeded(&job, seed, &context);
+  RenderContext context = {&rng, nullptr, threads, kernel};
+  const int32_t result = RenderEffectSeeded(&job, seed, &context);
+  if (state != nullptr) *state = rng.state;
+  return result;
+}
+
+// Samples over the whole 16-bit range, most of them up to white (32768), some
+// above it (a host may hand any value).
+Image16 Noise16(int32_t width, int32_t height, bool alpha, uint32_t salt) {
+  Image16 im = MakeImage16(width, height, alpha);
+  uint32_t r = salt * 2654435761u + 99u;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      for (int c = 0; c < im.Bpp(); ++c) {
+        r = r * 1103515245u + 12345u;
+        const uint32_t v = r >> 8;
+        im.Set(x, y, c, uint16_t(v % 16 == 0 ? 32768 + v % 32768 : v % 32769));
+      }
+    }
+  }
+  return im;
 }
 
 int32_t Curve8(int32_t v, double exponent) {
@@ -243,24 +265,130 @@ TEST(Depth16, GradientKeepsItsLevelsAndHighSamplesAreWhite) {
   for (int32_t x = 0; x < 4097; ++x) ASSERT_EQ(out.Get(x, 1, 2), 32768) << x;
 }
 
-// Any number of threads gives the bytes of one, also for a stop.
-TEST(Depth16, ThreadsGiveTheBytesOfOne) {
+// Every kernel on any number of threads gives the bytes and the generator
+// state of the scalar rows on one, also when the host stops the render after
+// any row.
+TEST(Depth16, EveryKernelAndThreadCountGivesTheBytesOfOne) {
   SetMinBandRowsForTesting(2);
   EffectParams p;
   SetDefaultParams(&p);
   p.value[kShowDialog] = 0;
   p.value[kJitterProbability] = 100;
+  const int32_t height = 24;
   for (bool alpha : {false, true}) {
-    const Image16 src = Widened(test::MakePattern(37, 64, alpha, 3));
-    Image16 one = MakeImage16(37, 64, alpha);
-    ASSERT_EQ(Render(MakeJob16(p, src, one), 77, 1), 1);
-    for (int32_t threads : {2, 3, 8}) {
-      Image16 many = MakeImage16(37, 64, alpha);
-      ASSERT_EQ(Render(MakeJob16(p, src, many), 77, threads), 1);
-      EXPECT_EQ(many.bytes, one.bytes) << threads << " threads, alpha " << alpha;
+    const Image16 src = Noise16(37, height, alpha, 3);
+    for (int32_t stopAfter = 0; stopAfter <= height; ++stopAfter) {
+      Image16 one = MakeImage16(37, height, alpha);
+      RenderJob oneJob = MakeJob16(p, src, one);
+      test::WatchCallbacks(&oneJob, stopAfter);
+      uint32_t oneState = 0;
+      const int32_t finished = Render(oneJob, 77, 1, ToneKernel::kScalar, &oneState);
+      for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+        for (int32_t threads : {1, 2, 3, 8}) {
+          Image16 many = MakeImage16(37, height, alpha);
+          RenderJob job = MakeJob16(p, src, many);
+          test::WatchCallbacks(&job, stopAfter);
+          uint32_t state = 0;
+          ASSERT_EQ(Render(job, 77, threads, ToneKernel(k), &state), finished);
+          const std::string at = std::string(ToneKernelName(ToneKernel(k))) + ", " +
+                                 std::to_string(threads) + " threads, stop " +
+                                 std::to_string(stopAfter) + (alpha ? ", 4 samples" : ", 3 samples");
+          EXPECT_EQ(state, oneState) << at;
+          ASSERT_EQ(many.bytes, one.bytes) << at;
+        }
+      }
     }
   }
   SetMinBandRowsForTesting(0);
+}
+
+// Every kernel's rows give the bytes and the generator state of the plain rows
+// (which the pass runs when there is no memory for its tables) at every width
+// from 1 to 67, both layouts, samples above white, grain across its range and
+// past what the lanes take.
+TEST(Depth16, EveryKernelGivesThePlainRowsBytes) {
+  struct Set {
+    const char* name;
+    std::vector<std::pair<int, double>> changes;  // over the tone defaults
+  };
+  std::vector<Set> sets = {{"defaults, jitter", {{kJitterProbability, 100}}},
+                           {"no gray, film 0", {{kConvertToGray, 0}, {kFilmResponse, 0}}},
+                           {"no grain", {{kGrainAmount, 0}}},
+                           {"no grain, no gray", {{kGrainAmount, 0}, {kConvertToGray, 0}}},
+                           {"negative exponent", {{kFilmResponse, 100}, {kFlickerSpeed, 10},
+                                                  {kFlickerAmount, 100}, {kFrameNumber, 3}}},
+                           {"tint past 255", {{kGrayTintRed, 400}, {kGrayTintGreen, 300}}}};
+  // 100000: widened grain past the lanes' bound, the plain rows for every kernel.
+  const double amounts[] = {0.4, 3.3, 100.0, 12849.8, 25499.7, 30000.0, 100000.0};
+  for (size_t i = 0; i < sizeof amounts / sizeof amounts[0]; ++i) {
+    if (i % 2 == 0) sets.push_back({"grain", {{kGrainAmount, amounts[i]}, {kJitterProbability, 100}}});
+    if (i % 2 == 1) sets.push_back({"grain, no gray", {{kGrainAmount, amounts[i]}, {kConvertToGray, 0}}});
+  }
+  // Every block and tail length of every kernel (8, 16 and 32 pixels to a block)
+  // for the first three sets, the edges around them for the others.
+  std::vector<int32_t> allWidths, edgeWidths = {1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 48, 67};
+  for (int32_t width = 1; width <= 67; ++width) allWidths.push_back(width);
+  uint32_t salt = 0;
+  for (const Set& set : sets) {
+    EffectParams p = test::ToneDefaults();
+    for (const auto& change : set.changes) p.value[change.first] = change.second;
+    for (bool alpha : {false, true}) {
+      for (int32_t width : &set - sets.data() < 3 ? allWidths : edgeWidths) {
+        const Image16 src = Noise16(width, 3, alpha, ++salt);
+        Image16 plain = MakeImage16(width, 3, alpha);
+        uint32_t plainState = 0;
+        FailTables16ForTesting(true);
+        ASSERT_EQ(Render(MakeJob16(p, src, plain), salt, 1, ToneKernel::kChosen, &plainState), 1);
+        FailTables16ForTesting(false);
+        for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+          Image16 out = MakeImage16(width, 3, alpha);
+          uint32_t state = 0;
+          ASSERT_EQ(Render(MakeJob16(p, src, out), salt, 1, ToneKernel(k), &state), 1);
+          const std::string at = std::string(set.name) + " " + std::to_string(p.value[kGrainAmount]) +
+                                 ", " + ToneKernelName(ToneKernel(k)) + ", width " +
+                                 std::to_string(width) + (alpha ? ", 4 samples" : ", 3 samples");
+          EXPECT_EQ(state, plainState) << at;
+          ASSERT_EQ(out.bytes, plain.bytes) << at;
+        }
+      }
+    }
+  }
+}
+
+// With the curve and the tint at 1 the output is the gray level itself: every
+// kernel takes the third of every sum of three samples (0..98304, samples
+// above white counted as white), in both layouts.
+TEST(Depth16, EveryKernelTakesTheThirdOfEveryGraySum) {
+  EffectParams p = test::QuietParams();
+  p.value[kConvertToGray] = 1;
+  p.value[kFilmResponse] = 24;  // exponent 1
+  for (int c = 0; c < 3; ++c) p.value[kGrayTintRed + c] = 256;  // tint 1
+  const int32_t width = 331, height = 299;  // 98969 pixels: every sum, then some above white
+  for (bool alpha : {false, true}) {
+    Image16 src = MakeImage16(width, height, alpha);
+    for (int32_t i = 0; i < width * height; ++i) {
+      const int32_t sum = i;  // past 98304: samples above white
+      const uint16_t red = uint16_t(std::min(sum, 32768));
+      const uint16_t green = uint16_t(std::min(sum - red, 32768));
+      const uint16_t blue = uint16_t(std::min(sum - red - green, 65535));
+      src.Set(i % width, i / width, 0, red);
+      src.Set(i % width, i / width, 1, green);
+      src.Set(i % width, i / width, 2, blue);
+    }
+    for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+      Image16 out = MakeImage16(width, height, alpha);
+      ASSERT_EQ(Render(MakeJob16(p, src, out), 1, 1, ToneKernel(k)), 1);
+      for (int32_t i = 0; i < width * height; ++i) {
+        const int32_t x = i % width, y = i / width;
+        int32_t sum = 0;
+        for (int c = 0; c < 3; ++c) sum += std::min<int32_t>(src.Get(x, y, c), 32768);
+        for (int c = 0; c < 3; ++c) {
+          ASSERT_EQ(out.Get(x, y, c), sum / 3)
+              << ToneKernelName(ToneKernel(k)) << " sum " << sum << (alpha ? ", 4 samples" : "");
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
