@@ -193,8 +193,9 @@ __attribute__((always_inline)) inline void GrayBlock8x16(const uint8_t* s, uint8
   // The third of the sum (see ToneKernels.h).
   const __m256i gray = _mm256_cvttps_epi32(
       _mm256_mul_ps(_mm256_cvtepi32_ps(GraySums16<kSpp>(s, shuffles)), _mm256_set1_ps(1.0f / 3.0f)));
-  alignas(32) int32_t level[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(level), gray);
+  // Unaligned: a mingw-w64 build keeps no more than 16-byte stack alignment.
+  int32_t level[8];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(level), gray);
   Store4x16<kSpp>(d, Pack4x16(GrayPair16(grayCurve, level, 0, g), GrayPair16(grayCurve, level, 2, g)));
   Store4x16<kSpp>(d + 8 * kSpp, Pack4x16(GrayPair16(grayCurve, level, 4, g),
                                          GrayPair16(grayCurve, level, 6, g)));

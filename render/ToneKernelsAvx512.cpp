@@ -186,9 +186,9 @@ void Row(const uint8_t* s, uint8_t* d, int32_t width, const ToneLaneTables& t, u
 // fourth sample's lanes are looked up too but not stored.
 template <int kSpp>
 inline __m512i Spread16(int k) {
-  alignas(64) int32_t lanes[16];
+  int32_t lanes[16];
   for (int i = 0; i < 16; ++i) lanes[i] = (16 * k + i) / kSpp;
-  return _mm512_load_si512(lanes);
+  return _mm512_loadu_si512(lanes);
 }
 
 // 16 pixels from s to d through the curve, with the widened grain g (32-bit
