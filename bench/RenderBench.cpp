@@ -94,57 +94,45 @@ void SetPixelCounter(benchmark::State& state) {
       kPixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// Args: bytes per pixel; 1 = tone part only, 0 = the full defaults; threads.
-void BM_RenderEffect(benchmark::State& state) {
-  Frame& f = GetFrame(state.range(0) == 4);
-  const EffectParams params = DefaultParams(state.range(1) != 0);
-  const RenderJob job = MakeJob(params, f);
+Frame& GetFrame16(bool alpha);
+
+// Renders the frame (bytes, or 16-bit samples) at the defaults, or their tone
+// part alone, with a new seed each time, on `threads` threads with `kernel`'s rows.
+void TimeRenders(benchmark::State& state, bool sixteenBits, bool alpha, bool toneOnly,
+                 int32_t threads, ToneKernel kernel) {
+  Frame& f = sixteenBits ? GetFrame16(alpha) : GetFrame(alpha);
+  const EffectParams params = DefaultParams(toneOnly);
+  RenderJob job = MakeJob(params, f);
+  job.sixteenBits = sixteenBits ? 1 : 0;
   Rng rng = {0};
-  RenderContext context = {&rng, nullptr, int32_t(state.range(2))};
+  RenderContext context = {&rng, nullptr, threads, kernel};
   uint32_t seed = 1;
   for (auto _ : state) {
     benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed++, &context));
     benchmark::ClobberMemory();
   }
   SetPixelCounter(state);
+}
+
+// Args: bytes per pixel; 1 = tone part only, 0 = the full defaults; threads.
+void BM_RenderEffect(benchmark::State& state) {
+  TimeRenders(state, false, state.range(0) == 4, state.range(1) != 0, int32_t(state.range(2)),
+              ToneKernel::kChosen);
 }
 
 // The whole effect at the defaults with one tone kernel (registered in main for
 // each kernel this processor runs): kernel, bytes per pixel, threads.
 void BM_Kernel(benchmark::State& state, ToneKernel kernel, int32_t bpp, int32_t threads) {
-  Frame& f = GetFrame(bpp == 4);
-  const EffectParams params = DefaultParams(false);
-  const RenderJob job = MakeJob(params, f);
-  Rng rng = {0};
-  RenderContext context = {&rng, nullptr, threads, kernel};
-  uint32_t seed = 1;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed++, &context));
-    benchmark::ClobberMemory();
-  }
-  SetPixelCounter(state);
+  TimeRenders(state, false, bpp == 4, false, threads, kernel);
 }
-
-Frame& GetFrame16(bool alpha);
 
 // The tone part alone at 16 bits with one kernel's rows, or with the plain rows
 // the pass runs when it has no memory for its tables (plain).
 void BM_Kernel16(benchmark::State& state, ToneKernel kernel, bool plain, int32_t samples,
                  int32_t threads) {
-  Frame& f = GetFrame16(samples == 4);
-  const EffectParams params = DefaultParams(true);
-  RenderJob job = MakeJob(params, f);
-  job.sixteenBits = 1;
-  Rng rng = {0};
-  RenderContext context = {&rng, nullptr, threads, kernel};
   FailTables16ForTesting(plain);
-  uint32_t seed = 1;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed++, &context));
-    benchmark::ClobberMemory();
-  }
+  TimeRenders(state, true, samples == 4, true, threads, kernel);
   FailTables16ForTesting(false);
-  SetPixelCounter(state);
 }
 
 void BM_Reference(benchmark::State& state) {
@@ -198,18 +186,8 @@ Frame& GetFrame16(bool alpha) {
 
 // Args as BM_RenderEffect's, on the 16-bit frame.
 void BM_RenderEffect16(benchmark::State& state) {
-  Frame& f = GetFrame16(state.range(0) == 4);
-  const EffectParams params = DefaultParams(state.range(1) != 0);
-  RenderJob job = MakeJob(params, f);
-  job.sixteenBits = 1;
-  Rng rng = {0};
-  RenderContext context = {&rng, nullptr, int32_t(state.range(2))};
-  uint32_t seed = 1;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed++, &context));
-    benchmark::ClobberMemory();
-  }
-  SetPixelCounter(state);
+  TimeRenders(state, true, state.range(0) == 4, state.range(1) != 0, int32_t(state.range(2)),
+              ToneKernel::kChosen);
 }
 
 void BM_Memcpy16(benchmark::State& state) {
