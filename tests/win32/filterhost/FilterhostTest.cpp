@@ -913,32 +913,47 @@ TEST_F(Filterhost, PatinexGivesBackTheInputUnderIdentitySettings) {
   }
 }
 
-// The filter's render of frame n of a clip under the settings above with the
-// default scratches, replayed with the renderer itself. Nothing random is left
-// but the scratches, which replay from seed 0, so any seed gives the same frame.
-Pixels ReplayFrame(const Pixels& in, int frame) {
-  EffectParams params;
-  SetDefaultParams(&params);
+// The defaults with nothing random left but the scratches of `frame` (they
+// replay from seed 0, so any seed gives the same frame) and no flicker, rendered
+// by the renderer itself from in to out (width x height, tightly packed rows of
+// `pixelBytes`; 16-bit samples when sixteenBits).
+void ReplayRender(EffectParams params, const void* in, void* out, int width, int height,
+                  int pixelBytes, bool alpha, bool sixteenBits, int frame) {
   params.value[kGrainAmount] = 0;
   params.value[kDustAmount] = 0;
   params.value[kHairAmount] = 0;
   params.value[kJitterProbability] = 0;
   params.value[kFlickerSpeed] = 0;
-  params.value[kFilmResponse] = 24;
   params.value[kConvertToGray] = 0;
   params.value[kFrameNumber] = frame;
   params.value[kShowDialog] = 0;
-  Pixels out = in;
   RenderJob job = {};
   job.params = &params;
-  job.srcRect = job.dstRect = Rect{0, 0, int16_t(in.height), int16_t(in.width)};
-  job.srcData = in.bytes.data();
-  job.dstData = out.bytes.data();
-  job.srcRowBytes = job.dstRowBytes = in.width * in.planes;
-  job.srcHasAlpha = job.dstHasAlpha = in.planes == 4;
+  job.srcRect = job.dstRect = Rect{0, 0, int16_t(height), int16_t(width)};
+  job.srcData = static_cast<const uint8_t*>(in);
+  job.dstData = static_cast<uint8_t*>(out);
+  job.srcRowBytes = job.dstRowBytes = width * pixelBytes;
+  job.srcHasAlpha = job.dstHasAlpha = alpha;
+  job.sixteenBits = sixteenBits ? 1 : 0;
   Rng rng;
   RenderContext context = {&rng, nullptr, 0};
   EXPECT_EQ(RenderEffectSeeded(&job, 4242, &context), 1);
+}
+
+EffectParams Defaults() {
+  EffectParams params;
+  SetDefaultParams(&params);
+  return params;
+}
+
+// The filter's render of frame n of a clip under the settings above (the curve
+// of Film Response 24 leaves every value as it is) with the default scratches.
+Pixels ReplayFrame(const Pixels& in, int frame) {
+  EffectParams params = Defaults();
+  params.value[kFilmResponse] = 24;
+  Pixels out = in;
+  ReplayRender(params, in.bytes.data(), out.bytes.data(), in.width, in.height, in.planes,
+               in.planes == 4, false, frame);
   return out;
 }
 
@@ -1026,27 +1041,8 @@ Samples16Image ReadTiff16(const std::string& path) {
 // samples the filter is handed (0..32768): the default curve and scratches of the
 // first frame, nothing random.
 std::vector<uint16_t> Replay16(const std::vector<uint16_t>& in, int width, int height) {
-  EffectParams params;
-  SetDefaultParams(&params);
-  params.value[kGrainAmount] = 0;
-  params.value[kDustAmount] = 0;
-  params.value[kHairAmount] = 0;
-  params.value[kJitterProbability] = 0;
-  params.value[kFlickerSpeed] = 0;
-  params.value[kConvertToGray] = 0;
-  params.value[kFrameNumber] = 1;
-  params.value[kShowDialog] = 0;
   std::vector<uint16_t> out(in.size(), 0);
-  RenderJob job = {};
-  job.params = &params;
-  job.srcRect = job.dstRect = Rect{0, 0, int16_t(height), int16_t(width)};
-  job.srcData = reinterpret_cast<const uint8_t*>(in.data());
-  job.dstData = reinterpret_cast<uint8_t*>(out.data());
-  job.srcRowBytes = job.dstRowBytes = width * 6;
-  job.sixteenBits = 1;
-  Rng rng;
-  RenderContext context = {&rng, nullptr, 0};
-  EXPECT_EQ(RenderEffectSeeded(&job, 99, &context), 1);
+  ReplayRender(Defaults(), in.data(), out.data(), width, height, 6, false, true, 1);
   return out;
 }
 
