@@ -22,16 +22,9 @@
 
 namespace {
 
-// A 16-bit image; rows end on an odd number of bytes, so that no sample is
-// assumed to be aligned.
-struct Image16 {
-  int32_t width = 0;
-  int32_t height = 0;
-  bool alpha = false;
-  int32_t rowBytes = 0;
-  std::vector<uint8_t> bytes;
-
-  int32_t Bpp() const { return alpha ? 4 : 3; }
+// A 16-bit image (the byte image's fields, Bpp() counting samples); rows end on
+// an odd number of bytes, so that no sample is assumed to be aligned.
+struct Image16 : test::Image {
   uint16_t Get(int32_t x, int32_t y, int c) const {
     return LoadSample(bytes.data() + size_t(y) * rowBytes + size_t(x) * Bpp() * 2 + 2 * c);
   }
