@@ -84,20 +84,11 @@ int32_t Bounded16(int32_t v) {
 }
 
 // Fills the tables and tells whether the lane rows can take them: every table
-// there, every widened grain within -kLaneMaxGrain16..kLaneMaxGrain16 (a grain
-// table that would hold more is dropped: only Grain Amounts far past the
-// dialog's range draw such grain), and then the curves bounded as
+// there, and every widened grain within -kLaneMaxGrain16..kLaneMaxGrain16 (a
+// grain table that would hold more is dropped: only Grain Amounts far past the
+// dialog's range draw such grain). For the lanes the curves are bounded as
 // render/ToneKernels.h says, which leaves every stored sample as it was.
 bool BuildTables(Tone16* t, bool gray) {
-  if (t->curve != nullptr) {
-    for (int32_t v = 0; v < kLevels16; ++v) t->curve[v] = CurveValue16(v, t->exponent);
-  }
-  if (gray && t->grayCurve != nullptr) {
-    for (int32_t g = 0; g < kLevels16; ++g) {
-      for (int c = 0; c < 3; ++c) t->grayCurve[4 * g + c] = t->Tinted(g, c);
-      t->grayCurve[4 * g + 3] = 0;
-    }
-  }
   if (t->grainOn && t->grain != nullptr) {
     int32_t* table = t->grain;
     t->grain = nullptr;  // Grain() computes while the table is filled
@@ -115,10 +106,15 @@ bool BuildTables(Tone16* t, bool gray) {
   }
   const bool lanes = t->curve != nullptr && (!gray || t->grayCurve != nullptr) &&
                      (!t->grainOn || t->grain != nullptr);
-  if (lanes) {
-    for (int32_t v = 0; v < kLevels16; ++v) t->curve[v] = Bounded16(t->curve[v]);
-    if (gray) {
-      for (int32_t i = 0; i < 4 * kLevels16; ++i) t->grayCurve[i] = Bounded16(t->grayCurve[i]);
+  auto stored = [lanes](int32_t v) { return lanes ? Bounded16(v) : v; };
+  if (t->curve != nullptr) {
+    for (int32_t v = 0; v < kLevels16; ++v) t->curve[v] = stored(CurveValue16(v, t->exponent));
+  }
+  if (gray && t->grayCurve != nullptr) {
+    // Tinted reads the curve just filled (bounding twice is bounding once).
+    for (int32_t g = 0; g < kLevels16; ++g) {
+      for (int c = 0; c < 3; ++c) t->grayCurve[4 * g + c] = stored(t->Tinted(g, c));
+      t->grayCurve[4 * g + 3] = 0;
     }
   }
   return lanes;
