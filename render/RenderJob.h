@@ -28,7 +28,20 @@ struct RenderJob {
   // Samples of 16 bits (0..32768, two bytes in the machine's byte order) instead
   // of bytes; the layouts are the same, each sample twice as wide.
   uint8_t sixteenBits = 0;
+  // The size of the damage: 1 draws every mark, step and grain at the picture's
+  // own pixels (the look the 32-bit module always has); a factor above 1 lays the
+  // damage out on a grid that much coarser and draws it back at the picture's
+  // size with soft edges and a smooth grain; kScaleAuto takes the factor from the
+  // picture's height (height / kScaleAutoRows). See ScaleFactorOf.
+  double scale = 1.0;
 };
+
+// Scale's setting: 0 is Auto, 1..kScaleMax a factor (a value between 0 and 1
+// counts as 1).
+const double kScaleAuto = 0.0;
+const double kScaleMax = 16.0;
+// At Auto the damage is laid out on a grid of this many rows.
+const int32_t kScaleAutoRows = 576;
 
 // The job every caller renders with: `params` over a picture of rect's size,
 // read from `src` and written to `dst` (rows srcRowBytes and dstRowBytes apart,
