@@ -10,6 +10,7 @@
 #include "render/PixelBlock.h"
 #include "render/Random.h"
 #include "render/Samples16.h"
+#include "render/SoftMarks.h"
 
 namespace {
 
@@ -33,17 +34,27 @@ struct WalkCanvas {
   double yHigh;
   uint8_t color[3];
   uint16_t color16[3];  // each byte of color widened to 0..32768
+  // The walkers walk on the grid of the damage (render/ScaleLayout.h): its size
+  // bounds them and their start draws. A scaled render keeps the cells they
+  // plot in `marks` and lays them at the picture's size when the pass ends.
+  int32_t gridWidth;
+  int32_t gridHeight;
+  SoftCanvas soft;
+  MarkCells* marks;
 };
 
-WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const double* color) {
+WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const double* color,
+                      MarkCells* marks) {
   WalkCanvas c;
   c.dstData = job.dstData;
   c.dstRowBytes = job.dstRowBytes;
   c.bytesPerPixel = wv.bytesPerPixel * wv.bytesPerSample;
   c.sixteenBits = wv.bytesPerSample == 2;
-  const double height = double(wv.height);
-  const double jitter = double(wv.jitterOffset);
-  c.xHigh = double(wv.width);
+  c.gridWidth = wv.layout.width;
+  c.gridHeight = wv.layout.height;
+  const double height = double(c.gridHeight);
+  const double jitter = double(GridJitter(wv));
+  c.xHigh = double(c.gridWidth);
   c.yLow = -jitter > 0.0 ? -jitter : 0.0;
   c.yHigh = height - jitter < height ? height - jitter : height;
   // Each channel is trunc of its double, stored as its low 8 bits: no clamping.
@@ -51,7 +62,18 @@ WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const doubl
   // At 16 bits the colour is the byte the 8-bit pass stores, widened (300 stores
   // 44 at 8 bits, and 44 widens to 5654).
   for (int k = 0; k < 3; ++k) c.color16[k] = uint16_t(WidenLevel(c.color[k]));
+  c.marks = wv.layout.scaled ? marks : nullptr;
+  c.soft = SoftCanvas{job.dstData, job.dstRowBytes, c.bytesPerPixel, c.sixteenBits, wv.width,
+                      wv.height, wv.jitterOffset, wv.layout,
+                      {c.color[0], c.color[1], c.color[2]},
+                      {c.color16[0], c.color16[1], c.color16[2]}};
   return c;
+}
+
+// The end of a pass, finished or stopped: a scaled render's cells are laid.
+bool EndPass(const WalkCanvas& c, bool finished) {
+  if (c.marks != nullptr) LayMarkCells(c.soft, c.marks);
+  return finished;
 }
 
 inline bool Inside(const WalkCanvas& c, float x, float y) {
@@ -68,6 +90,10 @@ inline bool GoneForGood(const WalkCanvas& c, float x, float y, float dx, float d
 
 // Only called for a position that is Inside, so both truncations are in range.
 inline void Plot(const WalkCanvas& c, float x, float y) {
+  if (c.marks != nullptr) {
+    AddMarkCell(c.soft, c.marks, int32_t(x), int32_t(y));
+    return;
+  }
   uint8_t* p = c.dstData + ptrdiff_t(int32_t(y)) * c.dstRowBytes +
                ptrdiff_t(int32_t(x)) * c.bytesPerPixel;
   if (c.sixteenBits) {
@@ -101,12 +127,13 @@ inline int16_t DrawWalkLength(Rng& rng, double size, double extra, int32_t short
 
 bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
   if (!(wv.dustCountBase > 1.0)) return true;
-  const WalkCanvas canvas = MakeCanvas(job, wv, wv.dustColor);
+  MarkCells marks = {nullptr, 0, 0};
+  const WalkCanvas canvas = MakeCanvas(job, wv, wv.dustColor, &marks);
   const int16_t dustCount = DrawWalkerCount(rng, wv.dustCountBase);
   for (int32_t i = 0; i < dustCount; ++i) {
     // x, y, dx, dy, len
-    float x = float(ModOrZero(NextRand(rng), wv.width));
-    float y = float(ModOrZero(NextRand(rng), wv.height));
+    float x = float(ModOrZero(NextRand(rng), canvas.gridWidth));
+    float y = float(ModOrZero(NextRand(rng), canvas.gridHeight));
     float dx = DrawStep(rng);
     float dy = DrawStep(rng);
     const int16_t len = DrawWalkLength(rng, wv.dustSize, 2.0, 2);
@@ -127,19 +154,20 @@ bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
         dy = DrawStep(rng);
       }
     }
-    if (ReportAndCheckAbort(job, i + 1, dustCount)) return false;
+    if (ReportAndCheckAbort(job, i + 1, dustCount)) return EndPass(canvas, false);
   }
-  return true;
+  return EndPass(canvas, true);
 }
 
 bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
   if (!(wv.hairCountBase > 1.0)) return true;
-  const WalkCanvas canvas = MakeCanvas(job, wv, wv.hairColor);
+  MarkCells marks = {nullptr, 0, 0};
+  const WalkCanvas canvas = MakeCanvas(job, wv, wv.hairColor, &marks);
   const int16_t hairCount = DrawWalkerCount(rng, wv.hairCountBase);
   for (int32_t i = 0; i < hairCount; ++i) {
     // x, y, dx, dy, len
-    float x = float(ModOrZero(NextRand(rng), wv.width));
-    float y = float(ModOrZero(NextRand(rng), wv.height));
+    float x = float(ModOrZero(NextRand(rng), canvas.gridWidth));
+    float y = float(ModOrZero(NextRand(rng), canvas.gridHeight));
     float dx = DrawStep(rng);
     float dy = DrawStep(rng);
     const int16_t len = DrawWalkLength(rng, wv.hairSize, 1.0, minHairLength);
@@ -156,7 +184,7 @@ bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
       x += dx;
       y += dy;
     }
-    if (ReportAndCheckAbort(job, i + 1, hairCount)) return false;
+    if (ReportAndCheckAbort(job, i + 1, hairCount)) return EndPass(canvas, false);
   }
-  return true;
+  return EndPass(canvas, true);
 }

@@ -36,21 +36,32 @@ WorkingValues ComputeWorkingValues(const EffectParams& params, const RenderJob& 
   wv.width = RectWidth(job.dstRect);
   wv.height = RectHeight(job.dstRect);
   wv.jitterOffset = 0;
+  wv.layout = LayoutFor(job.scale, wv.width, wv.height);
+  wv.layoutJitter = 0;
   return wv;
 }
 
 namespace {
 
 // One draw decides whether the frame jitters; a second, only then, how far:
-// trunc((rand() % trunc(A)) - A / 3) with A = height * jitterMaxFraction.
-int32_t DrawJitterOffset(const WorkingValues& wv, Rng& rng) {
+// trunc((rand() % trunc(A)) - A / 3) with A = height * jitterMaxFraction, the
+// height of the grid the damage is laid out on.
+int32_t DrawJitterOffset(const WorkingValues& wv, int32_t height, Rng& rng) {
   if (!(double(NextRand(rng) % 100) < wv.jitterProbability)) return 0;
-  const double a = double(wv.height) * wv.jitterMaxFraction;
+  const double a = double(height) * wv.jitterMaxFraction;
   const int32_t offset = TruncToInt(double(ModOrZero(NextRand(rng), TruncToInt(a))) - a / 3.0);
   // An offset of a whole height or more either way leaves no picture row; keep it
   // there so that row arithmetic (y + jitterOffset) cannot overflow.
-  const int32_t limit = wv.height > 0 ? wv.height : 0;
+  const int32_t limit = height > 0 ? height : 0;
   return offset > limit ? limit : (offset < -limit ? -limit : offset);
+}
+
+// The grid's jitter in picture rows: rounded to the nearest row, within +-height.
+int32_t JitterInPixels(const WorkingValues& wv) {
+  if (!wv.layout.scaled) return wv.layoutJitter;
+  const int32_t rows = TruncToInt(std::floor(double(wv.layoutJitter) * wv.layout.unitY + 0.5));
+  const int32_t limit = wv.height > 0 ? wv.height : 0;
+  return rows > limit ? limit : (rows < -limit ? -limit : rows);
 }
 
 }  // namespace
@@ -60,7 +71,8 @@ WorkingValues SetUpRender(const RenderJob& job, uint32_t seed, Rng& rng) {
   // The jitter decides which rows the background must cover: the tone pass lays
   // the background row by row beside the picture.
   SeedRng(rng, seed);
-  wv.jitterOffset = DrawJitterOffset(wv, rng);
+  wv.layoutJitter = DrawJitterOffset(wv, wv.layout.height, rng);
+  wv.jitterOffset = JitterInPixels(wv);
   if (wv.flickerSpeed > 0) {
     wv.toneExponent += std::cos(double(wv.frameNumber) * wv.flickerSpeed) * wv.flickerAmount;
   }

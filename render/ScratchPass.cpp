@@ -21,6 +21,7 @@
 #include "render/PixelBlock.h"
 #include "render/Random.h"
 #include "render/Samples16.h"
+#include "render/ScaleLayout.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ struct ReplayKey {
 };
 
 ReplayKey MakeKey(const WorkingValues& wv, int32_t count) {
-  return ReplayKey{count, wv.width, wv.height, wv.scratchVelocity, wv.scratchLifespan};
+  return ReplayKey{count, wv.layout.width, wv.layout.height, wv.scratchVelocity, wv.scratchLifespan};
 }
 
 bool SameKey(const ReplayKey& a, const ReplayKey& b) {
@@ -93,13 +94,15 @@ struct Spawner {
   double halfVelocity;    // scratchVelocity / 2
 };
 
+// The scratches live on the grid of the damage (render/ScaleLayout.h): the
+// picture itself at Scale 1.
 Spawner MakeSpawner(const WorkingValues& wv) {
   Spawner s;
-  s.width = wv.width;
-  s.height = wv.height;
+  s.width = wv.layout.width;
+  s.height = wv.layout.height;
   s.ageRange = TruncToInt(wv.scratchLifespan);
   s.velocityRange = TruncToInt(wv.scratchVelocity);
-  s.stepYRange = wv.height / 5;
+  s.stepYRange = wv.layout.height / 5;
   s.halfVelocity = wv.scratchVelocity / 2.0;
   return s;
 }
@@ -184,6 +187,63 @@ void DrawScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float 
       p[k] = ClampChannel(TruncToInt(float(p[k]) - s));
     }
   }
+}
+
+// A scaled render's scratch: column col of the grid, darkened in the grid rows
+// whose draw is below its age (one draw per grid row, as at Scale 1), drawn at
+// the picture's size. Each picture pixel is darkened by the darkening times the
+// part of the darkened cells its tent filter sees, so the scratch is as wide as
+// its cells, with soft edges, and a faint young scratch stays a dotted line.
+// `down` holds the picture's height in values, `across` its width, both 0.
+void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float x, float age,
+                       float* down, float* across) {
+  const ScaleLayout& grid = wv.layout;
+  const int32_t col = int32_t(x);  // 0 < x < grid width
+  // The darkening, in single precision, limited to 0..255 (a NaN darkens fully).
+  float s = ToFloat(double(age) / wv.scratchLifespan * 255.0 * wv.scratchOpacity);
+  if (!(s == s)) s = 255.0f;
+  if (s < 0.0f) s = 0.0f;
+  if (s >= 255.0f) s = 255.0f;
+  const int32_t ageRange = TruncToInt(wv.scratchLifespan);
+  const int64_t storedLow = -int64_t(GridJitter(wv));
+  const int64_t storedHigh = int64_t(grid.height) - GridJitter(wv);
+  int32_t rowLow = wv.height, rowEnd = 0;
+  for (int32_t r = 0; r < grid.height; ++r) {
+    const int32_t t = ModOrZero(NextRand(rng), ageRange);
+    if (!(float(t) < age) || s == 0.0f) continue;
+    if (!(storedLow < r && r < storedHigh)) continue;
+    const PixelSpan rows = CellPixels(r, grid.unitY, wv.height);
+    const double a = double(r) * grid.unitY, b = a + grid.unitY;
+    for (int32_t y = rows.first; y < rows.end; ++y) {
+      down[y] += float(TentCover(a, b, double(y) + 0.5));
+    }
+    if (rows.first < rowLow) rowLow = rows.first;
+    if (rows.end > rowEnd) rowEnd = rows.end;
+  }
+  const PixelSpan cols = CellPixels(col, grid.unitX, wv.width);
+  const double a = double(col) * grid.unitX, b = a + grid.unitX;
+  for (int32_t c = cols.first; c < cols.end; ++c) across[c] = float(TentCover(a, b, double(c) + 0.5));
+  const bool sixteenBits = wv.bytesPerSample == 2;
+  const int32_t pixelBytes = wv.bytesPerPixel * wv.bytesPerSample;
+  for (int32_t y = rowLow; y < rowEnd; ++y) {
+    const double darkening = double(s) * double(down[y]);
+    down[y] = 0.0f;
+    const int64_t source = int64_t(y) + wv.jitterOffset;
+    if (!(darkening > 0.0) || source < 0 || source >= wv.height) continue;
+    uint8_t* p = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes + std::ptrdiff_t(cols.first) * pixelBytes;
+    for (int32_t c = cols.first; c < cols.end; ++c, p += pixelBytes) {
+      const double d = darkening * double(across[c]);
+      if (!(d > 0.0)) continue;
+      for (int k = kRed; k <= kBlue; ++k) {
+        if (sixteenBits) {
+          StoreSample(p + 2 * k, ClampSample(int64_t(LoadSample(p + 2 * k)) - int64_t(WidenLevelOf(d))));
+        } else {
+          p[k] = ClampChannel(TruncToInt(double(p[k]) - d));
+        }
+      }
+    }
+  }
+  for (int32_t c = cols.first; c < cols.end; ++c) across[c] = 0.0f;
 }
 
 }  // namespace
@@ -381,16 +441,30 @@ bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng,
     }
   }
 
-  const double width = double(wv.width);
-  for (int32_t i = 0; i < count; ++i) {
+  // A scaled render draws through a column of the picture's rows and a row of its
+  // columns; without memory for them the scratches are not drawn, as when the
+  // arrays above cannot be had.
+  float* lines = nullptr;
+  if (wv.layout.scaled && count > 0) {
+    lines = static_cast<float*>(NewMemBlock(int32_t(sizeof(float)) * (wv.width + wv.height)));
+    if (lines == nullptr) return true;
+  }
+  const double width = double(wv.layout.width);
+  bool finished = true;
+  for (int32_t i = 0; i < count && finished; ++i) {
     const float x = st.x[i];
     const float age = st.age[i];
     if (double(age) < wv.scratchLifespan && 0.0 < double(x) && double(x) < width) {
-      DrawScratch(job, wv, rng, x, age);
+      if (lines != nullptr) {
+        DrawScaledScratch(job, wv, rng, x, age, lines, lines + wv.height);
+      } else {
+        DrawScratch(job, wv, rng, x, age);
+      }
     }
-    if (ReportAndCheckAbort(job, i + 1, count)) return false;
+    if (ReportAndCheckAbort(job, i + 1, count)) finished = false;
   }
-  return true;
+  FreeMemBlock(lines);
+  return finished;
 }
 
 void FreeScratchArrays(ScratchArrays* arrays) {

@@ -22,6 +22,7 @@
 #include "render/PixelBlock.h"
 #include "render/Random.h"
 #include "render/RenderThreads.h"
+#include "render/ScaledGrain.h"
 #include "render/ToneKernels.h"
 
 namespace {
@@ -203,6 +204,24 @@ void ToneRowGeneral(const uint8_t* s, uint8_t* d, int32_t width, int32_t bpp, bo
   }
 }
 
+// A row's pixels with the grain of a scaled render (render/ScaledGrain.h), a
+// piece at a time: the values unbounded, the grain added in 64 bits.
+void ToneRowScaledGrain(const uint8_t* s, uint8_t* d, int32_t y, int32_t width, int32_t bpp,
+                        bool gray, const ScaledGrain& field, const ToneTables& t) {
+  int32_t grain[kScaledGrainPiece];
+  for (int32_t x0 = 0; x0 < width; x0 += kScaledGrainPiece) {
+    const int32_t count = width - x0 < kScaledGrainPiece ? width - x0 : kScaledGrainPiece;
+    ScaledGrainPiece(field, y, x0, count, grain);
+    for (int32_t i = 0; i < count; ++i, s += bpp, d += bpp) {
+      const int32_t* v = gray ? t.grayCurve[(s[kRed] + s[kGreen] + s[kBlue]) / 3] : nullptr;
+      for (int c = 0; c < 3; ++c) {
+        const int64_t sum = int64_t(gray ? v[c] : t.curve[s[c]]) + grain[i];
+        d[c] = uint8_t(sum < 0 ? 0 : (sum > 255 ? 255 : sum));
+      }
+    }
+  }
+}
+
 typedef void (*FastRow)(const uint8_t*, uint8_t*, int32_t, const ToneTables&, uint32_t*);
 
 template <template <bool, bool, int> class Rows>
@@ -326,11 +345,12 @@ class ToneRows : public BandedRows {
   FastRow fastRow;
   const ToneLaneTables* laneTables;
   ToneLaneRow laneRow;  // a vector kernel's rows, when set: instead of fastRow
+  const ScaledGrain* scaledGrain;  // a scaled render's grain field, when set
   uint32_t startState;  // the generator at the first row's first draw
 
   // The generator as the row-by-row pass leaves it before row y.
   Rng BandStart(int32_t y) const override {
-    if (!grain.on || wv->width <= 0) return Rng{startState};
+    if (!grain.on || wv->width <= 0 || scaledGrain != nullptr) return Rng{startState};
     return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove(*wv, y)) * uint64_t(wv->width))};
   }
 
@@ -343,7 +363,10 @@ class ToneRows : public BandedRows {
     if (!picture || wv->width <= 0) return;
     const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
     uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
-    if (laneRow != nullptr) {
+    if (scaledGrain != nullptr) {
+      ToneRowScaledGrain(s, d, y, wv->width, wv->bytesPerPixel, wv->grayOn != 0, *scaledGrain,
+                         *tables);
+    } else if (laneRow != nullptr) {
       laneRow(s, d, wv->width, *laneTables, &rng.state);
     } else if (fast) {
       fastRow(s, d, wv->width, *tables, &rng.state);
@@ -384,10 +407,32 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_
   rows.fast = rows.laneRow != nullptr || !grain.on || BuildFastGrain(grain, &tables);
   rows.fastRow = PickScalarRow(wv.grayOn != 0, grain.on, wv.bytesPerPixel);
   rows.startState = rng.state;
+  rows.scaledGrain = nullptr;
+
+  // A scaled render's grain: a field made from the grid's draws before the rows.
+  // Without memory for it the picture goes without grain, and the draws after it
+  // are the same.
+  ScaledGrain field;
+  const bool scaled = grain.on && wv.layout.scaled;
+  if (scaled) {
+    if (BuildScaledGrain(wv, rng.state, threads, &field)) {
+      rows.scaledGrain = &field;
+    } else {
+      rows.grain.on = false;
+      rows.laneRow = nullptr;
+      rows.fast = true;
+      rows.fastRow = PickScalarRow(wv.grayOn != 0, false, wv.bytesPerPixel);
+    }
+  }
 
   int32_t reported = 0;
   const bool finished = RunRowBands(rows, wv.height, threads, job, &reported);
-  rng = rows.BandStart(reported);
+  if (scaled) {
+    rng.state = ScaledGrainEndState(wv, rows.startState);
+    if (rows.scaledGrain != nullptr) FreeScaledGrain(&field);
+  } else {
+    rng = rows.BandStart(reported);
+  }
   // Stopped: the rows not reported keep the background, also those a band had
   // already rendered.
   if (!finished) RestoreBackgroundRows(job, wv, reported, wv.height);

@@ -25,6 +25,7 @@
 #include "render/Random.h"
 #include "render/RenderThreads.h"
 #include "render/Samples16.h"
+#include "render/ScaledGrain.h"
 #include "render/ToneKernelTail.h"
 #include "render/ToneKernels.h"
 
@@ -149,6 +150,32 @@ void ToneRow16(const uint8_t* s, uint8_t* d, int32_t width, int32_t step, const 
   }
 }
 
+// A row with the grain of a scaled render (render/ScaledGrain.h), widened, a
+// piece at a time.
+void ToneRowScaledGrain16(const uint8_t* s, uint8_t* d, int32_t y, int32_t width, int32_t step,
+                          bool gray, const ScaledGrain& field, const Tone16& t) {
+  int32_t grain[kScaledGrainPiece];
+  for (int32_t x0 = 0; x0 < width; x0 += kScaledGrainPiece) {
+    const int32_t count = width - x0 < kScaledGrainPiece ? width - x0 : kScaledGrainPiece;
+    ScaledGrainPiece16(field, y, x0, count, grain);
+    for (int32_t i = 0; i < count; ++i, s += step, d += step) {
+      const uint32_t red = HostSample(s + 2 * kRed);
+      const uint32_t green = HostSample(s + 2 * kGreen);
+      const uint32_t blue = HostSample(s + 2 * kBlue);
+      int64_t v[3];
+      if (gray) {
+        const int32_t level = int32_t((red + blue + green) / 3);
+        for (int c = 0; c < 3; ++c) v[c] = t.Gray(level, c);
+      } else {
+        v[0] = t.Curve(int32_t(red));
+        v[1] = t.Curve(int32_t(green));
+        v[2] = t.Curve(int32_t(blue));
+      }
+      for (int c = 0; c < 3; ++c) StoreSample(d + 2 * (kRed + c), ClampSample(v[c] + grain[i]));
+    }
+  }
+}
+
 typedef void (*Row16)(const uint8_t*, uint8_t*, int32_t, int32_t, const Tone16&, Rng&);
 
 Row16 PickRow16(bool gray, bool grain) {
@@ -217,10 +244,11 @@ class ToneRows16 : public BandedRows {
   Row16 row;
   const ToneLaneTables16* laneTables;
   ToneLaneRow16 laneRow;  // a kernel's rows on the lane tables, when set: instead of row
+  const ScaledGrain* scaledGrain;  // a scaled render's grain field, when set
   uint32_t startState;
 
   Rng BandStart(int32_t y) const override {
-    if (!tone->grainOn || wv->width <= 0) return Rng{startState};
+    if (!tone->grainOn || wv->width <= 0 || scaledGrain != nullptr) return Rng{startState};
     return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove16(*wv, y)) * uint64_t(wv->width))};
   }
 
@@ -231,7 +259,10 @@ class ToneRows16 : public BandedRows {
     if (!picture || wv->width <= 0) return;
     const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
     uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
-    if (laneRow != nullptr) {
+    if (scaledGrain != nullptr) {
+      ToneRowScaledGrain16(s, d, y, wv->width, 2 * wv->bytesPerPixel, wv->grayOn != 0,
+                           *scaledGrain, *tone);
+    } else if (laneRow != nullptr) {
       laneRow(s, d, wv->width, *laneTables, &rng.state);
     } else {
       row(s, d, wv->width, 2 * wv->bytesPerPixel, *tone, rng);
@@ -269,10 +300,29 @@ bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int3
   if (kernel == ToneKernel::kChosen) kernel = RenderToneKernel();
   rows.laneRow = lanes ? PickLaneRow16(kernel, gray, tone.grainOn, wv.bytesPerPixel) : nullptr;
   rows.startState = rng.state;
+  rows.scaledGrain = nullptr;
+
+  // A scaled render's grain field, as at 8 bits (render/TonePass.cpp).
+  ScaledGrain field;
+  const bool scaled = tone.grainOn && wv.layout.scaled;
+  if (scaled) {
+    if (BuildScaledGrain(wv, rng.state, threads, &field)) {
+      rows.scaledGrain = &field;
+    } else {
+      tone.grainOn = false;
+      rows.row = PickRow16(gray, false);
+      rows.laneRow = lanes ? PickLaneRow16(kernel, gray, false, wv.bytesPerPixel) : nullptr;
+    }
+  }
 
   int32_t reported = 0;
   const bool finished = RunRowBands(rows, wv.height, threads, job, &reported);
-  rng = rows.BandStart(reported);
+  if (scaled) {
+    rng.state = ScaledGrainEndState(wv, rows.startState);
+    if (rows.scaledGrain != nullptr) FreeScaledGrain(&field);
+  } else {
+    rng = rows.BandStart(reported);
+  }
   if (!finished) RestoreBackgroundRows16(job, wv, reported, wv.height);
   delete[] tone.curve;
   delete[] tone.grayCurve;

@@ -6,6 +6,7 @@
 
 #include "render/Random.h"
 #include "render/RenderJob.h"
+#include "render/ScaleLayout.h"
 
 struct WorkingValues {
   int32_t bytesPerPixel;    // 4 when dstHasAlpha, else 3 (samples per pixel)
@@ -33,7 +34,18 @@ struct WorkingValues {
   int32_t width;            // dstRect right - left
   int32_t height;           // dstRect bottom - top
   int32_t jitterOffset;     // destination row y shows source row y + jitterOffset
+  // The grid of the damage (job scale): positions, walks, scratches, the jitter
+  // draw and the grain's draws are those of a render of layout.width x
+  // layout.height, drawn back at the picture's size; the picture itself when
+  // !layout.scaled.
+  ScaleLayout layout;
+  int32_t layoutJitter;     // a scaled render's jitter in grid rows (jitterOffset: in pixels)
 };
+
+// The jitter in rows of the grid: jitterOffset itself when the grid is the picture.
+inline int32_t GridJitter(const WorkingValues& wv) {
+  return wv.layout.scaled ? wv.layoutJitter : wv.jitterOffset;
+}
 
 // Computes every value from the record and the job; toneExponent without the
 // flicker term, jitterOffset 0 (both are decided later in the render).

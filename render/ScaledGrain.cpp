@@ -1,0 +1,257 @@
+#include "render/ScaledGrain.h"
+
+#include <cmath>
+#include <cstddef>
+
+#include "render/MemBlock.h"
+#include "render/Numerics.h"
+#include "render/Random.h"
+#include "render/RenderThreads.h"
+#include "render/Samples16.h"
+
+namespace {
+
+const double kLargestRange = 131072.0;
+
+// One axis of the resampling: for each picture pixel the cell it starts from
+// and the next cell's weight (0 where cells are smaller than pixels: the cell
+// under the pixel's centre).
+struct AxisSample {
+  int32_t cell;
+  double weight;
+};
+
+AxisSample SampleAxis(int32_t pixel, double unit, int32_t firstCell, int32_t endCell) {
+  const double centre = (double(pixel) + 0.5) / unit;  // in cells
+  AxisSample a;
+  if (unit < 1.0) {
+    a.cell = TruncToInt(std::floor(centre));
+    a.weight = 0.0;
+  } else {
+    const double at = centre - 0.5;
+    const double cell = std::floor(at);
+    a.cell = TruncToInt(cell);
+    a.weight = at - cell;
+  }
+  if (a.cell < firstCell) {
+    a.cell = firstCell;
+    a.weight = 0.0;
+  }
+  if (a.cell >= endCell - 1) {
+    a.cell = endCell - 1;
+    a.weight = 0.0;
+  }
+  return a;
+}
+
+// The factor that gives each pixel's grain the spread of one draw: a blend
+// (1 - w) a + w b of independent draws varies (1 - w)^2 + w^2 as much, on
+// average over the picture's pixels; where cells are smaller than pixels, the
+// mean of the 1 / unit cells a pixel covers varies unit times as much.
+double SpreadFactor(int32_t pixels, double unit) {
+  if (unit < 1.0) return std::sqrt(unit);
+  double sum = 0.0;
+  for (int32_t p = 0; p < pixels; ++p) {
+    const double at = (double(p) + 0.5) / unit - 0.5;
+    const double w = at - std::floor(at);
+    sum += (1.0 - w) * (1.0 - w) + w * w;
+  }
+  return sum > 0.0 ? std::sqrt(double(pixels) / sum) : 1.0;
+}
+
+struct GridRows {
+  int32_t first;  // the grid's picture rows: first .. end - 1
+  int32_t end;
+};
+
+GridRows GridPictureRows(const WorkingValues& wv) {
+  const int32_t h = wv.layout.height;
+  const int32_t j = GridJitter(wv);
+  GridRows r;
+  r.first = j < 0 ? -j : 0;
+  r.end = j > 0 ? h - j : h;
+  if (r.first > h) r.first = h;
+  if (r.end < r.first) r.end = r.first;
+  return r;
+}
+
+uint64_t GridDraws(const WorkingValues& wv) {
+  const GridRows rows = GridPictureRows(wv);
+  return uint64_t(rows.end - rows.first) * uint64_t(wv.layout.width);
+}
+
+// What every row of the field needs: the grain rule, the columns' samples.
+struct FieldMaker : BandedRows {
+  const WorkingValues* wv;
+  ScaledGrain* grain;
+  const int32_t* gridRowOf;  // per field row: its grid row
+  const AxisSample* columns;
+  int32_t modulus;
+  double half;
+  double mean;
+  double spread;             // times 16: the values are kept in 16ths
+  uint32_t startState;
+  int32_t firstGridRow;
+
+  Rng BandStart(int32_t) const override { return Rng{startState}; }
+
+  // Field row k: its grid row's draws, left to right, resampled across the
+  // picture. The cells are drawn in order as the columns reach them.
+  void Row(int32_t k, Rng&) const override {
+    const int32_t gridWidth = wv->layout.width;
+    Rng rng{RngStateAfter(startState, uint64_t(gridRowOf[k] - firstGridRow) * uint64_t(gridWidth))};
+    int32_t* out = grain->rows + std::ptrdiff_t(k) * grain->width;
+    auto next = [&]() { return double(TruncToInt(double(ModOrZero(NextRand(rng), modulus)) - half)) - mean; };
+    int32_t cell = 0;
+    double here = next();
+    double after = gridWidth > 1 ? next() : here;
+    for (int32_t x = 0; x < grain->width; ++x) {
+      const AxisSample& c = columns[x];
+      while (cell < c.cell) {
+        ++cell;
+        here = after;
+        after = cell + 1 < gridWidth ? next() : here;
+      }
+      const double value = (here + c.weight * (after - here)) * spread;
+      out[x] = TruncToInt(std::floor(value + 0.5));
+    }
+  }
+};
+
+}  // namespace
+
+uint32_t ScaledGrainEndState(const WorkingValues& wv, uint32_t startState) {
+  return RngStateAfter(startState, GridDraws(wv));
+}
+
+bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t threads,
+                      ScaledGrain* grain) {
+  *grain = ScaledGrain{};
+  grain->width = wv.width;
+  grain->endState = ScaledGrainEndState(wv, startState);
+  const GridRows gridRows = GridPictureRows(wv);
+  if (wv.width <= 0 || wv.height <= 0 || gridRows.end <= gridRows.first) return true;
+
+  // The draws' grain and its mean over every draw 0..32767. A range beyond
+  // kLargestRange (only a record from elsewhere has one) counts as that: every
+  // grain is then below -32768, which no stored value survives but one past
+  // white many times over, and the field stays within 32-bit values.
+  const double range = wv.grainRange < kLargestRange ? wv.grainRange : kLargestRange;
+  const int32_t modulus = TruncToInt(range);
+  const double half = range / 2.0;
+  double total = 0.0, lowest = 0.0, highest = 0.0;
+  for (int32_t d = 0; d <= kRandMax; ++d) {
+    const double n = double(TruncToInt(double(ModOrZero(d, modulus)) - half));
+    total += n;
+    if (d == 0 || n < lowest) lowest = n;
+    if (d == 0 || n > highest) highest = n;
+  }
+  const double mean = total / double(kRandMax + 1);
+  const double spread = SpreadFactor(wv.width, wv.layout.unitX) * SpreadFactor(wv.height, wv.layout.unitY);
+  grain->mean4096 = int64_t(std::floor(mean * 4096.0 + 0.5));
+  const double reach = spread * (highest - mean > mean - lowest ? highest - mean : mean - lowest);
+  grain->low = TruncToInt(std::floor(mean - reach)) - 1;
+  grain->high = TruncToInt(std::ceil(mean + reach)) + 1;
+
+  // Each picture row's two grid rows (in grid rows first), then the field rows
+  // they name, in order: both only grow down the picture.
+  grain->blend = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 3 * wv.height));
+  int32_t* gridRowOf = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 2 * wv.height));
+  AxisSample* columns = static_cast<AxisSample*>(NewMemBlock(int32_t(sizeof(AxisSample)) * wv.width));
+  bool ok = grain->blend != nullptr && gridRowOf != nullptr && columns != nullptr;
+  int32_t count = 0;
+  for (int32_t y = 0; ok && y < wv.height; ++y) {
+    const int64_t source = int64_t(y) + wv.jitterOffset;
+    if (source < 0 || source >= wv.height) continue;
+    const AxisSample a = SampleAxis(y, wv.layout.unitY, gridRows.first, gridRows.end);
+    const int32_t second = a.weight > 0.0 ? a.cell + 1 : a.cell;
+    int32_t* b = grain->blend + 3 * std::ptrdiff_t(y);
+    for (int k = 0; k < 2; ++k) {
+      const int32_t row = k == 0 ? a.cell : second;
+      if (count == 0 || gridRowOf[count - 1] != row) gridRowOf[count++] = row;
+      b[k] = count - 1;
+    }
+    b[2] = TruncToInt(std::floor(a.weight * 256.0 + 0.5));
+  }
+  grain->rowCount = count;
+  if (ok && count > 0) {
+    const int64_t bytes = int64_t(sizeof(int32_t)) * count * wv.width;
+    grain->rows = bytes <= INT32_MAX ? static_cast<int32_t*>(NewMemBlock(int32_t(bytes))) : nullptr;
+    ok = grain->rows != nullptr;
+  }
+  if (ok && count > 0) {
+    for (int32_t x = 0; x < wv.width; ++x) {
+      columns[x] = SampleAxis(x, wv.layout.unitX, 0, wv.layout.width);
+    }
+    FieldMaker maker;
+    maker.wv = &wv;
+    maker.grain = grain;
+    maker.gridRowOf = gridRowOf;
+    maker.columns = columns;
+    maker.modulus = modulus;
+    maker.half = half;
+    maker.mean = mean;
+    maker.spread = spread * 16.0;
+    maker.startState = startState;
+    maker.firstGridRow = gridRows.first;
+    // The field rows are no rows of the picture: the host hears of none of them.
+    RenderJob quiet = RenderJob();
+    int32_t reported = 0;
+    RunRowBands(maker, count, threads, quiet, &reported);
+  }
+  FreeMemBlock(gridRowOf);
+  FreeMemBlock(columns);
+  if (!ok) FreeScaledGrain(grain);
+  return ok;
+}
+
+void FreeScaledGrain(ScaledGrain* grain) {
+  FreeMemBlock(grain->rows);
+  FreeMemBlock(grain->blend);
+  grain->rows = nullptr;
+  grain->blend = nullptr;
+  grain->rowCount = 0;
+}
+
+namespace {
+
+// The blended value of pixel x in 4096ths, the mean put back.
+inline int64_t FieldValue(const int32_t* first, const int32_t* second, int32_t weight,
+                          int64_t mean4096, int32_t x) {
+  return int64_t(first[x]) * (256 - weight) + int64_t(second[x]) * weight + mean4096;
+}
+
+inline int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+
+}  // namespace
+
+void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
+                      int32_t* out) {
+  if (grain.rows == nullptr) {
+    for (int32_t i = 0; i < count; ++i) out[i] = 0;
+    return;
+  }
+  const int32_t* b = grain.blend + 3 * std::ptrdiff_t(y);
+  const int32_t* first = grain.rows + std::ptrdiff_t(b[0]) * grain.width;
+  const int32_t* second = grain.rows + std::ptrdiff_t(b[1]) * grain.width;
+  for (int32_t i = 0; i < count; ++i) {
+    out[i] = int32_t(FloorDiv(FieldValue(first, second, b[2], grain.mean4096, x0 + i) + 2048, 4096));
+  }
+}
+
+void ScaledGrainPiece16(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
+                        int32_t* out) {
+  if (grain.rows == nullptr) {
+    for (int32_t i = 0; i < count; ++i) out[i] = 0;
+    return;
+  }
+  const int32_t* b = grain.blend + 3 * std::ptrdiff_t(y);
+  const int32_t* first = grain.rows + std::ptrdiff_t(b[0]) * grain.width;
+  const int32_t* second = grain.rows + std::ptrdiff_t(b[1]) * grain.width;
+  // value / 4096 * 32768 / 255, rounded halves up.
+  const int64_t d = int64_t(255) * 4096 * 2;
+  for (int32_t i = 0; i < count; ++i) {
+    const int64_t v = FieldValue(first, second, b[2], grain.mean4096, x0 + i);
+    out[i] = int32_t(FloorDiv(v * kMaxSample16 * 2 + 255 * 4096, d));
+  }
+}
