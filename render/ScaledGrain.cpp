@@ -12,6 +12,7 @@
 namespace {
 
 const double kLargestRange = 131072.0;
+const double kRoundingOffset = 4194304.0;  // 2^22
 
 // One axis of the resampling: for each picture pixel the cell it starts from
 // and the next cell's weight (0 where cells are smaller than pixels: the cell
@@ -112,8 +113,10 @@ struct FieldMaker : BandedRows {
         here = after;
         after = cell + 1 < gridWidth ? next() : here;
       }
+      // Rounded halves up; |value| < 2^21 (kLargestRange), so the offset keeps the
+      // sum positive and exact, and the cast truncates it as floor would.
       const double value = (here + c.weight * (after - here)) * spread;
-      out[x] = TruncToInt(std::floor(value + 0.5));
+      out[x] = int32_t(value + (0.5 + kRoundingOffset)) - int32_t(kRoundingOffset);
     }
   }
 };
@@ -148,7 +151,7 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   }
   const double mean = total / double(kRandMax + 1);
   const double spread = SpreadFactor(wv.width, wv.layout.unitX) * SpreadFactor(wv.height, wv.layout.unitY);
-  grain->mean4096 = int64_t(std::floor(mean * 4096.0 + 0.5));
+  grain->mean4096 = TruncToInt(std::floor(mean * 4096.0 + 0.5));
   const double reach = spread * (highest - mean > mean - lowest ? highest - mean : mean - lowest);
   grain->low = TruncToInt(std::floor(mean - reach)) - 1;
   grain->high = TruncToInt(std::ceil(mean + reach)) + 1;
@@ -166,10 +169,18 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
     const AxisSample a = SampleAxis(y, wv.layout.unitY, gridRows.first, gridRows.end);
     const int32_t second = a.weight > 0.0 ? a.cell + 1 : a.cell;
     int32_t* b = grain->blend + 3 * std::ptrdiff_t(y);
+    // The rows needed only grow down the picture: a row is either one of the last
+    // two named or new.
     for (int k = 0; k < 2; ++k) {
       const int32_t row = k == 0 ? a.cell : second;
-      if (count == 0 || gridRowOf[count - 1] != row) gridRowOf[count++] = row;
-      b[k] = count - 1;
+      if (count > 0 && gridRowOf[count - 1] == row) {
+        b[k] = count - 1;
+      } else if (count > 1 && gridRowOf[count - 2] == row) {
+        b[k] = count - 2;
+      } else {
+        gridRowOf[count] = row;
+        b[k] = count++;
+      }
     }
     b[2] = TruncToInt(std::floor(a.weight * 256.0 + 0.5));
   }
@@ -215,10 +226,13 @@ void FreeScaledGrain(ScaledGrain* grain) {
 
 namespace {
 
-// The blended value of pixel x in 4096ths, the mean put back.
-inline int64_t FieldValue(const int32_t* first, const int32_t* second, int32_t weight,
-                          int64_t mean4096, int32_t x) {
-  return int64_t(first[x]) * (256 - weight) + int64_t(second[x]) * weight + mean4096;
+// The blended value of pixel x in 4096ths, the mean put back. Within 32 bits:
+// the field's values are below 2^21 in size (16ths of at most 1.5 times a
+// grain of at most 2^16, kLargestRange), their blend below 2^29, the mean's
+// 4096ths at most 2^28.
+inline int32_t FieldValue(const int32_t* first, const int32_t* second, int32_t weight,
+                          int32_t mean4096, int32_t x) {
+  return first[x] * (256 - weight) + second[x] * weight + mean4096;
 }
 
 inline int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
@@ -235,7 +249,8 @@ void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t c
   const int32_t* first = grain.rows + std::ptrdiff_t(b[0]) * grain.width;
   const int32_t* second = grain.rows + std::ptrdiff_t(b[1]) * grain.width;
   for (int32_t i = 0; i < count; ++i) {
-    out[i] = int32_t(FloorDiv(FieldValue(first, second, b[2], grain.mean4096, x0 + i) + 2048, 4096));
+    // Rounded halves up: floor((v + 2048) / 4096), an arithmetic shift.
+    out[i] = (FieldValue(first, second, b[2], grain.mean4096, x0 + i) + 2048) >> 12;
   }
 }
 

@@ -31,7 +31,7 @@ struct ScaledGrain {
   // For each picture row: the two rows of `rows` it blends and the second's
   // weight in 256ths.
   int32_t* blend;      // 3 x height
-  int64_t mean4096;    // the draws' mean grain in 4096ths
+  int32_t mean4096;    // the draws' mean grain in 4096ths
   int32_t low;         // every 8-bit grain lies in low..high
   int32_t high;
   uint32_t endState;   // the generator after the grid's draws
