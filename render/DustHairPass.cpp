@@ -35,16 +35,16 @@ struct WalkCanvas {
   uint8_t color[3];
   uint16_t color16[3];  // each byte of color widened to 0..32768
   // The walkers walk on the grid of the damage (render/ScaleLayout.h): its size
-  // bounds them and their start draws. A scaled render keeps the cells they
+  // bounds them and their start draws. A scaled render keeps the spots they
   // plot in `marks` and lays them at the picture's size when the pass ends.
   int32_t gridWidth;
   int32_t gridHeight;
   SoftCanvas soft;
-  MarkCells* marks;
+  MarkStamps* marks;
 };
 
 WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const double* color,
-                      MarkCells* marks) {
+                      MarkStamps* marks) {
   WalkCanvas c;
   c.dstData = job.dstData;
   c.dstRowBytes = job.dstRowBytes;
@@ -72,7 +72,7 @@ WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const doubl
 
 // The end of a pass, finished or stopped: a scaled render's cells are laid.
 bool EndPass(const WalkCanvas& c, bool finished) {
-  if (c.marks != nullptr) LayMarkCells(c.soft, c.marks);
+  if (c.marks != nullptr) LayMarkStamps(c.soft, c.marks);
   return finished;
 }
 
@@ -91,7 +91,7 @@ inline bool GoneForGood(const WalkCanvas& c, float x, float y, float dx, float d
 // Only called for a position that is Inside, so both truncations are in range.
 inline void Plot(const WalkCanvas& c, float x, float y) {
   if (c.marks != nullptr) {
-    AddMarkCell(c.soft, c.marks, int32_t(x), int32_t(y));
+    AddMarkStamp(c.soft, c.marks, x, y);
     return;
   }
   uint8_t* p = c.dstData + ptrdiff_t(int32_t(y)) * c.dstRowBytes +
@@ -127,7 +127,7 @@ inline int16_t DrawWalkLength(Rng& rng, double size, double extra, int32_t short
 
 bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
   if (!(wv.dustCountBase > 1.0)) return true;
-  MarkCells marks = {nullptr, 0, 0};
+  MarkStamps marks = {nullptr, 0, 0};
   const WalkCanvas canvas = MakeCanvas(job, wv, wv.dustColor, &marks);
   const int16_t dustCount = DrawWalkerCount(rng, wv.dustCountBase);
   for (int32_t i = 0; i < dustCount; ++i) {
@@ -161,7 +161,7 @@ bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
 
 bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
   if (!(wv.hairCountBase > 1.0)) return true;
-  MarkCells marks = {nullptr, 0, 0};
+  MarkStamps marks = {nullptr, 0, 0};
   const WalkCanvas canvas = MakeCanvas(job, wv, wv.hairColor, &marks);
   const int16_t hairCount = DrawWalkerCount(rng, wv.hairCountBase);
   for (int32_t i = 0; i < hairCount; ++i) {

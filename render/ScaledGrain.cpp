@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstddef>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "render/MemBlock.h"
 #include "render/Numerics.h"
 #include "render/Random.h"
@@ -101,7 +105,7 @@ struct FieldMaker : BandedRows {
   void Row(int32_t k, Rng&) const override {
     const int32_t gridWidth = wv->layout.width;
     Rng rng{RngStateAfter(startState, uint64_t(gridRowOf[k] - firstGridRow) * uint64_t(gridWidth))};
-    int32_t* out = grain->rows + std::ptrdiff_t(k) * grain->width;
+    const std::ptrdiff_t start = std::ptrdiff_t(k) * grain->width;
     auto next = [&]() { return double(TruncToInt(double(ModOrZero(NextRand(rng), modulus)) - half)) - mean; };
     int32_t cell = 0;
     double here = next();
@@ -116,7 +120,12 @@ struct FieldMaker : BandedRows {
       // Rounded halves up; |value| < 2^21 (kLargestRange), so the offset keeps the
       // sum positive and exact, and the cast truncates it as floor would.
       const double value = (here + c.weight * (after - here)) * spread;
-      out[x] = int32_t(value + (0.5 + kRoundingOffset)) - int32_t(kRoundingOffset);
+      const int32_t rounded = int32_t(value + (0.5 + kRoundingOffset)) - int32_t(kRoundingOffset);
+      if (grain->rows16 != nullptr) {
+        grain->rows16[start + x] = int16_t(rounded);
+      } else {
+        grain->rows[start + x] = rounded;
+      }
     }
   }
 };
@@ -186,9 +195,13 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   }
   grain->rowCount = count;
   if (ok && count > 0) {
-    const int64_t bytes = int64_t(sizeof(int32_t)) * count * wv.width;
-    grain->rows = bytes <= INT32_MAX ? static_cast<int32_t*>(NewMemBlock(int32_t(bytes))) : nullptr;
-    ok = grain->rows != nullptr;
+    // 16ths of at most `reach` (+ 1/2 for the rounding) in 16 bits?
+    const bool narrow = (reach + 1.0) * 16.0 < 32767.0;
+    const int64_t bytes = int64_t(narrow ? sizeof(int16_t) : sizeof(int32_t)) * count * wv.width;
+    void* block = bytes <= INT32_MAX ? NewMemBlock(int32_t(bytes)) : nullptr;
+    grain->rows16 = narrow ? static_cast<int16_t*>(block) : nullptr;
+    grain->rows = narrow ? nullptr : static_cast<int32_t*>(block);
+    ok = block != nullptr;
   }
   if (ok && count > 0) {
     for (int32_t x = 0; x < wv.width; ++x) {
@@ -218,8 +231,10 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
 
 void FreeScaledGrain(ScaledGrain* grain) {
   FreeMemBlock(grain->rows);
+  FreeMemBlock(grain->rows16);
   FreeMemBlock(grain->blend);
   grain->rows = nullptr;
+  grain->rows16 = nullptr;
   grain->blend = nullptr;
   grain->rowCount = 0;
 }
@@ -230,43 +245,92 @@ namespace {
 // the field's values are below 2^21 in size (16ths of at most 1.5 times a
 // grain of at most 2^16, kLargestRange), their blend below 2^29, the mean's
 // 4096ths at most 2^28.
-inline int32_t FieldValue(const int32_t* first, const int32_t* second, int32_t weight,
-                          int32_t mean4096, int32_t x) {
-  return first[x] * (256 - weight) + second[x] * weight + mean4096;
+template <typename T>
+inline int32_t FieldValue(const T* first, const T* second, int32_t weight, int32_t mean4096,
+                          int32_t x) {
+  return int32_t(first[x]) * (256 - weight) + int32_t(second[x]) * weight + mean4096;
 }
 
 inline int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+
+// The two field rows picture row y blends, and the second's weight.
+template <typename T>
+inline const T* FieldRows(const ScaledGrain& grain, const T* rows, int32_t y, const T** second,
+                          int32_t* weight) {
+  const int32_t* b = grain.blend + 3 * std::ptrdiff_t(y);
+  *second = rows + std::ptrdiff_t(b[1]) * grain.width;
+  *weight = b[2];
+  return rows + std::ptrdiff_t(b[0]) * grain.width;
+}
+
+// Rounded halves up: floor((v + 2048) / 4096), an arithmetic shift.
+template <typename T, typename Out>
+void Piece(const ScaledGrain& grain, const T* rows, int32_t y, int32_t x0, int32_t count, Out* out) {
+  const T* second = nullptr;
+  int32_t weight = 0;
+  const T* first = FieldRows(grain, rows, y, &second, &weight);
+  for (int32_t i = 0; i < count; ++i) {
+    out[i] = Out((FieldValue(first, second, weight, grain.mean4096, x0 + i) + 2048) >> 12);
+  }
+}
+
+template <typename T>
+void Piece16(const ScaledGrain& grain, const T* rows, int32_t y, int32_t x0, int32_t count,
+             int32_t* out) {
+  const T* second = nullptr;
+  int32_t weight = 0;
+  const T* first = FieldRows(grain, rows, y, &second, &weight);
+  // value / 4096 * 32768 / 255, rounded halves up.
+  const int64_t d = int64_t(255) * 4096 * 2;
+  for (int32_t i = 0; i < count; ++i) {
+    const int64_t v = FieldValue(first, second, weight, grain.mean4096, x0 + i);
+    out[i] = int32_t(FloorDiv(v * kMaxSample16 * 2 + 255 * 4096, d));
+  }
+}
 
 }  // namespace
 
 void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
                       int32_t* out) {
-  if (grain.rows == nullptr) {
+  if (grain.rows16 != nullptr) {
+    Piece(grain, grain.rows16, y, x0, count, out);
+  } else if (grain.rows != nullptr) {
+    Piece(grain, grain.rows, y, x0, count, out);
+  } else {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
-    return;
   }
-  const int32_t* b = grain.blend + 3 * std::ptrdiff_t(y);
-  const int32_t* first = grain.rows + std::ptrdiff_t(b[0]) * grain.width;
-  const int32_t* second = grain.rows + std::ptrdiff_t(b[1]) * grain.width;
-  for (int32_t i = 0; i < count; ++i) {
-    // Rounded halves up: floor((v + 2048) / 4096), an arithmetic shift.
-    out[i] = (FieldValue(first, second, b[2], grain.mean4096, x0 + i) + 2048) >> 12;
+}
+
+void ScaledGrainPieceNarrow(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
+                            int16_t* out) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  // Eight pixels at a time: each pair (first, second) times (256 - w, w) in one
+  // multiply-add, the mean and the half added, shifted, packed.
+  const int16_t* second = nullptr;
+  int32_t weight = 0;
+  const int16_t* first = FieldRows(grain, grain.rows16, y, &second, &weight) + x0;
+  second += x0;
+  const __m128i weights = _mm_set1_epi32(int32_t(uint32_t(256 - weight) | (uint32_t(weight) << 16)));
+  const __m128i add = _mm_set1_epi32(grain.mean4096 + 2048);
+  for (; i + 8 <= count; i += 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(second + i));
+    const __m128i lo = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights), add), 12);
+    const __m128i hi = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights), add), 12);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(lo, hi));
   }
+#endif
+  Piece(grain, grain.rows16, y, x0 + i, count - i, out + i);
 }
 
 void ScaledGrainPiece16(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
                         int32_t* out) {
-  if (grain.rows == nullptr) {
+  if (grain.rows16 != nullptr) {
+    Piece16(grain, grain.rows16, y, x0, count, out);
+  } else if (grain.rows != nullptr) {
+    Piece16(grain, grain.rows, y, x0, count, out);
+  } else {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
-    return;
-  }
-  const int32_t* b = grain.blend + 3 * std::ptrdiff_t(y);
-  const int32_t* first = grain.rows + std::ptrdiff_t(b[0]) * grain.width;
-  const int32_t* second = grain.rows + std::ptrdiff_t(b[1]) * grain.width;
-  // value / 4096 * 32768 / 255, rounded halves up.
-  const int64_t d = int64_t(255) * 4096 * 2;
-  for (int32_t i = 0; i < count; ++i) {
-    const int64_t v = FieldValue(first, second, b[2], grain.mean4096, x0 + i);
-    out[i] = int32_t(FloorDiv(v * kMaxSample16 * 2 + 255 * 4096, d));
   }
 }

@@ -14,10 +14,6 @@ namespace {
 
 const int32_t kFirstCapacity = 1024;
 
-inline uint32_t PackCell(int32_t x, int32_t y) { return (uint32_t(y) << 16) | uint32_t(x); }
-inline int32_t CellX(uint32_t cell) { return int32_t(cell & 0xFFFFu); }
-inline int32_t CellY(uint32_t cell) { return int32_t(cell >> 16); }
-
 bool PictureRow(const SoftCanvas& c, int32_t y) {
   const int64_t source = int64_t(y) + c.jitterOffset;
   return source >= 0 && source < c.height;
@@ -40,51 +36,57 @@ inline void Blend(const SoftCanvas& c, uint8_t* p, double cover) {
   }
 }
 
-// Without memory for the soft edges: each cell fills the pixels whose top-left
-// corner it holds (at least one), in the colour outright.
-void LayHard(const SoftCanvas& c, const uint32_t* cells, int32_t count) {
+// A stamp's span in picture units along one axis: the cell-wide square centred
+// on the position.
+inline double SpanStart(float at, double unit) { return (double(at) - 0.5) * unit; }
+
+// Without memory for the soft edges: each stamp fills the pixel under its
+// centre and those its square holds, in the colour outright.
+void LayHard(const SoftCanvas& c, const MarkStamp* stamps, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
-    const int32_t cx = CellX(cells[i]), cy = CellY(cells[i]);
-    const int32_t x0 = TruncToInt(std::ceil(double(cx) * c.layout.unitX));
-    const int32_t y0 = TruncToInt(std::ceil(double(cy) * c.layout.unitY));
-    int32_t x1 = TruncToInt(std::ceil(double(cx + 1) * c.layout.unitX));
-    int32_t y1 = TruncToInt(std::ceil(double(cy + 1) * c.layout.unitY));
+    const double ax = SpanStart(stamps[i].x, c.layout.unitX), ay = SpanStart(stamps[i].y, c.layout.unitY);
+    int32_t x0 = TruncToInt(std::ceil(ax)), y0 = TruncToInt(std::ceil(ay));
+    int32_t x1 = TruncToInt(std::ceil(ax + c.layout.unitX)), y1 = TruncToInt(std::ceil(ay + c.layout.unitY));
     if (x1 <= x0) x1 = x0 + 1;
     if (y1 <= y0) y1 = y0 + 1;
-    for (int32_t y = y0; y < y1 && y < c.height; ++y) {
+    for (int32_t y = y0 < 0 ? 0 : y0; y < y1 && y < c.height; ++y) {
       if (!PictureRow(c, y)) continue;
-      for (int32_t x = x0; x < x1 && x < c.width; ++x) {
+      for (int32_t x = x0 < 0 ? 0 : x0; x < x1 && x < c.width; ++x) {
         Blend(c, c.dstData + std::ptrdiff_t(y) * c.dstRowBytes + std::ptrdiff_t(x) * c.pixelBytes, 1.0);
       }
     }
   }
 }
 
-// One picture row: every kept cell of the grid rows its tent reaches, summed
-// into `cover` (width values, all 0 before and after), then blended.
-void LayRow(const SoftCanvas& c, const uint32_t* cells, int32_t count, int32_t y, double* cover) {
+// The first stamp whose y is at least `y` (stamps sorted by y).
+const MarkStamp* FirstAtOrBelow(const MarkStamp* begin, const MarkStamp* end, double y) {
+  return std::lower_bound(begin, end, y, [](const MarkStamp& s, double v) { return double(s.y) < v; });
+}
+
+// One picture row: the most any stamp within reach covers of each pixel
+// (`cover`: width values, all 0 before and after), then blended.
+void LayRow(const SoftCanvas& c, const MarkStamp* stamps, int32_t count, int32_t y, double* cover) {
   const double unitX = c.layout.unitX, unitY = c.layout.unitY;
   const double centre = double(y) + 0.5;
-  int32_t rowLow = TruncToInt(std::floor((centre - 1.0) / unitY));
-  int32_t rowHigh = TruncToInt(std::floor((centre + 1.0) / unitY));
-  if (rowLow < 0) rowLow = 0;
-  if (rowHigh > c.layout.height - 1) rowHigh = c.layout.height - 1;
+  // A stamp reaches this row when its square, [(sy - 1/2) u, (sy + 1/2) u), comes
+  // within a pixel of the row's centre.
+  const MarkStamp* first = FirstAtOrBelow(stamps, stamps + count, (centre - 1.0) / unitY - 0.5);
+  const MarkStamp* end = FirstAtOrBelow(first, stamps + count, (centre + 1.0) / unitY + 0.5);
   int32_t low = c.width, high = -1;
-  for (int32_t r = rowLow; r <= rowHigh; ++r) {
-    const double down = TentCover(double(r) * unitY, double(r + 1) * unitY, centre);
+  for (const MarkStamp* s = first; s < end; ++s) {
+    const double ay = SpanStart(s->y, unitY);
+    const double down = TentCover(ay, ay + unitY, centre);
     if (!(down > 0.0)) continue;
-    const uint32_t* first = std::lower_bound(cells, cells + count, PackCell(0, r));
-    const uint32_t* end = std::lower_bound(first, cells + count, PackCell(0, r + 1));
-    for (const uint32_t* cell = first; cell < end; ++cell) {
-      const int32_t cx = CellX(*cell);
-      const PixelSpan span = CellPixels(cx, unitX, c.width);
-      const double a = double(cx) * unitX, b = a + unitX;
-      for (int32_t x = span.first; x < span.end; ++x) {
-        cover[x] += down * TentCover(a, b, double(x) + 0.5);
-      }
-      if (span.first < low) low = span.first;
-      if (span.end - 1 > high) high = span.end - 1;
+    const double ax = SpanStart(s->x, unitX);
+    int32_t x0 = TruncToInt(std::floor(ax - 1.5)), x1 = TruncToInt(std::ceil(ax + unitX + 0.5));
+    if (x0 < 0) x0 = 0;
+    if (x1 > c.width) x1 = c.width;
+    for (int32_t x = x0; x < x1; ++x) {
+      const double v = down * TentCover(ax, ax + unitX, double(x) + 0.5);
+      if (v > cover[x]) cover[x] = v;
     }
+    if (x0 < low) low = x0;
+    if (x1 - 1 > high) high = x1 - 1;
   }
   const bool picture = PictureRow(c, y);
   uint8_t* row = c.dstData + std::ptrdiff_t(y) * c.dstRowBytes;
@@ -94,59 +96,58 @@ void LayRow(const SoftCanvas& c, const uint32_t* cells, int32_t count, int32_t y
   }
 }
 
-void Lay(const SoftCanvas& c, uint32_t* cells, int32_t count) {
-  if (count <= 0) return;
-  std::sort(cells, cells + count);
-  count = int32_t(std::unique(cells, cells + count) - cells);
-  const int64_t bytes = int64_t(sizeof(double)) * (c.width > 0 ? c.width : 1);
-  double* cover = static_cast<double*>(NewMemBlock(int32_t(bytes)));  // zero-filled
+void Lay(const SoftCanvas& c, MarkStamp* stamps, int32_t count) {
+  if (count <= 0 || c.width <= 0 || c.height <= 0) return;
+  std::sort(stamps, stamps + count, [](const MarkStamp& a, const MarkStamp& b) {
+    return a.y < b.y || (a.y == b.y && a.x < b.x);
+  });
+  double* cover = static_cast<double*>(NewMemBlock(int32_t(sizeof(double)) * c.width));  // zero-filled
   if (cover == nullptr) {
-    LayHard(c, cells, count);
+    LayHard(c, stamps, count);
     return;
   }
-  // The picture rows each kept grid row reaches, each row once, top down.
+  // The picture rows the stamps reach, each once, top down.
   int32_t next = 0;
-  for (int32_t i = 0; i < count;) {
-    const int32_t r = CellY(cells[i]);
-    const PixelSpan rows = CellPixels(r, c.layout.unitY, c.height);
-    for (int32_t y = rows.first > next ? rows.first : next; y < rows.end; ++y) {
-      LayRow(c, cells, count, y, cover);
-    }
-    if (rows.end > next) next = rows.end;
-    while (i < count && CellY(cells[i]) == r) ++i;
+  for (int32_t i = 0; i < count; ++i) {
+    const double ay = SpanStart(stamps[i].y, c.layout.unitY);
+    int32_t y0 = TruncToInt(std::floor(ay - 1.5)), y1 = TruncToInt(std::ceil(ay + c.layout.unitY + 0.5));
+    if (y0 < next) y0 = next;
+    if (y1 > c.height) y1 = c.height;
+    for (int32_t y = y0; y < y1; ++y) LayRow(c, stamps, count, y, cover);
+    if (y1 > next) next = y1;
   }
   FreeMemBlock(cover);
 }
 
 }  // namespace
 
-void AddMarkCell(const SoftCanvas& canvas, MarkCells* marks, int32_t x, int32_t y) {
+void AddMarkStamp(const SoftCanvas& canvas, MarkStamps* marks, float x, float y) {
   if (marks->count == marks->capacity) {
     const int64_t capacity = marks->capacity > 0 ? int64_t(marks->capacity) * 2 : kFirstCapacity;
-    const int64_t bytes = capacity * int64_t(sizeof(uint32_t));
-    uint32_t* grown = bytes <= INT32_MAX ? static_cast<uint32_t*>(NewMemBlock(int32_t(bytes))) : nullptr;
+    const int64_t bytes = capacity * int64_t(sizeof(MarkStamp));
+    MarkStamp* grown = bytes <= INT32_MAX ? static_cast<MarkStamp*>(NewMemBlock(int32_t(bytes))) : nullptr;
     if (grown == nullptr) {
-      const uint32_t cell = PackCell(x, y);
-      Lay(canvas, marks->cells, marks->count);
+      Lay(canvas, marks->stamps, marks->count);
       marks->count = 0;
       if (marks->capacity == 0) {
-        LayHard(canvas, &cell, 1);
+        const MarkStamp stamp = {x, y};
+        LayHard(canvas, &stamp, 1);
         return;
       }
     } else {
-      if (marks->count > 0) std::memcpy(grown, marks->cells, sizeof(uint32_t) * size_t(marks->count));
-      FreeMemBlock(marks->cells);
-      marks->cells = grown;
+      if (marks->count > 0) std::memcpy(grown, marks->stamps, sizeof(MarkStamp) * size_t(marks->count));
+      FreeMemBlock(marks->stamps);
+      marks->stamps = grown;
       marks->capacity = int32_t(capacity);
     }
   }
-  marks->cells[marks->count++] = PackCell(x, y);
+  marks->stamps[marks->count++] = MarkStamp{x, y};
 }
 
-void LayMarkCells(const SoftCanvas& canvas, MarkCells* marks) {
-  Lay(canvas, marks->cells, marks->count);
-  FreeMemBlock(marks->cells);
-  marks->cells = nullptr;
+void LayMarkStamps(const SoftCanvas& canvas, MarkStamps* marks) {
+  Lay(canvas, marks->stamps, marks->count);
+  FreeMemBlock(marks->stamps);
+  marks->stamps = nullptr;
   marks->count = 0;
   marks->capacity = 0;
 }

@@ -1,8 +1,10 @@
-// Dust and hairs of a scaled render: the cells of the grid (render/ScaleLayout.h)
-// that a pass's walkers plot, gathered while they walk, then laid over the
-// picture in the pass's colour, each picture pixel blended by how much of the
-// plotted cells its tent filter sees. A cell plotted twice counts once, as a
-// pixel set twice at Scale 1 does.
+// Dust and hairs of a scaled render: where a pass's walkers plot on the grid
+// (render/ScaleLayout.h), gathered while they walk, then laid over the picture
+// in the pass's colour. Each plot is a stamp one cell square centred on the
+// walker's position, so a walk is a continuous stroke one cell thick (not a
+// chain of grid squares), and each picture pixel is blended by the most that
+// any stamp covers of it, as its tent filter sees the stamp: a spot plotted
+// twice darkens once, as a pixel set twice at Scale 1 does.
 #pragma once
 
 #include <cstdint>
@@ -22,16 +24,21 @@ struct SoftCanvas {
   uint16_t color16[3];
 };
 
-struct MarkCells {
-  uint32_t* cells;  // (row << 16) | column
+struct MarkStamp {
+  float x;  // the walker's position on the grid
+  float y;
+};
+
+struct MarkStamps {
+  MarkStamp* stamps;
   int32_t count;
   int32_t capacity;
 };
 
-// Keeps cell (x, y) of the grid. Without memory to keep it, the cells kept so far
-// and this one are laid at once (a speck crossing a speck laid earlier may then
-// blend twice where their edges meet).
-void AddMarkCell(const SoftCanvas& canvas, MarkCells* marks, int32_t x, int32_t y);
+// Keeps a stamp at (x, y), a position inside the grid. Without memory to keep it,
+// the stamps kept so far and this one are laid at once (a speck crossing one
+// laid earlier may then blend twice where they meet).
+void AddMarkStamp(const SoftCanvas& canvas, MarkStamps* marks, float x, float y);
 
-// Lays the kept cells over the picture and frees them.
-void LayMarkCells(const SoftCanvas& canvas, MarkCells* marks);
+// Lays the kept stamps over the picture and frees them.
+void LayMarkStamps(const SoftCanvas& canvas, MarkStamps* marks);

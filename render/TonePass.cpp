@@ -209,9 +209,15 @@ void ToneRowGeneral(const uint8_t* s, uint8_t* d, int32_t width, int32_t bpp, bo
 void ToneRowScaledGrain(const uint8_t* s, uint8_t* d, int32_t y, int32_t width, int32_t bpp,
                         bool gray, const ScaledGrain& field, const ToneTables& t) {
   int32_t grain[kScaledGrainPiece];
+  int16_t narrow[kScaledGrainPiece];
   for (int32_t x0 = 0; x0 < width; x0 += kScaledGrainPiece) {
     const int32_t count = width - x0 < kScaledGrainPiece ? width - x0 : kScaledGrainPiece;
-    ScaledGrainPiece(field, y, x0, count, grain);
+    if (field.rows16 != nullptr) {
+      ScaledGrainPieceNarrow(field, y, x0, count, narrow);
+      for (int32_t i = 0; i < count; ++i) grain[i] = narrow[i];
+    } else {
+      ScaledGrainPiece(field, y, x0, count, grain);
+    }
     for (int32_t i = 0; i < count; ++i, s += bpp, d += bpp) {
       const int32_t* v = gray ? t.grayCurve[(s[kRed] + s[kGreen] + s[kBlue]) / 3] : nullptr;
       for (int c = 0; c < 3; ++c) {
