@@ -3,8 +3,9 @@
 // rows, and a frame number up to 10000 stamped over the record's as the
 // module's frame counter does. Guard bytes surround both buffers.
 //
-// Input: the layout fields below, then the 216-byte record (zeros where the
-// input ends).
+// Input: the layout fields below, then the 216-byte record, then one byte for
+// the job's Scale (zeros where the input ends): 0 is Scale 1, 1 Auto, 2 a NaN,
+// 3 a negative Scale, any other b the factor b / 16 (up to about 16).
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -86,8 +87,18 @@ uint8_t PATINEX_CDECL Abort() {
   return gLog.aborted ? 1 : 0;
 }
 
-int32_t Render(const Layout& l, const EffectParams& params, const Picture& src, Picture* dst,
-               int32_t frame, ScratchCache* cache, int32_t threads) {
+double ScaleOf(uint8_t b) {
+  switch (b) {
+    case 0: return 1.0;
+    case 1: return kScaleAuto;
+    case 2: return std::nan("");
+    case 3: return -7.5;
+    default: return double(b) / 16.0;
+  }
+}
+
+int32_t Render(const Layout& l, const EffectParams& params, double scale, const Picture& src,
+               Picture* dst, int32_t frame, ScratchCache* cache, int32_t threads) {
   EffectParams stamped = params;
   stamped.value[kFrameNumber] = double(frame);
   const Rect rect = {l.top, l.left, int16_t(l.top + l.height), int16_t(l.left + l.width)};
@@ -104,6 +115,7 @@ int32_t Render(const Layout& l, const EffectParams& params, const Picture& src, 
   job.progressProc = Progress;
   job.propertyProc = nullptr;
   job.abortProc = Abort;
+  job.scale = scale;
   gLog = CallbackLog{0, l.abortAfter, false, l.height};
   Rng rng = {0};
   RenderContext context = {&rng, cache, threads};
@@ -120,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Layout l = ReadLayout(in);
   EffectParams params;
   in.Take(&params, sizeof params);
+  const double scale = ScaleOf(in.Next<uint8_t>());
   const int32_t frame = WithinReplayBudget(l.frame, params);
   const int32_t warmFrame = WithinReplayBudget(l.warmFrame, params);
 
@@ -133,12 +146,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // same result.
   ScratchCache* cache = NewScratchCache(l.interval);
   Picture warm = dstBefore;
-  Render(l, params, src, &warm, warmFrame, cache, l.threads);
+  Render(l, params, scale, src, &warm, warmFrame, cache, l.threads);
   Picture dst = dstBefore;
-  const int32_t result = Render(l, params, src, &dst, frame, cache, l.threads);
+  const int32_t result = Render(l, params, scale, src, &dst, frame, cache, l.threads);
   DeleteScratchCache(cache);
   Picture full = dstBefore;
-  const int32_t fullResult = Render(l, params, src, &full, frame, nullptr, 1);
+  const int32_t fullResult = Render(l, params, scale, src, &full, frame, nullptr, 1);
   FUZZ_CHECK(result == fullResult && dst.bytes == full.bytes,
              "frame %d after frame %d on %d threads differs from its full replay on one",
              int(frame), int(warmFrame), int(l.threads));
