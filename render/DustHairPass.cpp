@@ -127,7 +127,7 @@ inline int16_t DrawWalkLength(Rng& rng, double size, double extra, int32_t short
 
 bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
   if (!(wv.dustCountBase > 1.0)) return true;
-  MarkStamps marks = {nullptr, 0, 0};
+  MarkStamps marks = {nullptr, 0, 0, 0};
   const WalkCanvas canvas = MakeCanvas(job, wv, wv.dustColor, &marks);
   const int16_t dustCount = DrawWalkerCount(rng, wv.dustCountBase);
   for (int32_t i = 0; i < dustCount; ++i) {
@@ -161,7 +161,7 @@ bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
 
 bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
   if (!(wv.hairCountBase > 1.0)) return true;
-  MarkStamps marks = {nullptr, 0, 0};
+  MarkStamps marks = {nullptr, 0, 0, 0};
   const WalkCanvas canvas = MakeCanvas(job, wv, wv.hairColor, &marks);
   const int16_t hairCount = DrawWalkerCount(rng, wv.hairCountBase);
   for (int32_t i = 0; i < hairCount; ++i) {

@@ -13,6 +13,12 @@
 namespace {
 
 const int32_t kFirstCapacity = 1024;
+// The stamps a pass lays: 16 times what the dialog's largest settings make (78
+// specks of up to 103 steps, 52 hairs of up to 110). Only a record from
+// elsewhere with thousands of long walks plots more; its walkers still walk and
+// draw, but plots past this many are not laid, so that laying them (up to a few
+// hundred pixels each at the largest factors) costs no more than the picture.
+const int32_t kMostStamps = 1 << 17;
 
 bool PictureRow(const SoftCanvas& c, int32_t y) {
   const int64_t source = int64_t(y) + c.jitterOffset;
@@ -122,12 +128,14 @@ void Lay(const SoftCanvas& c, MarkStamp* stamps, int32_t count) {
 }  // namespace
 
 void AddMarkStamp(const SoftCanvas& canvas, MarkStamps* marks, float x, float y) {
+  if (marks->laid + marks->count >= kMostStamps) return;
   if (marks->count == marks->capacity) {
     const int64_t capacity = marks->capacity > 0 ? int64_t(marks->capacity) * 2 : kFirstCapacity;
     const int64_t bytes = capacity * int64_t(sizeof(MarkStamp));
     MarkStamp* grown = bytes <= INT32_MAX ? static_cast<MarkStamp*>(NewMemBlock(int32_t(bytes))) : nullptr;
     if (grown == nullptr) {
       Lay(canvas, marks->stamps, marks->count);
+      marks->laid += marks->count;
       marks->count = 0;
       if (marks->capacity == 0) {
         const MarkStamp stamp = {x, y};
@@ -150,4 +158,5 @@ void LayMarkStamps(const SoftCanvas& canvas, MarkStamps* marks) {
   marks->stamps = nullptr;
   marks->count = 0;
   marks->capacity = 0;
+  marks->laid = 0;
 }

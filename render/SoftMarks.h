@@ -33,9 +33,11 @@ struct MarkStamps {
   MarkStamp* stamps;
   int32_t count;
   int32_t capacity;
+  int32_t laid;  // laid already, when memory ran short
 };
 
-// Keeps a stamp at (x, y), a position inside the grid. Without memory to keep it,
+// Keeps a stamp at (x, y), a position inside the grid, unless the pass has kept
+// as many as it lays (see SoftMarks.cpp). Without memory to keep it,
 // the stamps kept so far and this one are laid at once (a speck crossing one
 // laid earlier may then blend twice where they meet).
 void AddMarkStamp(const SoftCanvas& canvas, MarkStamps* marks, float x, float y);
