@@ -52,13 +52,16 @@ void SetDefaultFrei0rSettings(Frei0rSettings* settings) {
   settings->record.value[kShowDialog] = 0.0;
   settings->filmFrameRate = kParamRows[kFilmFrameRateRow].defaults[0];
   settings->seedNumber = uint32_t(kParamRows[kSeedRow].defaults[0]);
+  settings->scale = kParamRows[kScaleRow].defaults[0];
 }
 
 void SetFrei0rParam(Frei0rSettings* settings, int index, const double* values) {
   const ParamRow* row = Frei0rParam(index);
   if (row == nullptr) return;
   double* record = settings->record.value;
-  if (row->kind == kSwitchParam) {
+  if (IsRow(row, kScaleRow)) {
+    settings->scale = FromUnit(*row, values[0]);
+  } else if (row->kind == kSwitchParam) {
     record[row->recordIndex] = values[0] >= 0.5 ? 1.0 : 0.0;
   } else if (row->recordIndex >= 0) {
     for (int c = 0; c < ParamEntryCount(*row); ++c) {
@@ -76,7 +79,9 @@ void GetFrei0rParam(const Frei0rSettings& settings, int index, double* values) {
   const ParamRow* row = Frei0rParam(index);
   if (row == nullptr) return;
   const double* record = settings.record.value;
-  if (row->kind == kSwitchParam) {
+  if (IsRow(row, kScaleRow)) {
+    values[0] = ToUnit(*row, settings.scale);
+  } else if (row->kind == kSwitchParam) {
     values[0] = TruncToInt(record[row->recordIndex]) != 0 ? 1.0 : 0.0;
   } else if (row->recordIndex >= 0) {
     for (int c = 0; c < ParamEntryCount(*row); ++c) {

@@ -4,8 +4,9 @@
 // frei0r hands every value in 0..1 (colours as three floats in 0..1). Mappings:
 //   values           low + value x (high - low) of the row's range: an amount
 //                    x 100 (0..100, the dialog's range), Film Frame Rate x 100
-//                    frames per second (default 0.24 = 24 fps), Seed x 1000;
-//                    rounded to a whole number where the row takes only those
+//                    frames per second (default 0.24 = 24 fps), Seed x 1000,
+//                    Scale x 16 (default 0, Auto; 0.0625 is 1, the pixel-sized
+//                    look); rounded to a whole number where the row takes only those
 //   switches         on from 0.5 (frei0r's rule for booleans), stored as 1 or 0
 //   colours          each channel x 255, rounded to a whole number 0..255
 // A value outside 0..1 (or NaN) is taken as the nearest end of the range: a
@@ -22,21 +23,23 @@ extern const char kFilterDescription[];
 
 // frei0r's parameters are the rows of host/ParamTable.h marked inFrei0r, in
 // table order: index i is the i-th such row.
-extern const int kFrei0rParamCount;  // 21
+extern const int kFrei0rParamCount;  // 22
 
 // The row of frei0r parameter `index`; null outside 0 .. kFrei0rParamCount - 1.
 const ParamRow* Frei0rParam(int index);
 
 // The plug-in's whole setting: the record (frame number and show-dialog flag
-// unused) and the two values that only the frei0r plug-in has.
+// unused), the two values that only the frei0r plug-in has, and Scale.
 struct Frei0rSettings {
   EffectParams record;
   double filmFrameRate;  // frames per second, 0..100
   uint32_t seedNumber;   // 0..1000
+  double scale;          // 0 (Auto) or a factor up to 16: the job's scale
 };
 
-// The record's defaults, 24 frames per second, seed 0.
+// The record's defaults, 24 frames per second, seed 0, Scale Auto.
 void SetDefaultFrei0rSettings(Frei0rSettings* settings);
+
 
 // frei0r values of one parameter: one double, or three for a colour (red, green,
 // blue). Setting an index outside 0 .. kFrei0rParamCount - 1 changes nothing;

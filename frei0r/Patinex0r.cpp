@@ -204,10 +204,11 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   // RGBA8888 is the renderer's 4-byte layout: red, green, blue, alpha.
   const Rect frame = {0, 0, int16_t(self->height), int16_t(self->width)};
   // No host to report to: the renderer goes on to the end.
-  const RenderJob job =
+  RenderJob job =
       MakeRenderJob(&settings.record, frame, true, source, int32_t(self->width * 4),
                     reinterpret_cast<uint8_t*>(outframe), int32_t(self->width * 4), nullptr,
                     nullptr, nullptr);
+  job.scale = settings.scale;
   // Renders on several threads share the cache: it locks itself only to copy
   // a replay state in or out.
   Rng rng = {0};

@@ -3,7 +3,8 @@
 //
 // Its properties are the rows of the parameter table that the dialog shows, by
 // the dialog's names and ranges (0..100 amounts, the three colours as colours,
-// the two switches as booleans), then the frame number and a seed. Like the
+// the two switches as booleans), then the frame number, a seed and the scale
+// (0..16, 0 = Auto, the default). Like the
 // frei0r filter, the generator is seeded from the frame number and the seed
 // instead of the clock, so a render gives the same pixels every time and GIMP's
 // on-canvas preview shows what applying the filter gives.
@@ -58,6 +59,7 @@ struct PatinexOp {
   GeglOperationFilter parent;
   EffectParams record;  // the values of the record's rows, the frame number included
   uint32_t seed;
+  double scale;  // 0 (Auto) or a factor: the job's scale
 };
 
 struct PatinexOpClass {
@@ -92,6 +94,10 @@ double ChannelValue(double v) {
 // value, the operation says it in its own (the dialog's) units.
 const char* Blurb(const ParamRow& row) {
   if (&row == &kParamRows[kSeedRow]) return "Another value gives other grain, dust, hairs and jitter";
+  if (&row == &kParamRows[kScaleRow]) {
+    return "Size of the damage: 0 = Auto, laid out on 576 rows and drawn at the picture's size; "
+           "1 draws it in pixels, as earlier versions did; more is a factor";
+  }
   switch (row.recordIndex) {
     case kFilmResponse:
       return "Tone curve of the film: 24 leaves tones alone, less darkens, more lightens";
@@ -161,6 +167,10 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* par
     self->seed = g_value_get_uint(value);
     return;
   }
+  if (row == &kParamRows[kScaleRow]) {
+    self->scale = g_value_get_double(value);
+    return;
+  }
   double* record = self->record.value + row->recordIndex;
   switch (row->kind) {
     case kColorParam: {
@@ -189,6 +199,10 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* param) {
   }
   if (row == &kParamRows[kSeedRow]) {
     g_value_set_uint(value, self->seed);
+    return;
+  }
+  if (row == &kParamRows[kScaleRow]) {
+    g_value_set_double(value, self->scale);
     return;
   }
   const double* record = self->record.value + row->recordIndex;
@@ -295,6 +309,7 @@ gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
   RenderJob job = MakeRenderJob(&record, frame, true, source.data(), int32_t(rowBytes),
                                 destination.data(), int32_t(rowBytes), nullptr, nullptr, nullptr);
   job.sixteenBits = sixteenBits ? 1 : 0;
+  job.scale = self->scale;
   // No scratch cache: the frame numbers are few (0..9999), and a replay from
   // frame 0 gives the same scratches.
   Rng rng = {0};
@@ -323,6 +338,7 @@ void InitInstance(GTypeInstance* instance, gpointer) {
   SetDefaultParams(&self->record);
   self->record.value[kShowDialog] = 0.0;
   self->seed = uint32_t(kParamRows[kSeedRow].defaults[0]);
+  self->scale = kParamRows[kScaleRow].defaults[0];
 }
 
 void InitClass(gpointer klass, gpointer) {

@@ -23,27 +23,28 @@ FilterRecord* HostFilterRecord(PluginGlobals* globals) {
 // The record in the host's parameters handle, made with its defaults when the
 // handle is empty (a host may skip the parameters selector, or keep nothing
 // between runs). A shorter handle (a record cut short in an older or damaged
-// file) grows to the whole record: the values it holds in full stay, the others
-// get their defaults. Null only when there was no memory for it.
+// file, or the 27 values an earlier version of this module kept) grows to the
+// module's whole record: the values it holds in full stay, the others get their
+// defaults, but Scale becomes 1, the look such a record was made with. Null only
+// when there was no memory for it.
 EffectParams* ParamsOrDefaults(FilterRecord* record) {
-  const int32_t recordSize = int32_t(sizeof(EffectParams));
+  const int32_t recordSize = int32_t(kModuleParamCount * sizeof(double));
   if (HandleData(record->parameters) == nullptr) {
     MemHandle handle = NewMemHandle(recordSize);
     if (handle == nullptr) return nullptr;
     record->parameters = handle;
-    SetDefaultParams(static_cast<EffectParams*>(HandleData(handle)));
+    SetDefaultParamValues(static_cast<double*>(HandleData(handle)), kModuleParamCount);
   }
   const int32_t size = GetMemHandleSize(record->parameters);
   if (size < recordSize) {
     SetMemHandleSize(record->parameters, recordSize);
     if (LastMemHandleError() != 0) return nullptr;
-    EffectParams defaults;
-    SetDefaultParams(&defaults);
-    defaults.value[kShowDialog] = 0.0;
-    EffectParams* params = static_cast<EffectParams*>(HandleData(record->parameters));
-    for (int i = (size > 0 ? size : 0) / 8; i < kParamCount; ++i) {
-      params->value[i] = defaults.value[i];
-    }
+    double defaults[kModuleParamCount];
+    SetDefaultParamValues(defaults, kModuleParamCount);
+    defaults[kShowDialog] = 0.0;
+    if (kModuleParamCount > kScale) defaults[kScale] = 1.0;
+    double* values = static_cast<double*>(HandleData(record->parameters));
+    for (int i = (size > 0 ? size : 0) / 8; i < kModuleParamCount; ++i) values[i] = defaults[i];
   }
   return static_cast<EffectParams*>(HandleData(record->parameters));
 }
@@ -63,6 +64,17 @@ bool HasUsableBuffers(const FilterRecord& record) {
 }
 
 }  // namespace
+
+RenderJob ContinueRenderJob(const FilterRecord& record, const EffectParams* params) {
+  RenderJob job = MakeRenderJob(
+      params, record.filterRect, record.planes == 4, static_cast<const uint8_t*>(record.inData),
+      record.inRowBytes, static_cast<uint8_t*>(record.outData), record.outRowBytes,
+      record.progressProc, record.abortProc, record.getProperty);
+  job.sixteenBits = HasSixteenBitSamples(record) ? 1 : 0;
+  // The handle's data holds the module's whole record, Scale included.
+  job.scale = RecordScale(reinterpret_cast<const double*>(params), kModuleParamCount);
+  return job;
+}
 
 int16_t DoAbout(PluginGlobals* globals) {
   ShowHostAboutBox(static_cast<const AboutRecord*>(globals->hostRecord));
@@ -115,11 +127,7 @@ int16_t DoContinue(PluginGlobals* globals) {
   globals->frameCounter += 1;
   params->value[kFrameNumber] = double(globals->frameCounter);
 
-  RenderJob job = MakeRenderJob(
-      params, record->filterRect, record->planes == 4, static_cast<const uint8_t*>(record->inData),
-      record->inRowBytes, static_cast<uint8_t*>(record->outData), record->outRowBytes,
-      record->progressProc, record->abortProc, record->getProperty);
-  job.sixteenBits = HasSixteenBitSamples(*record) ? 1 : 0;
+  const RenderJob job = ContinueRenderJob(*record, params);
   const int16_t code = RenderEffect(&job) == 0 ? userCanceledOrAborted : noErr;
 
   // Nothing more to deliver, even after an abort.

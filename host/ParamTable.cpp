@@ -57,6 +57,12 @@ constexpr ParamRow kParamRows[] = {
      "with the clip's time", true, false},
     {-1, "Seed", kValueParam, 0, 1000, {0}, 0,
      "Another value gives other grain, dust, hairs and jitter (steps of 0.001)", true, true},
+    // The size of the damage: 0 (Auto) lays it out on a grid of kScaleAutoRows
+    // rows and draws it at the picture's size; 1 to 16 is a factor (1: a pixel).
+    // The 64-bit module's record entry 27; frei0r value x 16.
+    {kScale, "Scale", kValueParam, 0, 16, {0}, IDC_SCALE,
+     "Size of the damage (1 = 16): 0 = Auto, laid out on 576 rows and drawn at the picture's "
+     "size; 0.0625 draws it in pixels, as earlier versions did", true, false},
 };
 
 const int kParamRowCount = int(sizeof kParamRows / sizeof kParamRows[0]);
@@ -68,13 +74,13 @@ constexpr bool SameText(const char* a, const char* b) {
   return *a == *b;
 }
 
-// The record's 27 entries are each covered by exactly one row.
+// The entries of a record with Scale are each covered by exactly one row.
 constexpr bool CoversTheRecordOnce() {
-  int covered[kParamCount] = {};
+  int covered[kParamCountWithScale] = {};
   for (const ParamRow& row : kParamRows) {
     if (row.recordIndex < 0) continue;
     for (int c = 0; c < ParamEntryCount(row); ++c) {
-      if (row.recordIndex + c >= kParamCount) return false;
+      if (row.recordIndex + c >= kParamCountWithScale) return false;
       ++covered[row.recordIndex + c];
     }
   }
@@ -92,6 +98,11 @@ static_assert(kParamRows[kFilmFrameRateRow].recordIndex == -1 &&
               "kFilmFrameRateRow names the frame rate's row");
 static_assert(kParamRows[kSeedRow].recordIndex == -1 && SameText(kParamRows[kSeedRow].name, "Seed"),
               "kSeedRow names the seed's row");
+static_assert(kParamRows[kScaleRow].recordIndex == kScale &&
+                  SameText(kParamRows[kScaleRow].name, "Scale") && kScaleRow > kSeedRow,
+              "kScaleRow names Scale's row, after the seed's");
+static_assert(int(sizeof kParamRows / sizeof kParamRows[0]) == kScaleRow + 1,
+              "new rows go after Scale, never between the frei0r rows");
 
 const ParamRow* FindParamRowByControl(int controlId) {
   if (controlId == 0) return nullptr;
@@ -101,12 +112,19 @@ const ParamRow* FindParamRowByControl(int controlId) {
   return nullptr;
 }
 
-void SetDefaultParams(EffectParams* params) {
+void SetDefaultParamValues(double* values, int count) {
   for (int i = 0; i < kParamRowCount; ++i) {
     const ParamRow& row = kParamRows[i];
     if (row.recordIndex < 0 || row.recordIndex == kShowDialog) continue;
+    if (row.recordIndex + ParamEntryCount(row) > count) continue;
     for (int c = 0; c < ParamEntryCount(row); ++c) {
-      params->value[row.recordIndex + c] = row.defaults[c];
+      values[row.recordIndex + c] = row.defaults[c];
     }
   }
+}
+
+void SetDefaultParams(EffectParams* params) { SetDefaultParamValues(params->value, kParamCount); }
+
+double RecordScale(const double* values, int count) {
+  return count > kScale ? values[kScale] : 1.0;
 }

@@ -9,6 +9,7 @@
 #include "host/FilterRecord.h"
 #include "host/PluginGlobals.h"
 #include "render/CallConv.h"
+#include "render/RenderJob.h"
 
 // Called by the host once per step of its protocol. `data` is the value the host
 // keeps for the plug-in (0 before the first call): the PluginGlobals handle.
@@ -24,6 +25,11 @@ int16_t DoPrepare(PluginGlobals* globals);
 int16_t DoStart(PluginGlobals* globals);
 int16_t DoContinue(PluginGlobals* globals);
 int16_t DoFinish(PluginGlobals* globals);
+
+// The job the continue selector renders: the host's filter rectangle, buffers,
+// planes, depth and callbacks, and the module's record (params, the host's
+// parameters handle's data, of kModuleParamCount entries) with its Scale.
+RenderJob ContinueRenderJob(const FilterRecord& record, const EffectParams* params);
 
 // Platform: shows the about box owned by the host window of the about record.
 void ShowHostAboutBox(const AboutRecord* about);

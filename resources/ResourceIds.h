@@ -33,6 +33,7 @@
 #define IDC_REVEAL_BACK_LAYER 118   // check box
 #define IDC_FRAME_NUMBER 119        // edit, hidden with its slider and label
 #define IDC_FRAME_NUMBER_LABEL 619  // the only label with an id, so that it can be hidden
+#define IDC_SCALE 120               // edit; the 64-bit module's template only
 
 #define IDC_RESET 3                 // "&Reset" (OK and Cancel are IDOK and IDCANCEL)
 #define IDC_ABOUT 4                 // "&About..."

@@ -26,25 +26,31 @@ PluginGlobals* gGlobals = nullptr;
 // row (value or frame number) is an edit with its slider at edit id +
 // kSliderIdOffset, a colour row a "Set" button with its swatch at button id +
 // kSwatchIdOffset, a switch a check box. Table order is the order "&OK" checks
-// the edits and FillControls fills the rows.
-bool IsNumberRow(const ParamRow& row) {
-  return row.controlId != 0 && (row.kind == kValueParam || row.kind == kInternalParam);
+// the edits and FillControls fills the rows. A row past the module's record
+// (Scale in the 32-bit module) has no controls in its template.
+bool IsDialogRow(const ParamRow& row) {
+  return row.controlId != 0 && row.recordIndex + ParamEntryCount(row) <= kModuleParamCount;
 }
+
+bool IsNumberRow(const ParamRow& row) {
+  return IsDialogRow(row) && (row.kind == kValueParam || row.kind == kInternalParam);
+}
+
+bool IsSwitchRow(const ParamRow& row) { return IsDialogRow(row) && row.kind == kSwitchParam; }
 
 FilterRecord* HostRecord() { return static_cast<FilterRecord*>(gGlobals->hostRecord); }
 
-// The host's record, fetched anew through its handle for each message.
-EffectParams* Params() {
-  return static_cast<EffectParams*>(HandleData(HostRecord()->parameters));
-}
+// The host's record, its kModuleParamCount values fetched anew through its
+// handle for each message.
+double* Values() { return static_cast<double*>(HandleData(HostRecord()->parameters)); }
 
 HWND HostWindow(const FilterRecord* record) {
   const PlatformData* platform = static_cast<const PlatformData*>(record->platformData);
   return platform != nullptr ? reinterpret_cast<HWND>(platform->hwnd) : nullptr;
 }
 
-void FillNumberRow(HWND dialog, const ParamRow& row, const EffectParams* params) {
-  const double value = params->value[row.recordIndex];
+void FillNumberRow(HWND dialog, const ParamRow& row, const double* values) {
+  const double value = values[row.recordIndex];
   SetSliderRange(dialog, row.controlId + kSliderIdOffset, TruncToInt(row.low),
                  TruncToInt(row.high));
   SetSliderPos(dialog, row.controlId + kSliderIdOffset, TruncToInt(value));
@@ -59,9 +65,9 @@ void FillControls(HWND dialog) {
     const ParamRow& row = kParamRows[i];
     // Each row reads the record anew: filling one edit may store into it.
     if (IsNumberRow(row)) {
-      FillNumberRow(dialog, row, Params());
-    } else if (row.kind == kSwitchParam && row.controlId != 0) {
-      SetCheck(dialog, row.controlId, Params()->value[row.recordIndex]);
+      FillNumberRow(dialog, row, Values());
+    } else if (IsSwitchRow(row)) {
+      SetCheck(dialog, row.controlId, Values()[row.recordIndex]);
     }
   }
 }
@@ -80,11 +86,11 @@ BOOL OnPaint(HWND dialog) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(dialog, &paint);
   DrawPreview(dialog, dc, gGlobals);
-  const EffectParams* params = Params();
+  const double* values = Values();
   for (int i = 0; i < kParamRowCount; ++i) {
     const ParamRow& row = kParamRows[i];
-    if (row.kind != kColorParam || row.controlId == 0) continue;
-    const double* rgb = &params->value[row.recordIndex];
+    if (row.kind != kColorParam || !IsDialogRow(row)) continue;
+    const double* rgb = &values[row.recordIndex];
     PaintSwatch(dialog, row.controlId + kSwatchIdOffset, rgb[0], rgb[1], rgb[2], dc);
   }
   EndPaint(dialog, &paint);
@@ -97,14 +103,14 @@ BOOL OnHScroll(HWND dialog, WPARAM wParam, HWND slider) {
   const int editId = GetWindowLongA(slider, GWL_ID) - kSliderIdOffset;
   const ParamRow* row = FindParamRowByControl(editId);
   if (row == nullptr || !IsNumberRow(*row)) return FALSE;
-  Params()->value[row->recordIndex] = double(position);
+  Values()[row->recordIndex] = double(position);
   SetEditNumber(dialog, editId, double(position));  // runs the edit's change handling
   if (LOWORD(wParam) == TB_ENDTRACK) InvalidatePreview(dialog);
   return TRUE;
 }
 
 void OnEditChange(HWND dialog, const ParamRow& row) {
-  double* destination = &Params()->value[row.recordIndex];
+  double* destination = &Values()[row.recordIndex];
   if (CheckEditRange(dialog, row.controlId, destination, row.low, row.high)) {
     SetSliderPos(dialog, row.controlId + kSliderIdOffset, TruncToInt(*destination));
     InvalidatePreview(dialog);
@@ -112,7 +118,7 @@ void OnEditChange(HWND dialog, const ParamRow& row) {
 }
 
 void OnSetColor(HWND dialog, const ParamRow& row) {
-  double* rgb = &Params()->value[row.recordIndex];
+  double* rgb = &Values()[row.recordIndex];
   if (PickColor(gGlobals->customColors, &rgb[0], &rgb[1], &rgb[2])) {
     InvalidateControl(dialog, row.controlId + kSwatchIdOffset);
     InvalidatePreview(dialog);
@@ -124,22 +130,20 @@ void OnOk(HWND dialog) {
     const ParamRow& row = kParamRows[i];
     if (!IsNumberRow(row)) continue;
     // A rejected edit has been reset, selected and focused; the dialog stays open.
-    if (!CheckEditRange(dialog, row.controlId, &Params()->value[row.recordIndex], row.low,
-                        row.high)) {
+    if (!CheckEditRange(dialog, row.controlId, &Values()[row.recordIndex], row.low, row.high)) {
       return;
     }
   }
   for (int i = 0; i < kParamRowCount; ++i) {
     const ParamRow& row = kParamRows[i];
-    if (row.kind == kSwitchParam && row.controlId != 0) {
-      Params()->value[row.recordIndex] = GetCheck(dialog, row.controlId) ? 1.0 : 0.0;
-    }
+    if (IsSwitchRow(row)) Values()[row.recordIndex] = GetCheck(dialog, row.controlId) ? 1.0 : 0.0;
   }
   EndDialog(dialog, IDOK);
 }
 
 void OnReset(HWND dialog) {
-  SetDefaultParams(Params());  // indices 0 to 25; the show-dialog flag stays
+  // Indices 0 to 25 and Scale (Auto) when the record has it; the show-dialog flag stays.
+  SetDefaultParamValues(Values(), kModuleParamCount);
   FillControls(dialog);
   InvalidateRect(dialog, nullptr, FALSE);  // swatches and preview too
 }
@@ -153,13 +157,13 @@ BOOL OnCommand(HWND dialog, int id, int code) {
     default: break;
   }
   const ParamRow* row = FindParamRowByControl(id);
-  if (row == nullptr) return FALSE;
+  if (row == nullptr || !IsDialogRow(*row)) return FALSE;
   if (IsNumberRow(*row)) {
     if (code == EN_CHANGE) OnEditChange(dialog, *row);
   } else if (row->kind == kColorParam) {
     OnSetColor(dialog, *row);
   } else if (row->kind == kSwitchParam) {
-    Params()->value[row->recordIndex] = GetCheck(dialog, id) ? 1.0 : 0.0;
+    Values()[row->recordIndex] = GetCheck(dialog, id) ? 1.0 : 0.0;
     InvalidatePreview(dialog);
   }
   return TRUE;

@@ -3,6 +3,7 @@
 #include "host/FilterRecord.h"
 #include "host/MemHandle.h"
 #include "host/ModuleWin32.h"
+#include "host/ParamTable.h"
 #include "render/PixelBlock.h"
 #include "render/RenderJob.h"
 #include "resources/ResourceIds.h"
@@ -94,6 +95,10 @@ void DrawPreview(HWND dialog, HDC dc, const PluginGlobals* globals) {
   const PreviewPlacement at =
       CentrePreview(frame.left, frame.top, frame.right, frame.bottom, width, height);
 
+  // Scale as the record holds it at this moment (the dialog edits it). The
+  // reduced copy is rendered with the record's Scale as it stands.
+  gPreviewJob.scale =
+      RecordScale(reinterpret_cast<const double*>(gPreviewJob.params), kModuleParamCount);
   // A render stopped by the host's abort callback is drawn as far as it got.
   RenderEffect(&gPreviewJob);
 

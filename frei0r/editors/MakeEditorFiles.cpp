@@ -14,8 +14,10 @@
 //
 // Both editors store a parameter by its frei0r name, with its value in 0..1;
 // the descriptions show it in the dialog's units: a number as low + value x
-// (high - low) (0..100 for the amounts, frames per second, the seed number), a
-// colour with the editor's colour picker, a switch as a check box. Every number
+// (high - low) (0..100 for the amounts, frames per second, the seed number,
+// Scale 0..16), a colour with the editor's colour picker, a switch as a check
+// box. Scale's 0 is Auto: Kdenlive labels the row "Scale (0 = Auto)", Shotcut's
+// spin box shows "Auto" beside a 0. Every number
 // can be keyframed (MLT animates frei0r's numbers). The frei0r explanations are
 // written in frei0r's 0..1 and so are not shown here.
 //
@@ -86,12 +88,22 @@ struct EditorParam {
   std::string hexColor;  // the default colour, rrggbb
   int decimals;
   const char* suffix;
+  const char* zero;   // what a 0 means, shown beside it ("" for a plain 0)
 };
+
+// Scale's 0 is Auto, not a size.
+const char kScaleZero[] = "Auto";
+
+// The row's label in Kdenlive, which has no text for a single value.
+std::string KdenliveLabel(const EditorParam& p) {
+  if (*p.zero == '\0') return p.row->name;
+  return std::string(p.row->name) + " (0 = " + p.zero + ")";
+}
 
 bool Describe(int index, EditorParam* p) {
   const ParamRow* row = Frei0rParam(index);
   if (row == nullptr) return false;
-  *p = EditorParam{row, "number", 1.0, 0.0, "", 0, ""};
+  *p = EditorParam{row, "number", 1.0, 0.0, "", 0, "", ""};
   switch (row->kind) {
     case kValueParam:
       // The editors scale without an offset: every frei0r number starts at 0.
@@ -100,6 +112,7 @@ bool Describe(int index, EditorParam* p) {
       p->value = row->defaults[0] / row->high;
       p->decimals = row->wholeNumbers ? 0 : 1;
       if (row == &kParamRows[kFilmFrameRateRow]) p->suffix = " fps";
+      if (row == &kParamRows[kScaleRow]) p->zero = kScaleZero;
       return true;
     case kSwitchParam:
       p->type = "switch";
@@ -135,7 +148,7 @@ std::string KdenliveRows(const EditorParam* params, int count) {
     } else {
       x += "type=\"color\" name=\"" + name + "\" default=\"0x" + p.hexColor + "ff\"";
     }
-    x += ">\n        <name>" + name + "</name>\n    </parameter>";
+    x += ">\n        <name>" + XmlText(KdenliveLabel(p).c_str()) + "</name>\n    </parameter>";
   }
   return x;
 }
@@ -169,7 +182,7 @@ std::string KeyframeParameters(const EditorParam* params, int count) {
 }
 
 // The panel's list: MLT property name, label, kind, scale, default, colour,
-// decimals and suffix of each parameter.
+// decimals, suffix and the text of a 0 of each parameter.
 std::string PanelParams(const EditorParam* params, int count) {
   std::string list;
   for (int i = 0; i < count; ++i) {
@@ -178,7 +191,8 @@ std::string PanelParams(const EditorParam* params, int count) {
     list += std::string(list.empty() ? "" : ",\n") + "        { name: " + name + ", label: qsTr(" + name +
             "), type: '" + p.type + "', scale: " +
             Number(p.scale) + ", value: " + Number(p.value) + ", color: '#" + p.hexColor +
-            "', decimals: " + std::to_string(p.decimals) + ", suffix: " + QmlString(p.suffix) + " }";
+            "', decimals: " + std::to_string(p.decimals) + ", suffix: " + QmlString(p.suffix) +
+            ", zero: " + QmlString(p.zero) + " }";
   }
   return list;
 }

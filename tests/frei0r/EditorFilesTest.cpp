@@ -112,7 +112,10 @@ void CheckKdenlive(const std::string& text, Problems* out) {
     }
     const std::string at = std::string("Kdenlive, ") + row->name + ": ";
     xmlNode* label = Child(p, "name");
-    if (Attr(p, "name") != row->name || label == nullptr || Content(label) != row->name) {
+    // Scale's 0 is Auto, which Kdenlive can only say in the label.
+    const std::string shown =
+        row == &kParamRows[kScaleRow] ? std::string(row->name) + " (0 = Auto)" : row->name;
+    if (Attr(p, "name") != row->name || label == nullptr || Content(label) != shown) {
       out->push_back(at + "name " + Attr(p, "name"));
     }
     const std::string type = Attr(p, "type");
@@ -201,7 +204,7 @@ void CheckShotcutPanel(const std::string& text, Problems* out) {
   CheckBrackets(text, "ui.qml", out);
   const std::regex entry(
       R"(\{ name: '([^']*)', label: qsTr\('([^']*)'\), type: '(\w+)', scale: (\S+), )"
-      R"(value: (\S+), color: '#(\w*)', decimals: (\d+), suffix: '[^']*' \})");
+      R"(value: (\S+), color: '#(\w*)', decimals: (\d+), suffix: '[^']*', zero: '([^']*)' \})");
   int i = 0;
   for (std::sregex_iterator it(text.begin(), text.end(), entry), end; it != end; ++it) {
     const std::smatch& e = *it;
@@ -228,6 +231,9 @@ void CheckShotcutPanel(const std::string& text, Problems* out) {
     } else if (type != "color" || e[6] != Hex(*row)) {
       out->push_back(at + "colour");
     }
+    if (e[8] != (row == &kParamRows[kScaleRow] ? "Auto" : "")) {
+      out->push_back(at + "text of a 0 '" + std::string(e[8]) + "'");
+    }
   }
   if (i != kFrei0rParamCount) out->push_back("ui.qml: " + std::to_string(i) + " controls");
   std::smatch m;
@@ -238,6 +244,9 @@ void CheckShotcutPanel(const std::string& text, Problems* out) {
       !std::regex_search(m.str(), std::regex(R"(\sminimumValue: 0\s)")) ||
       !std::regex_search(m.str(), std::regex(R"(\smaximumValue: p\.scale\s)"))) {
     out->push_back("ui.qml: the slider does not run 0..scale");
+  }
+  if (!std::regex_search(m.str(), std::regex(R"(\ssuffix: p\.zero !== '' && value === 0 \? p\.zero : p\.suffix\s)"))) {
+    out->push_back("ui.qml: the spin box does not show a 0's text");
   }
 }
 
@@ -284,6 +293,9 @@ TEST(EditorFiles, CheckFindsEachKindOfFault) {
       {&EditorFiles::ui, "type: 'number', scale: 100, value: 0.45", "type: 'number', scale: 10, value: 0.45"},
       {&EditorFiles::ui, "{ name: 'Seed'", "{ name: 'Sed'"},
       {&EditorFiles::ui, "model: params", "model: 3"},
+      {&EditorFiles::kdenlive, "<name>Scale (0 = Auto)</name>", "<name>Scale</name>"},
+      {&EditorFiles::ui, "zero: 'Auto'", "zero: ''"},
+      {&EditorFiles::ui, "? p.zero :", "? '' :"},
   };
   const EditorFiles files = WrittenFiles();
   for (const Fault& f : faults) {

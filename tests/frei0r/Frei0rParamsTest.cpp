@@ -8,6 +8,7 @@
 #include <string>
 
 #include "frei0r/Frei0rParams.h"
+#include "render/RenderJob.h"
 
 namespace {
 
@@ -34,8 +35,8 @@ Frei0rSettings Defaults() {
 }  // namespace
 
 // The dialog's labels without their mnemonics, in the dialog's order, then the
-// plug-in's own two. Hosts address parameters by these names or positions, and
-// projects keep them: this list must never change.
+// plug-in's own two, then Scale. Hosts address parameters by these names or
+// positions, and projects keep them: this list only ever grows at its end.
 TEST(Frei0rParams, NamesAndKindsFollowTheDialog) {
   const char* expected[] = {
       "Film Response",     "Grain Amount",       "Dust Size",         "Dust Amount",
@@ -43,7 +44,7 @@ TEST(Frei0rParams, NamesAndKindsFollowTheDialog) {
       "Scratch Amount",    "Scratch Velocity",   "Scratch Lifespan",  "Scratch Opacity",
       "Jitter Max Offset", "Jitter Probability", "Convert to Gray",   "Gray Tint Value",
       "Flicker Speed",     "Flicker Amount",     "Reveal Back Layer", "Film Frame Rate",
-      "Seed"};
+      "Seed",              "Scale"};
   ASSERT_EQ(kFrei0rParamCount, int(std::size(expected)));
   EXPECT_EQ(Frei0rParam(-1), nullptr);
   EXPECT_EQ(Frei0rParam(kFrei0rParamCount), nullptr);
@@ -63,7 +64,7 @@ TEST(Frei0rParams, NamesAndKindsFollowTheDialog) {
       // Every record setting appears once, colours as three consecutive indices.
       for (int c = 0; c < (isColor ? 3 : 1); ++c) EXPECT_TRUE(recordIndices.insert(first + c).second);
     } else {
-      EXPECT_EQ(first, -1);
+      EXPECT_EQ(first, i == 21 ? kScale : -1);
     }
   }
   EXPECT_EQ(recordIndices.size(), size_t(kFrameNumber));
@@ -90,6 +91,8 @@ TEST(Frei0rParams, DefaultsAreTheRecordsOnes) {
   EXPECT_EQ(Get(s, 20), 0.0);
   EXPECT_EQ(s.filmFrameRate, 24.0);
   EXPECT_EQ(s.seedNumber, 0u);
+  EXPECT_EQ(Get(s, 21), 0.0);  // Scale Auto
+  EXPECT_EQ(s.scale, kScaleAuto);
   EXPECT_EQ(s.record.value[kShowDialog], 0.0);
 }
 
@@ -183,6 +186,35 @@ TEST(Frei0rParams, FrameRateAndSeedScales) {
   EXPECT_EQ(s.seedNumber, 0u);
 }
 
+// Parameter 21, Scale, is the job's scale x 1/16: 0 Auto, 1/16 the pixel-sized
+// look, 1 the largest factor; what a host sends outside 0..1 clamps. Projects
+// that set the first 21 by position keep their meaning: Scale stays at Auto, and
+// Scale touches nothing else.
+TEST(Frei0rParams, ScaleIsParameter21InSixteenths) {
+  const double cases[][2] = {{0.0, 0.0},    {1.0 / 16, 1.0}, {2.5 / 16, 2.5}, {0.5, 8.0},
+                             {1.0, 16.0},   {0.01, 0.16},    {kNaN, 0.0},     {-1.0, 0.0},
+                             {kInf, 16.0}};
+  for (const auto& c : cases) {
+    Frei0rSettings s = Defaults();
+    const Frei0rSettings before = s;
+    Set(&s, 21, c[0]);
+    EXPECT_DOUBLE_EQ(s.scale, c[1]) << c[0];
+    EXPECT_DOUBLE_EQ(Get(s, 21), c[1] / 16.0) << c[0];
+    EXPECT_EQ(std::memcmp(&s.record, &before.record, sizeof(EffectParams)), 0) << c[0];
+    EXPECT_EQ(s.filmFrameRate, before.filmFrameRate);
+    EXPECT_EQ(s.seedNumber, before.seedNumber);
+  }
+  Frei0rSettings s = Defaults();
+  for (int i = 0; i < 21; ++i) {
+    const double v[3] = {0.75, 0.75, 0.75};
+    SetFrei0rParam(&s, i, v);
+  }
+  EXPECT_EQ(s.scale, kScaleAuto);
+  EXPECT_EQ(s.seedNumber, 750u);
+  EXPECT_DOUBLE_EQ(s.filmFrameRate, 75.0);
+  EXPECT_DOUBLE_EQ(s.record.value[kFlickerAmount], 75.0);
+}
+
 TEST(Frei0rParams, IndicesOutsideTheListAreIgnored) {
   Frei0rSettings s = Defaults();
   const Frei0rSettings before = s;
@@ -192,6 +224,7 @@ TEST(Frei0rParams, IndicesOutsideTheListAreIgnored) {
   EXPECT_EQ(std::memcmp(&s.record, &before.record, sizeof(EffectParams)), 0);
   EXPECT_EQ(s.filmFrameRate, before.filmFrameRate);
   EXPECT_EQ(s.seedNumber, before.seedNumber);
+  EXPECT_EQ(s.scale, before.scale);
   EXPECT_EQ(Get(s, kFrei0rParamCount), 0.0);
   EXPECT_EQ(Get(s, -7), 0.0);
 }

@@ -73,7 +73,7 @@ TEST(Patinex0r, DescribesAnRgbaFilterWithItsParameters) {
   EXPECT_EQ(info.plugin_type, F0R_PLUGIN_TYPE_FILTER);
   EXPECT_EQ(info.color_model, F0R_COLOR_MODEL_RGBA8888);
   EXPECT_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
-  EXPECT_EQ(info.num_params, 21);
+  EXPECT_EQ(info.num_params, 22);
   for (int i = 0; i < info.num_params; ++i) {
     f0r_param_info_t p;
     f0r_get_param_info(&p, i);
@@ -117,8 +117,11 @@ TEST(Patinex0r, ParametersRoundTripThroughTheApi) {
   SetDouble(p.instance, 2, 0.33);
   f0r_get_param_value(p.instance, &v, 2);
   EXPECT_DOUBLE_EQ(v, 0.33);
+  SetDouble(p.instance, 21, 0.25);  // Scale 4
+  f0r_get_param_value(p.instance, &v, 21);
+  EXPECT_DOUBLE_EQ(v, 0.25);
   // Out of range and null arguments are ignored.
-  SetDouble(p.instance, 21, 0.9);
+  SetDouble(p.instance, 22, 0.9);
   SetDouble(p.instance, -1, 0.9);
   f0r_set_param_value(p.instance, nullptr, 2);
   f0r_set_param_value(nullptr, &v, 2);
@@ -171,27 +174,33 @@ TEST(Patinex0r, AlphaPassesThroughTheFullEffect) {
 }
 
 // What a frame looks like is the renderer's answer for frame trunc(time x rate
-// + 0.5) and the seed mixed from that frame and the Seed parameter.
+// + 0.5) and the seed mixed from that frame and the Seed parameter, at the
+// Scale of parameter 21 (x 16; Auto when never set).
 TEST(Patinex0r, RendersTheFrameAtTheHostsTime) {
-  Plugin p;
-  SetDouble(p.instance, 19, 0.25);  // 25 fps
-  SetDouble(p.instance, 20, 0.042);
-  const Frame in = Pattern(kWidth, kHeight);
-  const Frame got = p.Render(0.5, in);  // frame 13 (12.5 rounds up)
+  const double kUnset = -1.0;
+  for (double scale : {kUnset, 1.0, 2.5}) {
+    Plugin p;
+    SetDouble(p.instance, 19, 0.25);  // 25 fps
+    SetDouble(p.instance, 20, 0.042);
+    if (scale != kUnset) SetDouble(p.instance, 21, scale / 16.0);
+    const Frame in = Pattern(kWidth, kHeight);
+    const Frame got = p.Render(0.5, in);  // frame 13 (12.5 rounds up)
 
-  Frei0rSettings s;
-  SetDefaultFrei0rSettings(&s);
-  s.record.value[kFrameNumber] = 13;
-  Frame expected = in;
-  const Rect r = {0, 0, int16_t(kHeight), int16_t(kWidth)};
-  const RenderJob job = {&s.record, r, r,
-                         reinterpret_cast<const uint8_t*>(in.data()),
-                         reinterpret_cast<uint8_t*>(expected.data()),
-                         int32_t(kWidth * 4), int32_t(kWidth * 4), 1, 1, nullptr, nullptr, nullptr};
-  Rng rng = {0};
-  RenderContext context = {&rng, nullptr, 0};
-  ASSERT_EQ(RenderEffectSeeded(&job, FrameSeed(13, 42), &context), 1);
-  EXPECT_EQ(got, expected);
+    Frei0rSettings s;
+    SetDefaultFrei0rSettings(&s);
+    s.record.value[kFrameNumber] = 13;
+    Frame expected = in;
+    const Rect r = {0, 0, int16_t(kHeight), int16_t(kWidth)};
+    RenderJob job = {&s.record, r, r,
+                     reinterpret_cast<const uint8_t*>(in.data()),
+                     reinterpret_cast<uint8_t*>(expected.data()),
+                     int32_t(kWidth * 4), int32_t(kWidth * 4), 1, 1, nullptr, nullptr, nullptr};
+    job.scale = scale != kUnset ? scale : kScaleAuto;
+    Rng rng = {0};
+    RenderContext context = {&rng, nullptr, 0};
+    ASSERT_EQ(RenderEffectSeeded(&job, FrameSeed(13, 42), &context), 1);
+    EXPECT_EQ(got, expected) << scale;
+  }
 }
 
 TEST(Patinex0r, AFrameLooksTheSameHoweverItWasReached) {

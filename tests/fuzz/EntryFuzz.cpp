@@ -8,6 +8,7 @@
 
 #include "render/EffectParams.h"
 #include "host/FilterRecord.h"
+#include "host/ParamTable.h"
 #include "host/MemHandle.h"
 #include "host/PluginGlobals.h"
 #include "host/Selectors.h"
@@ -77,6 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(std::memcmp(&params->value[i], &held.value[i], 8) == 0 || i == kShowDialog,
                "value %d of the handle changed at start", i);
   }
+  // A record without Scale grows with Scale 1, the look it was made with.
+  const double* values = static_cast<const double*>(HandleData(record->parameters));
+  FUZZ_CHECK(GetMemHandleSize(record->parameters) >= kModuleParamCount * 8,
+             "a handle of %d bytes is not the module's record after start", int(handleSize));
+  FUZZ_CHECK(kModuleParamCount <= kScale || handleSize / 8 > kScale || values[kScale] == 1.0,
+             "a record of %d bytes got Scale %.17g", int(handleSize),
+             kModuleParamCount > kScale ? values[kScale] : 1.0);
   // The globals as a host keeps them after that many renders, within the replay
   // budget as the render target keeps it.
   int32_t frame = WithinReplayBudget(counter + 1, *params) - 1;

@@ -52,16 +52,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  FindSetting(" &" + std::string(setting->name) + "\t") == setting,
              "\"%s\" is not found whatever its case, blanks or mnemonic", setting->name);
 
-  // Applying writes the named values and nothing else.
-  EffectParams params;
-  for (int i = 0; i < kParamCount; ++i) params.value[i] = -1000.0 - i;
-  ApplySetting(value, &params);
-  for (int i = 0; i < kParamCount; ++i) {
+  // Applying writes the named values and nothing else, in a record with Scale;
+  // a record of 27 takes everything but Scale.
+  double params[kParamCountWithScale];
+  for (int i = 0; i < kParamCountWithScale; ++i) params[i] = -1000.0 - i;
+  FUZZ_CHECK(ApplySetting(value, params, kParamCountWithScale), "\"%s\" not applied",
+             text.c_str());
+  for (int i = 0; i < kParamCountWithScale; ++i) {
     const int32_t k = i - value.index;
     const double want = (k >= 0 && k < value.count) ? value.values[k] : -1000.0 - i;
-    FUZZ_CHECK(params.value[i] == want, "\"%s\" left index %d at %.17g", text.c_str(), i,
-               params.value[i]);
+    FUZZ_CHECK(params[i] == want, "\"%s\" left index %d at %.17g", text.c_str(), i, params[i]);
   }
+  double shortRecord[kParamCount];
+  FUZZ_CHECK(ApplySetting(value, shortRecord, kParamCount) == (value.index != kScale),
+             "\"%s\" in a record of 27 values", text.c_str());
 
   // The values written out again, with every digit, read back the same.
   std::string again = std::string(setting->name) + "=";

@@ -87,6 +87,31 @@ TEST_F(PatinexOpTest, PropertiesAreTheTablesRowsWithTheirRangesAndDefaults) {
   g_free(params);
 }
 
+// Scale, 0..16 with 0 (Auto) the default, is a value of its own: setting it
+// reads back and leaves the record's properties alone.
+TEST_F(PatinexOpTest, ScaleIsAPropertyFromAutoToSixteen) {
+  GParamSpec* param = gegl_operation_find_property(kOp, "scale");
+  ASSERT_NE(param, nullptr);
+  ASSERT_TRUE(GEGL_IS_PARAM_SPEC_DOUBLE(param));
+  EXPECT_EQ(G_PARAM_SPEC_DOUBLE(param)->minimum, 0.0);
+  EXPECT_EQ(G_PARAM_SPEC_DOUBLE(param)->maximum, 16.0);
+  EXPECT_EQ(G_PARAM_SPEC_DOUBLE(param)->default_value, 0.0);
+  EXPECT_NE(std::string(g_param_spec_get_blurb(param)).find("0 = Auto"), std::string::npos);
+
+  GeglNode* graph = gegl_node_new();
+  GeglNode* node = gegl_node_new_child(graph, "operation", kOp, nullptr);
+  for (double scale : {2.5, 16.0, 0.0, 0.5}) {
+    gegl_node_set(node, "scale", scale, "frame-number", 7, "grain-amount", 33.0, nullptr);
+    double got = -1.0, grain = -1.0;
+    int frame = -1;
+    gegl_node_get(node, "scale", &got, "frame-number", &frame, "grain-amount", &grain, nullptr);
+    EXPECT_EQ(got, scale);
+    EXPECT_EQ(frame, 7);
+    EXPECT_EQ(grain, 33.0);
+  }
+  g_object_unref(graph);
+}
+
 TEST_F(PatinexOpTest, KeysPlaceItInGimp) {
   EXPECT_STREQ(gegl_operation_get_key(kOp, "title"), "Patinex");
   EXPECT_STREQ(gegl_operation_get_key(kOp, "gimp:menu-path"), "<Image>/Filters/Lumivex");

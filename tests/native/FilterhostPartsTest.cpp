@@ -178,11 +178,42 @@ TEST(FilterhostSettings, HelpListsEachSettingWithItsDefault) {
   for (const char* line : {"  Film Response       0 to 100, default 45\n",
                            "  Dust Color          R,G,B, each 0 to 255, default 50,50,50\n",
                            "  Convert to Gray     0 or 1, default 1 (on)\n",
-                           "  Reveal Back Layer   0 or 1, default 0 (off)\n"}) {
+                           "  Reveal Back Layer   0 or 1, default 0 (off)\n",
+                           "  Scale               0 to 16, default 0 (0 = Auto; 64-bit modules only)\n"}) {
     EXPECT_NE(help.find(line), std::string::npos) << line << help;
   }
   EXPECT_EQ(help.find("Frame Number"), std::string::npos) << help;
-  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 19) << help;  // the dialog's 19 rows
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 20) << help;  // the dialog's 19 rows, Scale
+}
+
+// Scale: 0 or Auto (any case) is Auto, a factor up to 16 kept as the edit keeps
+// it; a record of 27 values (PATINEX.8bf) takes no Scale and is left untouched,
+// one of 28 takes it at index 27.
+TEST(FilterhostSettings, ScaleTakesAutoOrANumberUpTo16AndOnlyARecordWithScale) {
+  const struct {
+    const char* text;
+    double want;
+  } good[] = {{"Scale=Auto", 0.0}, {"scale=AUTO", 0.0}, {"Scale = auto ", 0.0}, {"Scale=0", 0.0},
+              {"Scale=2.5", 2.5},  {"SCALE=16", 16.0},  {"Scale=0.5", 0.5},    {"Scale=1.1", double(1.1f)}};
+  for (const auto& g : good) {
+    const SettingValue v = MustParse(g.text);
+    EXPECT_EQ(v.index, kScale) << g.text;
+    EXPECT_EQ(v.count, 1) << g.text;
+    EXPECT_EQ(v.values[0], g.want) << g.text;
+  }
+  for (const char* bad : {"Scale=17", "Scale=-1", "Scale=Automatic", "Scale=", "Scale=nan"}) {
+    EXPECT_NE(Refusal(bad).find("Scale takes a number from 0 to 16 (0 = Auto) or Auto"),
+              std::string::npos)
+        << bad;
+  }
+  double record[kParamCountWithScale];
+  for (double& d : record) d = -1;
+  EXPECT_FALSE(ApplySetting(MustParse("Scale=2.5"), record, kParamCount));
+  for (double d : record) EXPECT_EQ(d, -1);
+  EXPECT_TRUE(ApplySetting(MustParse("Scale=2.5"), record, kParamCountWithScale));
+  EXPECT_EQ(record[kScale], 2.5);
+  EXPECT_TRUE(ApplySetting(MustParse("Grain Amount=3"), record, kParamCount));
+  EXPECT_EQ(record[kGrainAmount], 3.0);
 }
 
 TEST(FilterhostSettings, AmountsAreNumbersFrom0To100KeptInSinglePrecision) {
@@ -218,17 +249,17 @@ TEST(FilterhostSettings, ColorsTakeThreeWholeNumbersAndSwitchesZeroOrOne) {
 }
 
 TEST(FilterhostSettings, ApplyWritesOnlyTheNamedValues) {
-  EffectParams p;
-  for (double& d : p.value) d = -1;
-  ApplySetting(MustParse("Hair Color=1,2,3"), &p);
-  ApplySetting(MustParse("Flicker Amount=7"), &p);
-  for (int i = 0; i < kParamCount; ++i) {
+  double p[kParamCountWithScale];
+  for (double& d : p) d = -1;
+  EXPECT_TRUE(ApplySetting(MustParse("Hair Color=1,2,3"), p, kParamCountWithScale));
+  EXPECT_TRUE(ApplySetting(MustParse("Flicker Amount=7"), p, kParamCountWithScale));
+  for (int i = 0; i < kParamCountWithScale; ++i) {
     double expected = -1;
     if (i == 9) expected = 1;
     if (i == 10) expected = 2;
     if (i == 11) expected = 3;
     if (i == 23) expected = 7;
-    EXPECT_EQ(p.value[i], expected) << "index " << i;
+    EXPECT_EQ(p[i], expected) << "index " << i;
   }
 }
 

@@ -4,6 +4,7 @@
 // about selector opens a window on Windows and is tested with the module there.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -118,15 +119,23 @@ TEST(Selectors, ContinueWithoutParametersMakesDefaultsAndRendersWithoutDialog) {
   EXPECT_EQ(host.Params()->value[kShowDialog], 0.0);
   EXPECT_EQ(host.Params()->value[kFilmResponse], 45.0);
   EXPECT_EQ(host.Params()->value[kFrameNumber], 1.0);
+  if (kModuleParamCount > kScale) {
+    EXPECT_EQ(static_cast<const double*>(HandleData(host.record->parameters))[kScale], kScaleAuto);
+  }
 }
 
 // A host may hand back a record cut short (an older or damaged file): the
-// selectors grow it to 216 bytes, keep the values it holds in full and give the
-// others their defaults, instead of reading and writing past its end.
+// selectors grow it to the module's record (216 bytes in the 32-bit module, 224
+// with Scale elsewhere), keep the values it holds in full and give the others
+// their defaults, instead of reading and writing past its end. A record without
+// Scale (the 27 values of an earlier version among them) gets Scale 1, the look
+// it was made with; a whole record keeps its Scale.
 TEST(Selectors, AShortParametersHandleGrowsKeepingItsWholeValues) {
-  EffectParams defaults;
-  SetDefaultParams(&defaults);
-  for (int32_t size : {0, 7, 8, 100, 208, 215}) {
+  double defaults[kParamCountWithScale];
+  SetDefaultParamValues(defaults, kParamCountWithScale);
+  const int32_t moduleSize = kModuleParamCount * 8;
+  for (int32_t size : {0, 7, 8, 100, 208, 215, 216, 223, 224}) {
+    if (size > moduleSize) continue;
     Host host;
     host.SetImage(5, 3, 4);
     const MemHandle handle = NewMemHandle(size);
@@ -134,15 +143,54 @@ TEST(Selectors, AShortParametersHandleGrowsKeepingItsWholeValues) {
     host.record->parameters = handle;
     double* held = static_cast<double*>(HandleData(handle));
     for (int32_t i = 0; i < size / 8; ++i) held[i] = 1000.0 + i;
+    if (size / 8 > kScale) held[kScale] = 2.5;
     ASSERT_EQ(0, host.Call(filterSelectorParameters)) << size;
-    ASSERT_EQ(GetMemHandleSize(host.record->parameters), 216) << size;
+    ASSERT_EQ(GetMemHandleSize(host.record->parameters), moduleSize) << size;
     EXPECT_EQ(host.Params()->value[kShowDialog], 1.0) << size;
     host.Params()->value[kShowDialog] = 0.0;
     ASSERT_EQ(0, host.Run(false)) << size;
-    for (int i = 0; i < kShowDialog; ++i) {
-      const double want = i == kFrameNumber ? 1.0 : (i < size / 8 ? 1000.0 + i : defaults.value[i]);
-      EXPECT_EQ(host.Params()->value[i], want) << "size " << size << ", index " << i;
+    const double* values = static_cast<const double*>(HandleData(host.record->parameters));
+    for (int i = 0; i < kModuleParamCount; ++i) {
+      if (i == kShowDialog) continue;
+      double want = i < size / 8 ? 1000.0 + i : defaults[i];
+      if (i == kFrameNumber) want = 1.0;
+      if (i == kScale) want = size / 8 > kScale ? 2.5 : 1.0;
+      EXPECT_EQ(values[i], want) << "size " << size << ", index " << i;
     }
+  }
+}
+
+// The job the continue selector renders takes Scale from the module's record:
+// Auto for a new record, the record's value once set, 1 for a record made
+// without Scale; the 32-bit module, whose record has no Scale, always renders at 1.
+TEST(Selectors, ContinueRendersAtTheRecordsScale) {
+  const bool hasScale = kModuleParamCount > kScale;
+  struct Case {
+    int32_t handleSize;  // 0: the parameters selector makes the record
+    double stored;       // written into Scale's entry when the record has one; NaN: none
+    double want;
+  };
+  const Case cases[] = {
+      {0, NAN, hasScale ? kScaleAuto : 1.0},
+      {0, 2.5, hasScale ? 2.5 : 1.0},
+      {0, 16.0, hasScale ? 16.0 : 1.0},
+      {216, NAN, 1.0},  // 27 values from an earlier version
+  };
+  for (const Case& c : cases) {
+    Host host;
+    host.SetImage(8, 6, 3);
+    if (c.handleSize > 0) {
+      host.record->parameters = NewMemHandle(c.handleSize);
+      SetDefaultParams(static_cast<EffectParams*>(HandleData(host.record->parameters)));
+    }
+    ASSERT_EQ(0, host.Call(filterSelectorParameters));
+    double* values = static_cast<double*>(HandleData(host.record->parameters));
+    if (hasScale && !std::isnan(c.stored)) values[kScale] = c.stored;
+    const RenderJob job = ContinueRenderJob(*host.record, host.Params());
+    EXPECT_EQ(job.scale, c.want) << c.handleSize << " " << c.stored;
+    EXPECT_EQ(job.params, host.Params());
+    EXPECT_EQ(RectWidth(job.dstRect), 8);
+    EXPECT_EQ(job.sixteenBits, 0);
   }
 }
 

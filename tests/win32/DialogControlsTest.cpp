@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "host/ParamTable.h"
@@ -345,4 +346,67 @@ TEST(DialogControls, AboutOpensTheAboutBoxOwnedByTheHostWindow) {
     EXPECT_TRUE(WaitUntilClosed(d));
   });
   EXPECT_EQ(result, 0);
+}
+
+// The 64-bit module's Scale row: edit 120 and slider 520 over 0..16, "0 = Auto"
+// beside them, writing the record's 28th value; Reset brings back Auto, and a
+// value the record held from elsewhere is clamped as the other rows are. The
+// 32-bit module has no such row and leaves its 27-value record as it is.
+TEST(DialogControls, ScaleRowEditsTheRecordsLastValue) {
+  const int kScaleEdit = 120;
+  const int kScaleSlider = 520;
+  Fixture host;
+  if (kRecordValues <= kScaleValue) {
+    RunContinueWithDialog(host, [&](HWND d) {
+      EXPECT_EQ(GetDlgItem(d, kScaleEdit), nullptr);
+      EXPECT_EQ(GetDlgItem(d, kScaleSlider), nullptr);
+      Click(d, IDOK);
+      EXPECT_TRUE(WaitUntilClosed(d));
+    });
+    EXPECT_EQ(GlobalSize(GlobalHandle(host.record->parameters->data)), 216u);
+    return;
+  }
+  host.Values()[kScaleValue] = 40.0;  // past the range: shown and stored as 16
+  const int16_t result = RunContinueWithDialog(host, [&](HWND d) {
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, kScaleEdit)));
+    EXPECT_EQ(SendMessageA(GetDlgItem(d, kScaleSlider), TBM_GETRANGEMIN, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(GetDlgItem(d, kScaleSlider), TBM_GETRANGEMAX, 0, 0), 16);
+    EXPECT_EQ(ItemText(d, kScaleEdit), "16");
+    EXPECT_EQ(host.Values()[kScaleValue], 16.0);
+    bool sawAutoNote = false;
+    for (HWND c = GetWindow(d, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+      char text[32] = {0};
+      GetWindowTextA(c, text, sizeof text);
+      if (std::string(text) == "0 = Auto") sawAutoNote = IsWindowVisible(c) != FALSE;
+    }
+    EXPECT_TRUE(sawAutoNote);
+
+    SetItemText(d, kScaleEdit, "2.5");
+    EXPECT_EQ(host.Values()[kScaleValue], 2.5);
+    EXPECT_EQ(SliderPos(d, kScaleSlider), 2);
+    SetItemText(d, kScaleEdit, "0");
+    EXPECT_EQ(host.Values()[kScaleValue], 0.0);
+    EXPECT_EQ(SliderPos(d, kScaleSlider), 0);
+    SetItemText(d, kScaleEdit, "17");
+    EXPECT_EQ(ItemText(d, kScaleEdit), "16");
+    EXPECT_EQ(host.Values()[kScaleValue], 16.0);
+
+    HWND slider = GetDlgItem(d, kScaleSlider);
+    SendMessageA(slider, TBM_SETPOS, TRUE, 4);
+    SendMessageA(d, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
+    EXPECT_EQ(ItemText(d, kScaleEdit), "4");
+    EXPECT_EQ(host.Values()[kScaleValue], 4.0);
+
+    Click(d, 3);  // Reset: Auto again
+    EXPECT_EQ(host.Values()[kScaleValue], 0.0);
+    EXPECT_EQ(ItemText(d, kScaleEdit), "0");
+    EXPECT_EQ(SliderPos(d, kScaleSlider), 0);
+
+    SetItemText(d, kScaleEdit, "1.5");
+    Click(d, IDOK);
+    EXPECT_TRUE(WaitUntilClosed(d));
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(host.Values()[kScaleValue], 1.5);
+  EXPECT_EQ(GlobalSize(GlobalHandle(host.record->parameters->data)), 224u);
 }

@@ -130,6 +130,8 @@ void CheckPreview(int32_t planes, int32_t srcW, int32_t srcH, int32_t wantWidth,
     job.srcRowBytes = job.dstRowBytes = rowBytes;
     job.progressProc = DialogHost::Progress;
     job.abortProc = DialogHost::NoAbort;
+    // The preview renders at the record's Scale (the 64-bit module's 28th value).
+    job.scale = kRecordValues > kScaleValue ? host.Values()[kScaleValue] : 1.0;
     ASSERT_EQ(RenderEffect(&job), 1);
 
     // Centred in control 201's rectangle, halves truncated.

@@ -20,15 +20,20 @@ typedef void(PATINEX_CDECL* EntryPointProc)(int16_t selector, void* record, intp
 
 // The files this build makes, and the property that names the entry for its
 // processor ('wx86' for x86, '8664' for x86-64).
+// The module's parameter record: 27 doubles, and in the 64-bit module Scale as
+// the 28th (index 27).
 #if defined(_WIN64)
 const char kPatinexModuleFile[] = "PATINEX64.8bf";
 const char kFilterhostFile[] = "filterhost64.exe";
 const char kEntryPropertyKey[] = "8664";
+const int kRecordValues = 28;
 #else
 const char kPatinexModuleFile[] = "PATINEX.8bf";
 const char kFilterhostFile[] = "filterhost.exe";
 const char kEntryPropertyKey[] = "wx86";
+const int kRecordValues = 27;
 #endif
+const int kScaleValue = 27;  // Scale's index in the 64-bit module's record
 
 inline std::string ModulePath() {
   char path[MAX_PATH];
@@ -88,6 +93,11 @@ struct ModuleHost {
 
   EffectParams* Params() {
     return record->parameters != nullptr ? static_cast<EffectParams*>(record->parameters->data)
+                                         : nullptr;
+  }
+  // The record's kRecordValues values, Scale included where the module has it.
+  double* Values() {
+    return record->parameters != nullptr ? static_cast<double*>(record->parameters->data)
                                          : nullptr;
   }
 

@@ -146,11 +146,12 @@ TEST(ModuleResources, HostFindsTheFilterThroughItsPropertyList) {
   EXPECT_NE(GetProcAddress(PatinexModule(), entry.c_str()), nullptr);
 }
 
-TEST(ModuleResources, FltdDescribesTwentySevenDoubles) {
+// 27 doubles in PATINEX.8bf; 28 in PATINEX64.8bf, whose record ends with Scale.
+TEST(ModuleResources, FltdDescribesTheRecordsDoubles) {
   Bytes e;
-  for (int i = 0; i < 27; ++i) e.U16(0).U16(8);
+  for (int i = 0; i < kRecordValues; ++i) e.U16(0).U16(8);
   e.U16(0);
-  ASSERT_EQ(e.b.size(), 110u);
+  ASSERT_EQ(e.b.size(), kRecordValues == 27 ? 110u : 114u);
   EXPECT_EQ(ResourceBytes("FLTD", MAKEINTRESOURCEA(1)), e.b);
 }
 
@@ -376,6 +377,14 @@ struct ExpectedControl {
   const char* label;  // the static text left of it (null: none)
 };
 
+// The 64-bit module's template has one row more, Scale: the dialog is that
+// much taller, and the buttons and the hidden Frame Number row sit that much lower.
+#if defined(_WIN64)
+const int kScaleRowHeight = 13;
+#else
+const int kScaleRowHeight = 0;
+#endif
+
 // The parameters dialog's controls with ids, as its table gives them.
 const ExpectedControl kParamsControls[] = {
     {500, "msctls_trackbar32", kSlider, 104, 3, 62, 12, "", "&Film Response"},
@@ -414,13 +423,18 @@ const ExpectedControl kParamsControls[] = {
     {517, "msctls_trackbar32", kSlider, 104, 224, 62, 12, "", "Flicker Amount"},
     {117, "edit", kEdit, 74, 224, 26, 12, "", nullptr},
     {118, "button", kCheckBox, 83, 239, 8, 8, "", "Reveal &Back Layer"},
-    {519, "msctls_trackbar32", kSlider, 104, 250, 62, 12, "", "Frame &Number"},
-    {119, "edit", kEdit, 74, 250, 26, 12, "", nullptr},
-    {1, "button", kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, 306, 248, 36, 14, "&OK", nullptr},
-    {2, "button", kButton, 267, 248, 36, 14, "Cancel", nullptr},
-    {3, "button", kButton, 228, 248, 36, 14, "&Reset", nullptr},
-    {4, "button", kButton, 189, 248, 36, 14, "&About...", nullptr},
+    {519, "msctls_trackbar32", kSlider, 104, 250 + kScaleRowHeight, 62, 12, "", "Frame &Number"},
+    {119, "edit", kEdit, 74, 250 + kScaleRowHeight, 26, 12, "", nullptr},
+    {1, "button", kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, 306, 248 + kScaleRowHeight, 36, 14, "&OK", nullptr},
+    {2, "button", kButton, 267, 248 + kScaleRowHeight, 36, 14, "Cancel", nullptr},
+    {3, "button", kButton, 228, 248 + kScaleRowHeight, 36, 14, "&Reset", nullptr},
+    {4, "button", kButton, 189, 248 + kScaleRowHeight, 36, 14, "&About...", nullptr},
     {201, "static", WS_CHILD | SS_LEFT, 206, 138, 120, 90, "", nullptr},  // invisible frame
+#if defined(_WIN64)
+    // Scale, below Reveal Back Layer; "0 = Auto" beside its slider.
+    {520, "msctls_trackbar32", kSlider, 104, 250, 62, 12, "", "Scal&e"},
+    {120, "edit", kEdit, 74, 250, 26, 12, "", nullptr},
+#endif
 };
 
 void ExpectControl(const Item& item, const ExpectedControl& e) {
@@ -441,7 +455,7 @@ TEST(ModuleResources, ParametersDialogTemplate) {
   EXPECT_EQ(t.x, 34);
   EXPECT_EQ(t.y, 40);
   EXPECT_EQ(t.cx, 355);
-  EXPECT_EQ(t.cy, 270);
+  EXPECT_EQ(t.cy, 270 + kScaleRowHeight);
   EXPECT_EQ(t.menu, "");
   EXPECT_EQ(t.className, "");
   EXPECT_EQ(t.caption, "Patinex Parameters");
@@ -476,9 +490,17 @@ TEST(ModuleResources, ParametersDialogTemplate) {
   }
 
   // The group box and the picture, which have no id.
-  int groups = 0, pictures = 0, labels = 0;
+  int groups = 0, pictures = 0, labels = 0, autoNotes = 0;
   for (const Item& item : t.items) {
     if (item.id != -1) continue;
+    if (item.text == "0 = Auto") {
+      // Beside the Scale slider, left of the buttons' column.
+      ++autoNotes;
+      EXPECT_EQ(item.style, kChild | SS_LEFT);
+      EXPECT_EQ(std::vector<int>({item.x, item.y, item.cx, item.cy}),
+                std::vector<int>({169, 252, 40, 8}));
+      continue;
+    }
     if (item.className == "button") {
       ++groups;
       EXPECT_EQ(item.style, kChild | BS_GROUPBOX);
@@ -497,8 +519,11 @@ TEST(ModuleResources, ParametersDialogTemplate) {
   }
   EXPECT_EQ(groups, 1);
   EXPECT_EQ(pictures, 1);
-  EXPECT_EQ(labels, 19);  // every row but Frame Number's, whose label has id 619
-  EXPECT_EQ(t.items.size(), std::size(kParamsControls) + 1 + 21);
+  // Every row but Frame Number's, whose label has id 619 (and Scale's in 64 bits).
+  const int rowLabels = kScaleRowHeight != 0 ? 20 : 19;
+  EXPECT_EQ(labels, rowLabels);
+  EXPECT_EQ(autoNotes, kScaleRowHeight != 0 ? 1 : 0);
+  EXPECT_EQ(t.items.size(), std::size(kParamsControls) + 1 + rowLabels + 2 + autoNotes);
 
   // Tab order is template order: OK; per row its slider, "Set" button or check
   // box, top down; the edits top down; Reset, Cancel, About.
@@ -508,10 +533,17 @@ TEST(ModuleResources, ParametersDialogTemplate) {
       tabOrder.push_back(item.id);
     }
   }
+#if defined(_WIN64)
+  const std::vector<int> expectedOrder = {
+      1,   500, 501, 502, 503, 104, 505, 506, 107, 508, 509, 510, 511, 512, 513, 114, 115, 516,
+      517, 118, 520, 519, 100, 101, 102, 103, 105, 106, 108, 109, 110, 111, 112, 113, 116, 117,
+      120, 119, 3,   2,   4};
+#else
   const std::vector<int> expectedOrder = {
       1,   500, 501, 502, 503, 104, 505, 506, 107, 508, 509, 510, 511, 512, 513, 114, 115, 516,
       517, 118, 519, 100, 101, 102, 103, 105, 106, 108, 109, 110, 111, 112, 113, 116, 117, 119,
       3,   2,   4};
+#endif
   EXPECT_EQ(tabOrder, expectedOrder);
 
   // The code's parameter table agrees with the template: every row with a
@@ -520,6 +552,10 @@ TEST(ModuleResources, ParametersDialogTemplate) {
   for (int i = 0; i < kParamRowCount; ++i) {
     const ParamRow& row = kParamRows[i];
     if (row.controlId == 0) continue;
+    if (row.recordIndex >= kRecordValues) {
+      EXPECT_EQ(index.count(row.controlId), 0u) << row.name << " has no room in the record";
+      continue;
+    }
     ++tableRows;
     const bool hasSlider = row.kind == kValueParam || row.kind == kInternalParam;
     const int labelled = hasSlider ? row.controlId + 400 : row.controlId;
@@ -531,7 +567,7 @@ TEST(ModuleResources, ParametersDialogTemplate) {
       EXPECT_EQ(t.items[index[row.controlId]].className, "edit") << row.name;
     }
   }
-  EXPECT_EQ(tableRows, 20);
+  EXPECT_EQ(tableRows, kRecordValues == 28 ? 21 : 20);
 }
 
 TEST(ModuleResources, AboutBoxTemplate) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "host/MemHandle.h"
 #include "host/PluginGlobals.h"
 #include "tests/win32/ModuleHost.h"
 
@@ -73,11 +74,39 @@ TEST(ModuleSelectors, FirstCallMakesGlobalsWithGrayCustomColoursAndKeepsThem) {
 TEST(ModuleSelectors, ParametersMakesDefaultRecordAndAsksForDialog) {
   ModuleHost host;
   ASSERT_EQ(0, host.Call(filterSelectorParameters));
-  ExpectPatinexHandle(host.record->parameters, 216);
-  const double* v = host.Params()->value;
-  const double expected[27] = {45, 23, 21, 15, 50, 50, 50, 65, 5, 30, 30, 30, 10, 20,
-                               45, 30, 3,  5,  1,  200, 100, 0, 10, 10, 0,  0,  1.0};
-  for (int i = 0; i < 27; ++i) EXPECT_EQ(v[i], expected[i]) << "index " << i;
+  ExpectPatinexHandle(host.record->parameters, kRecordValues * 8);
+  const double* v = host.Values();
+  // The 64-bit module's Scale (index 27) starts at Auto, 0.
+  const double expected[28] = {45, 23, 21, 15, 50, 50, 50, 65, 5, 30, 30, 30, 10, 20,
+                               45, 30, 3,  5,  1,  200, 100, 0, 10, 10, 0,  0,  1.0, 0};
+  for (int i = 0; i < kRecordValues; ++i) EXPECT_EQ(v[i], expected[i]) << "index " << i;
+}
+
+// A record a host kept from an earlier version (27 values, 216 bytes) renders in
+// the 64-bit module with Scale 1, the look it was made with, and keeps its
+// values; one of 28 keeps its Scale. The 32-bit module keeps 27 values.
+TEST(ModuleSelectors, ARecordOfAnEarlierVersionGetsScaleOneAndAWholeOneKeepsItsScale) {
+  for (const int values : {27, 28}) {
+    ModuleHost host;
+    TestImage in(6, 4, 3, 90), out(6, 4, 3, kSentinel);
+    host.SetImages(in, out);
+    host.record->parameters = NewMemHandle(values * 8);
+    double* held = static_cast<double*>(HandleData(host.record->parameters));
+    for (int i = 0; i < values; ++i) held[i] = 10.0 + i;
+    if (values == 28) held[kScaleValue] = 2.5;
+    ASSERT_EQ(0, host.RunWithoutDialog(true)) << values;
+    ExpectPatinexHandle(host.record->parameters, size_t(kRecordValues) * 8);
+    EXPECT_EQ(GlobalSize(GlobalHandle(host.record->parameters->data)),
+              size_t(values > kRecordValues ? values : kRecordValues) * 8)
+        << values;
+    const double* v = host.Values();
+    for (int i = 0; i < kShowDialog; ++i) {
+      if (i == kFrameNumber) continue;
+      EXPECT_EQ(v[i], 10.0 + i) << values << " values, index " << i;
+    }
+    EXPECT_EQ(v[kFrameNumber], 1.0);
+    if (kRecordValues > kScaleValue) EXPECT_EQ(v[kScaleValue], values == 28 ? 2.5 : 1.0) << values;
+  }
 }
 
 TEST(ModuleSelectors, ParametersKeepsAnExistingRecordAndOnlySetsTheFlag) {
@@ -277,7 +306,7 @@ TEST(ModuleSelectors, HostKeepingNeitherDataNorParameters) {
     forget();
     ASSERT_EQ(0, host.Call(filterSelectorContinue));
     ASSERT_NE(host.data, 0);
-    ExpectPatinexHandle(host.record->parameters, 216);
+    ExpectPatinexHandle(host.record->parameters, kRecordValues * 8);
     // Fresh globals on every call: each render is a first frame.
     EXPECT_EQ(host.Params()->value[kFrameNumber], 1.0);
     EXPECT_EQ(host.Params()->value[kShowDialog], 0.0);

@@ -36,9 +36,10 @@ SelectorOutcome RunParametersSelector(FilterSession* session);
 // progress bar.
 SelectorOutcome FilterImage(FilterSession* session, Image* image, const std::string& label);
 
-// The Patinex record in the session's parameters handle, or null (with a reason)
-// when the handle is not the 27-double record in a tagged handle.
-EffectParams* PatinexRecord(FilterSession* session, std::string* error);
+// The Patinex record's `count` values (as the module's FLTD resource lists them:
+// 27, or 28 with Scale) in the session's parameters handle, or null (with a
+// reason) when the handle is not a record of that many doubles in a tagged handle.
+double* PatinexRecord(FilterSession* session, int32_t count, std::string* error);
 
 // Ctrl+C (and Ctrl+Break) ask the running filter to stop through abortProc.
 // Ctrl+C (or Ctrl+Break) asks the filter to stop through abortProc; a dialog

@@ -262,18 +262,18 @@ SelectorOutcome FilterImage(FilterSession* session, Image* image, const std::str
   return outcome;
 }
 
-EffectParams* PatinexRecord(FilterSession* session, std::string* error) {
+double* PatinexRecord(FilterSession* session, int32_t count, std::string* error) {
   MemHandle handle = session->record->parameters;
   if (handle == nullptr || handle->data == nullptr || std::memcmp(handle->tag, "OTOF", 4) != 0) {
     *error = "the filter left no parameter record in its parameters handle";
     return nullptr;
   }
   HGLOBAL block = GlobalHandle(handle->data);
-  if (block == nullptr || GlobalSize(block) < sizeof(EffectParams)) {
-    *error = "the filter's parameter record is smaller than 27 values";
+  if (block == nullptr || count < 0 || GlobalSize(block) < size_t(count) * sizeof(double)) {
+    *error = "the filter's parameter record is smaller than " + std::to_string(count) + " values";
     return nullptr;
   }
-  return static_cast<EffectParams*>(handle->data);
+  return static_cast<double*>(handle->data);
 }
 
 void InstallStopHandler() {

@@ -1,6 +1,6 @@
 #include "tools/filterhost/FilterModule.h"
 
-#include "render/EffectParams.h"
+#include "host/ParamTable.h"
 
 #include <cstdio>
 
@@ -154,6 +154,8 @@ void UnloadFilterModule(FilterModule* filter) {
   filter->entry = nullptr;
 }
 
+// Its record: 27 values in PATINEX.8bf, 28 (Scale last) in PATINEX64.8bf.
 bool IsPatinex(const FilterModule& filter) {
-  return filter.pipl.name == "Patinex..." && filter.fltdDoubles == kParamCount;
+  return filter.pipl.name == "Patinex..." &&
+         (filter.fltdDoubles == kParamCount || filter.fltdDoubles == kParamCountWithScale);
 }

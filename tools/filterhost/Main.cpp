@@ -57,6 +57,10 @@ void PrintUsage(FILE* to) {
       "Patinex values for --set (names as the dialog labels them; case does not matter),\n"
       "their ranges and defaults:\n"
       "%s"
+      "Scale=0 (or Auto) lays the damage out on a grid of 576 rows and draws it at the\n"
+      "picture's size, so a large photograph looks like old film seen whole; Scale=1\n"
+      "draws it in pixels, the look of earlier versions and of PATINEX.8bf, which has\n"
+      "no Scale (--set Scale is refused for it).\n"
       "\n"
       "Ctrl+C stops the filter (and cancels its dialog). Exit status: 0 done, 1 failed or\n"
       "cancelled in the dialog, 2 usage, 130 stopped.\n",
@@ -259,11 +263,19 @@ int Run(int argc, char** argv) {
   SelectorOutcome outcome = RunParametersSelector(&session);
   if (outcome.result != noErr) return ReportFailure(outcome, "the parameters");
   if (patinex) {
-    EffectParams* params = PatinexRecord(&session, &error);
+    double* params = PatinexRecord(&session, filter.fltdDoubles, &error);
     if (params == nullptr) return Fail(error);
     // Without --dialog the filter is replayed as recorded: no window.
-    if (!job.dialog) params->value[kShowDialog] = 0.0;
-    for (const SettingValue& value : job.settings) ApplySetting(value, params);
+    if (!job.dialog) params[kShowDialog] = 0.0;
+    for (const SettingValue& value : job.settings) {
+      if (ApplySetting(value, params, filter.fltdDoubles)) continue;
+      // A value the module's record has no room for: Scale in PATINEX.8bf,
+      // which renders at 1. Refused rather than left out, so that no one takes
+      // a pixel-sized render for the one they asked for.
+      return Fail("--set " + std::string(kParamRows[kScaleRow].name) + ": " + job.module +
+                  " has no Scale (its record holds " + std::to_string(filter.fltdDoubles) +
+                  " values); it draws the damage in pixels, as Scale 1. PATINEX64.8bf has Scale");
+    }
   }
 
   int32_t written = 0;

@@ -120,6 +120,10 @@ bool ParseSetting(const std::string& text, SettingValue* value, std::string* err
   switch (setting->kind) {
     case kValueParam:
     case kInternalParam: {
+      if (setting == &kParamRows[kScaleRow] && NameKey(arg) == "auto") {
+        value->values[0] = kParamRows[kScaleRow].low;  // 0 is Auto
+        return true;
+      }
       if (setting->wholeNumbers) {
         if (ParseWhole(arg, setting->low, setting->high, &value->values[0])) return true;
         *error = label + " takes a whole number from " + RangeText(*setting) + ", got \"" +
@@ -128,7 +132,9 @@ bool ParseSetting(const std::string& text, SettingValue* value, std::string* err
       }
       double v = 0;
       if (!ParseNumber(arg, &v) || !(v >= setting->low && v <= setting->high)) {
-        *error = label + " takes a number from " + RangeText(*setting) + ", got \"" + arg + "\"";
+        const std::string orAuto = setting == &kParamRows[kScaleRow] ? " (0 = Auto) or Auto" : "";
+        *error = label + " takes a number from " + RangeText(*setting) + orAuto + ", got \"" +
+                 arg + "\"";
         return false;
       }
       // The dialog's edit fields keep what they read in single precision.
@@ -167,11 +173,13 @@ bool ParseSetting(const std::string& text, SettingValue* value, std::string* err
   return false;
 }
 
-void ApplySetting(const SettingValue& value, EffectParams* params) {
+bool ApplySetting(const SettingValue& value, double* values, int32_t count) {
+  if (value.index < 0 || value.index + value.count > count) return false;
   for (int32_t i = 0; i < value.count; ++i) {
     const int32_t index = value.index + i;
-    if (index >= 0 && index < kShowDialog) params->value[index] = value.values[i];
+    if (index != kShowDialog && index != kFrameNumber) values[index] = value.values[i];
   }
+  return true;
 }
 
 std::string SettingsHelp() {
@@ -186,6 +194,7 @@ std::string SettingsHelp() {
       case kValueParam:
       case kInternalParam:
         line += RangeText(row) + ", default " + BoundText(row.defaults[0]);
+        if (&row == &kParamRows[kScaleRow]) line += " (0 = Auto; 64-bit modules only)";
         break;
       case kColorParam:
         line += "R,G,B, each " + RangeText(row) + ", default " + BoundText(row.defaults[0]) + "," +

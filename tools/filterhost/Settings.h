@@ -21,13 +21,16 @@ struct SettingValue {
 const ParamRow* FindSetting(const std::string& name);
 
 // Parses "NAME=VALUE" within the row's range. Values take a number (stored in
-// single precision, as the dialog's edit field stores it); colours "R,G,B" with
-// whole numbers; switches 0 or 1 (also on/off, yes/no, true/false). The frame
-// number, which the filter stamps on every frame, is refused. False with a message for anything else.
+// single precision, as the dialog's edit field stores it), Scale also "Auto"
+// (0); colours "R,G,B" with whole numbers; switches 0 or 1 (also on/off, yes/no,
+// true/false). The frame number, which the filter stamps on every frame, is
+// refused. False with a message for anything else.
 bool ParseSetting(const std::string& text, SettingValue* value, std::string* error);
 
-// Writes a parsed setting into the record.
-void ApplySetting(const SettingValue& value, EffectParams* params);
+// Writes a parsed setting into a record of `count` values: 27, or 28 in a
+// module whose record ends with Scale. False, writing nothing, when the record
+// has no entry for it (Scale in a record of 27).
+bool ApplySetting(const SettingValue& value, double* values, int32_t count);
 
 // The names, one per line with their ranges and defaults, for --help.
 std::string SettingsHelp();
