@@ -156,6 +156,43 @@ while read -r size pixfmt before cpuflags; do
   else fail "ffmpeg at $label: $n frames, $repeats like the one before, $(differing table-seconds.txt table-ffmpeg.txt) unlike the module's at k / 24 s"; fi
 done < <(size_table)
 
+# --- a frame too large for the renderer ------------------------------------
+# 32776 pixels wide (over 32767, and padded by ffmpeg 5.1): the run goes on,
+# every frame comes out as it went in, and the filter says so once.
+ff -f lavfi -i testsrc2=size=32776x8:rate=24 -frames:v 3 -vf format=rgba -f framemd5 -pix_fmt rgba - |
+  awk -F', *' '/^0,/ {print $2, $6}' >wide-in.txt
+if ffmpeg -nostdin -hide_banner -loglevel warning -y -f lavfi -i testsrc2=size=32776x8:rate=24 \
+     -frames:v 3 -vf frei0r=patinex -f framemd5 -pix_fmt rgba wide.md5 2>wide.log; then
+  awk -F', *' '/^0,/ {print $2, $6}' wide.md5 >wide-out.txt
+  warnings=$(grep -c 'larger than 32767 pixels on a side; left unchanged' wide.log || true)
+  if [ "$(wc -l <wide-out.txt)" -eq 3 ] && cmp -s wide-in.txt wide-out.txt && [ "$warnings" -eq 1 ] &&
+     [ "$(wc -l <wide.log)" -eq 1 ]; then
+    pass "ffmpeg at 32776 x 8: 3 frames passed through unchanged, one warning"
+  else fail "ffmpeg at 32776 x 8: $(wc -l <wide-out.txt) frames, $(differing wide-in.txt wide-out.txt) changed, log: $(head -3 wide.log)"; fi
+else fail "ffmpeg at 32776 x 8 stopped: $(head -3 wide.log)"; fi
+
+# --- the README's and INSTALL.txt's commands --------------------------------
+# Every "ffmpeg -i in.mp4 ..." they show, run as written on an H.264 clip with
+# sound: a video players take (H.264 4:2:0, not 4:4:4); and the recipe for an
+# odd frame size gives an even one.
+ff -f lavfi -i testsrc2=size=320x240:rate=24 -f lavfi -i sine -t 0.5 -pix_fmt yuv420p \
+  -c:v libx264 -c:a aac in.mp4
+commands=$(grep -h -o 'ffmpeg -i in.mp4 [^`]*out.mp4' "$here/../../README.md" "$here/../../scripts/dist")
+while read -r command; do
+  rm -f out.mp4
+  eval "${command/ffmpeg/ff}"
+  video=$(ffprobe -v error -select_streams v -show_entries stream=pix_fmt,profile -of csv=p=0 out.mp4)
+  if [ "$video" = "High,yuv420p" ]; then pass "'$command' writes H.264 High, yuv420p"
+  else fail "'$command' writes '$video'"; fi
+done <<<"$commands"
+[ "$(wc -l <<<"$commands")" -ge 3 ] || fail "the README and INSTALL.txt show $(wc -l <<<"$commands") ffmpeg commands, not 3"
+recipe=$(grep -o '"frei0r=patinex,scale=[^"]*"' "$here/../../README.md" | head -1)
+ff -f lavfi -i testsrc2=size=321x241:rate=24 -t 0.25 -c:v ffv1 odd.nut
+eval "ff -i odd.nut -vf $recipe -pix_fmt yuv420p odd.mp4"
+size=$(ffprobe -v error -select_streams v -show_entries stream=width,height,pix_fmt -of csv=p=0 odd.mp4)
+if [ "$size" = "320,240,yuv420p" ]; then pass "README's recipe for odd sizes: 321 x 241 becomes 320 x 240, yuv420p"
+else fail "README's recipe for odd sizes ($recipe) gives '$size'"; fi
+
 # --- melt (MLT) ----------------------------------------------------------
 cat >profile <<'EOF'
 description=Patinex host test
