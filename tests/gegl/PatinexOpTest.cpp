@@ -220,6 +220,58 @@ TEST_F(PatinexOpTest, SixteenBitPicturesRenderAtSixteenBitsLikeEightBitOnes) {
   EXPECT_LE(worst, 1);
 }
 
+// The operation keeps its whole render between the parts GEGL asks for, and
+// forgets it when the input or a property changes: each answer is that of a new
+// graph given the same picture and values.
+TEST_F(PatinexOpTest, AKeptRenderServesPartsUntilTheInputOrAPropertyChanges) {
+  const int width = 40, height = 30;
+  const Babl* format = babl_format("R'G'B'A u8");
+  const GeglRectangle whole = {0, 0, width, height};
+  std::vector<uint8_t> in(size_t(width) * height * 4), changed(in.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    in[i] = uint8_t(i * 7 + i / 4);
+    changed[i] = uint8_t(255 - in[i]);
+  }
+  GeglBuffer* buffer = gegl_buffer_new(&whole, format);
+  gegl_buffer_set(buffer, &whole, 0, format, in.data(), GEGL_AUTO_ROWSTRIDE);
+  GeglNode* graph = gegl_node_new();
+  GeglNode* source = gegl_node_new_child(graph, "operation", "gegl:buffer-source", "buffer", buffer,
+                                         nullptr);
+  GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "convert-to-gray", FALSE,
+                                     "scratch-amount", 0.0, "dust-amount", 60.0, "frame-number", 4,
+                                     nullptr);
+  gegl_node_link(source, op);
+  auto blit = [&](const GeglRectangle& rect) {
+    std::vector<uint8_t> out(size_t(rect.width) * rect.height * 4);
+    gegl_node_blit(op, 1.0, &rect, format, out.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
+    return out;
+  };
+  auto fresh = [&](const std::vector<uint8_t>& picture) {
+    std::vector<uint8_t> out(picture.size());
+    RenderThroughOp(format, width, height, picture.data(), out.data());
+    return out;
+  };
+
+  const std::vector<uint8_t> first = fresh(in);
+  EXPECT_EQ(blit(whole), first);
+  const GeglRectangle part = {10, 7, 13, 9};
+  const std::vector<uint8_t> got = blit(part);
+  for (int y = 0; y < part.height; ++y) {
+    ASSERT_EQ(0, std::memcmp(&got[size_t(y) * part.width * 4],
+                             &first[(size_t(part.y + y) * width + part.x) * 4], part.width * 4))
+        << "row " << y;
+  }
+  gegl_buffer_set(buffer, &whole, 0, format, changed.data(), GEGL_AUTO_ROWSTRIDE);
+  EXPECT_EQ(blit(whole), fresh(changed));
+  gegl_node_set(op, "frame-number", 5, nullptr);
+  const std::vector<uint8_t> frame5 = blit(whole);
+  gegl_node_set(op, "frame-number", 4, nullptr);
+  EXPECT_NE(frame5, fresh(changed));
+  EXPECT_EQ(blit(whole), fresh(changed));
+  g_object_unref(graph);
+  g_object_unref(buffer);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
