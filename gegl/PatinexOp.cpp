@@ -20,6 +20,7 @@
 // own caching operations, gegl:stretch-contrast or gegl:gaussian-blur, print
 // the same; the same graph from an XML file prints nothing).
 #include <babl/babl.h>
+#include <dlfcn.h>
 #include <gegl-plugin.h>
 
 #include <cmath>
@@ -107,6 +108,26 @@ GeglColor* NewColor(const double rgb[3]) {
   return color;
 }
 
+// GIMP 2.10 turns a GEGL colour property into a colour property of its own and
+// takes its default with gegl_color_get_rgba(), which gives linear light; its
+// panel then shows those numbers as the gamma-coded ones they are not (200, 100,
+// 0 starts as 147, 32, 0), while the colours it sets go back gamma-coded, as
+// R'G'B'. Inside GIMP 2 (its libgimpcolor, the only one with
+// gimp_param_spec_rgb, is in the process) the declared defaults are the table's
+// numbers as linear light, so GIMP's panel starts at the table's colours and
+// sets them back as they are. Elsewhere (the gegl command) they are the table's
+// numbers gamma-coded, as every set colour is read.
+bool HostReadsDefaultsAsLinearLight() {
+  return dlsym(RTLD_DEFAULT, "gimp_param_spec_rgb") != nullptr;
+}
+
+GeglColor* NewDefaultColor(const double rgb[3]) {
+  if (!HostReadsDefaultsAsLinearLight()) return NewColor(rgb);
+  GeglColor* color = gegl_color_new(nullptr);
+  gegl_color_set_rgba(color, rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 1.0);
+  return color;
+}
+
 // A colour channel 0..1 to the record's whole 0..255; NaN counts as 0.
 double ChannelValue(double v) {
   if (!(v > 0.0)) return 0.0;
@@ -142,7 +163,7 @@ GParamSpec* NewPropertySpec(const ParamRow& row) {
   const char* blurb = Blurb(row);
   switch (row.kind) {
     case kColorParam: {
-      GeglColor* color = NewColor(row.defaults);
+      GeglColor* color = NewDefaultColor(row.defaults);
       GParamSpec* param = gegl_param_spec_color(name.c_str(), row.name, blurb, color, flags);
       g_object_unref(color);
       return param;
