@@ -191,7 +191,8 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   Dl_info caller;
   const bool known = dladdr(__builtin_return_address(0), &caller) != 0;
   time = HostTimeInSeconds(time, known ? caller.dli_fname : nullptr);
-  const size_t rowBytes = FfmpegRowBytes(self->width, CallerLineAlignment(known ? &caller : nullptr));
+  const size_t rowBytes =
+      FfmpegRowBytes(self->width, CallerLineAlignment(known ? &caller : nullptr));
   const uint8_t* source = reinterpret_cast<const uint8_t*>(inframe);
   uint8_t* destination = reinterpret_cast<uint8_t*>(outframe);
   const bool inPlace = source == destination;

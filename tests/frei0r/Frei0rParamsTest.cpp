@@ -259,7 +259,8 @@ TEST(Frei0rFrames, RowsFollowTheLineAlignmentOfTheCallingLibavfilter) {
       {0, 1},          // not ffmpeg
   };
   for (const Version& v : versions) {
-    EXPECT_EQ(FfmpegLineAlignment(v.avfilterVersion), v.lineAlignment) << std::hex << v.avfilterVersion;
+    EXPECT_EQ(FfmpegLineAlignment(v.avfilterVersion), v.lineAlignment)
+        << std::hex << v.avfilterVersion;
   }
   struct Rows { unsigned width; size_t padded; };
   const Rows rows[] = {{1, 64},      {16, 64},     {17, 128},    {721, 2944},   {854, 3456},

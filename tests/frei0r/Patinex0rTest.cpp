@@ -107,7 +107,8 @@ TEST(Patinex0r, EmptyFramesAreRefusedAndFramesTooLargePassThrough) {
     EXPECT_EQ(buffer, in) << size.width;
     const std::string warnings = testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
-    EXPECT_NE(warnings.find("larger than 32767 pixels on a side; left unchanged"), std::string::npos)
+    EXPECT_NE(warnings.find("larger than 32767 pixels on a side; left unchanged"),
+              std::string::npos)
         << warnings;
   }
   // A 1-pixel frame renders with the defaults (moduli of 0 in every draw).
@@ -350,7 +351,8 @@ TEST(Patinex0r, FollowsTheRowsOfTheLibavfilterThatCalls) {
     for (unsigned y = 0; y < kRows; ++y) {
       for (unsigned x = 0; x < c.rowPixels; ++x) {
         const uint32_t want = x < c.width ? expected[y * c.width + x] : kPadding;
-        ASSERT_EQ(out[y * c.rowPixels + x], want) << c.library << " " << c.width << " " << x << "," << y;
+        ASSERT_EQ(out[y * c.rowPixels + x], want)
+            << c.library << " " << c.width << " " << x << "," << y;
       }
     }
     dlclose(library);

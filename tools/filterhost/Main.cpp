@@ -181,8 +181,8 @@ int ParseCommandLine(int argc, char** argv, Job* job) {
     } else if (OptionValue("--start", argc, argv, &i, &text, &missing)) {
       char* end = nullptr;
       const long long start = missing ? -1 : std::strtoll(text.c_str(), &end, 10);
-      if (missing || text.empty() || *end != '\0' || !std::isdigit(static_cast<unsigned char>(text[0])) ||
-          start > INT32_MAX) {
+      if (missing || text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) ||
+          *end != '\0' || start > INT32_MAX) {
         std::fprintf(stderr, "filterhost: --start takes a frame number, 0 to 2147483647\n");
         return kExitUsage;
       }
