@@ -269,6 +269,9 @@ TEST(FilterhostFrames, AClipsFramesAreTheNamesThePatternWritesForANumber) {
   EXPECT_EQ(folder, "");
   EXPECT_EQ(FrameNumbersFound(p, {"f  7.bmp", "f007.bmp", "f1234.bmp", "f 7.bmp"}),
             (std::vector<int32_t>{7, 1234}));
+  ASSERT_EQ(ParseFramePattern("%099d", &p, &error), kFrameNamePattern);
+  EXPECT_EQ(FrameNumbersFound(p, {FrameName(p, 42), std::string(99, '0')}),
+            (std::vector<int32_t>{0, 42}));
   // A number in a folder's name: no one listing holds the clip.
   ASSERT_EQ(ParseFramePattern("shot%02d/a.png", &p, &error), kFrameNamePattern);
   EXPECT_FALSE(FrameFolder(p, &folder));

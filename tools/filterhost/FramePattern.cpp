@@ -96,11 +96,14 @@ std::vector<int32_t> FrameNumbersFound(const FramePattern& pattern,
   const std::string head = pattern.prefix.substr(folder.size());
   for (const std::string& name : names) {
     if (name.size() <= head.size() + pattern.suffix.size()) continue;
-    // The digits between the pattern's text (blanks first with a blank-padded width).
+    // The digits between the pattern's text (blanks or zeros first where the
+    // width pads); a number has at most 10 digits beyond them.
     const std::string middle =
         name.substr(head.size(), name.size() - head.size() - pattern.suffix.size());
     size_t first = middle.find_first_not_of(' ');
-    if (first == std::string::npos || middle.size() - first > 10) continue;
+    if (first == std::string::npos) continue;
+    while (first + 1 < middle.size() && middle[first] == '0') ++first;
+    if (middle.size() - first > 10) continue;
     int64_t number = 0;
     bool digits = true;
     for (size_t i = first; i < middle.size() && digits; ++i) {
