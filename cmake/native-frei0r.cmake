@@ -26,6 +26,18 @@ add_executable(patinex_frei0r_tests ${PATINEX_FREI0R_TESTS} ${PATINEX_FREI0R_SOU
 target_include_directories(patinex_frei0r_tests PRIVATE ${FREI0R_INCLUDE_DIR})
 target_link_libraries(patinex_frei0r_tests PRIVATE patinex_core_san GTest::gtest_main Threads::Threads ${CMAKE_DL_LIBS})
 add_test(NAME frei0r_unit_tests COMMAND patinex_frei0r_tests)
+# Two stand-ins for libavfilter (5.1's and a later one) that call the filter.
+foreach(major 8 10)
+  add_library(fake_avfilter${major} MODULE ${CMAKE_SOURCE_DIR}/tests/frei0r/tools/FakeLibavfilter.cpp)
+  set_target_properties(fake_avfilter${major} PROPERTIES
+    PREFIX "" OUTPUT_NAME libavfilter SUFFIX .so.${major}
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fake-avfilter${major})
+  add_dependencies(patinex_frei0r_tests fake_avfilter${major})
+endforeach()
+target_compile_definitions(fake_avfilter8 PRIVATE FAKE_AVFILTER_VERSION=0x082C64u)
+target_compile_definitions(fake_avfilter10 PRIVATE FAKE_AVFILTER_VERSION=0x0A0464u)
+target_compile_definitions(patinex_frei0r_tests PRIVATE
+  FAKE_AVFILTER8="$<TARGET_FILE:fake_avfilter8>" FAKE_AVFILTER10="$<TARGET_FILE:fake_avfilter10>")
 
 # The built module inside ffmpeg and melt, from generated clips, against the
 # same module driven directly one frame at a time.

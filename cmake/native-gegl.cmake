@@ -14,7 +14,7 @@ set_target_properties(patinex_gegl PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gegl
   LINK_DEPENDS ${PATINEX_GEGL_EXPORTS})
 target_include_directories(patinex_gegl PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(patinex_gegl PRIVATE patinex_core PkgConfig::GEGL Threads::Threads)
+target_link_libraries(patinex_gegl PRIVATE patinex_core PkgConfig::GEGL Threads::Threads ${CMAKE_DL_LIBS})
 target_link_options(patinex_gegl PRIVATE
   -Wl,--version-script=${PATINEX_GEGL_EXPORTS} -Wl,--no-undefined)
 
@@ -24,7 +24,14 @@ add_executable(patinex_gegl_tests ${CMAKE_SOURCE_DIR}/tests/gegl/PatinexOpTest.c
 target_include_directories(patinex_gegl_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(patinex_gegl_tests PRIVATE patinex_core PkgConfig::GEGL GTest::gtest)
 add_dependencies(patinex_gegl_tests patinex_gegl)
+target_link_libraries(patinex_gegl_tests PRIVATE ${CMAKE_DL_LIBS})
 add_test(NAME gegl_unit_tests COMMAND patinex_gegl_tests ${CMAKE_BINARY_DIR}/gegl)
+# The properties again as GIMP 2 sees them: a stand-in of its libgimpcolor loaded first.
+add_library(fake_gimpcolor MODULE ${CMAKE_SOURCE_DIR}/tests/gegl/FakeGimpColor.cpp)
+add_dependencies(patinex_gegl_tests fake_gimpcolor)
+add_test(NAME gegl_unit_tests_in_gimp2
+  COMMAND patinex_gegl_tests ${CMAKE_BINARY_DIR}/gegl $<TARGET_FILE:fake_gimpcolor>
+          --gtest_filter=*PropertiesAreTheTablesRows*)
 add_test(NAME gegl_command
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/gegl/run-gegl.sh
           $<TARGET_FILE:patinex_gegl> $<TARGET_FILE:patinex_frei0r>

@@ -107,11 +107,24 @@ int32_t FrameNumberOfCount(uint64_t framesGiven) {
   return int32_t(framesGiven % uint64_t(kFilmFrameCycle));
 }
 
-double HostTimeInSeconds(double time, const char* callerPath) {
-  if (callerPath == nullptr) return time;
+bool IsLibavfilterPath(const char* callerPath) {
+  if (callerPath == nullptr) return false;
   const char* slash = std::strrchr(callerPath, '/');
   const char* name = slash != nullptr ? slash + 1 : callerPath;
-  return std::strncmp(name, "libavfilter.", 12) == 0 ? time / 1000.0 : time;
+  return std::strncmp(name, "libavfilter.", 12) == 0;
+}
+
+double HostTimeInSeconds(double time, const char* callerPath) {
+  return IsLibavfilterPath(callerPath) ? time / 1000.0 : time;
+}
+
+int FfmpegLineAlignment(unsigned avfilterVersion) {
+  return avfilterVersion >> 16 == 8 ? 16 : 1;
+}
+
+size_t FfmpegRowBytes(unsigned width, int lineAlignment) {
+  const size_t align = lineAlignment > 1 ? size_t(lineAlignment) : 1;
+  return (size_t(width) + align - 1) / align * align * 4;
 }
 
 uint32_t FrameSeed(int32_t frameNumber, uint32_t seedNumber) {

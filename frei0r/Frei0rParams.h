@@ -13,6 +13,7 @@
 // host can send anything, and an amount of 1e9 would mean a billion specks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host/ParamTable.h"
@@ -77,6 +78,31 @@ int32_t FrameNumberOfCount(uint64_t framesGiven);
 // interface says. callerPath is the file of the calling object as the dynamic
 // linker names it (null when unknown).
 double HostTimeInSeconds(double time, const char* callerPath);
+
+// Whether callerPath (as above) is ffmpeg's libavfilter.
+bool IsLibavfilterPath(const char* callerPath);
+
+// The line alignment, in pixels, of the frames a libavfilter hands its frei0r
+// filters, from its avfilter_version() (major << 16 | minor << 8 | micro; 0 for
+// a caller that is not libavfilter). The filter's frames are RGBA, and a row of
+// such a frame starts every FfmpegRowBytes(width, alignment) bytes.
+//   ffmpeg 5.1 (libavfilter 8): 16. Its wrapper takes its output frame from
+//     libavfilter's pool with a line alignment of 16 pixels (the 16 is an
+//     operand of the call in Debian 12's 5.1.9, right before the frame goes to
+//     f0r_update) and copies the input into a frame of the same kind when the
+//     strides differ: both buffers have rows of ceil(width / 16) x 64 bytes,
+//     padded unless the width is a multiple of 16 (854 -> 3456 bytes, 1080 ->
+//     4352, 1 -> 64, seen through a probe filter at widths 1 to 1920). The
+//     padding does not follow the processor: with av_cpu_max_align() at 8, 16,
+//     32 or 64 (-cpuflags, or an interposed av_cpu_max_align) the rows stay so.
+//   Later versions (libavfilter 9 on) ask the pool for a line alignment of 1:
+//     whole rows. So do callers that are not ffmpeg; an older libavfilter's
+//     frames cannot be told from its version and are taken as whole rows.
+int FfmpegLineAlignment(unsigned avfilterVersion);
+
+// Bytes from one row of an RGBA frame to the next, its width rounded up to the
+// line alignment (pixels, 1 for whole rows).
+size_t FfmpegRowBytes(unsigned width, int lineAlignment);
 
 // The generator's seed for one frame: the frame number and the seed number mixed
 // so that neighbouring frames (and seeds) start unrelated sequences.

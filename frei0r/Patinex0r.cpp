@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -33,12 +34,14 @@ extern "C" {
 
 namespace {
 
-// Frames larger than this do not fit the renderer's 16-bit rectangle.
+// Frames larger than this do not fit the renderer's 16-bit rectangle: they pass
+// through unchanged, with one warning per instance.
 const unsigned kMaxFrameSide = 32767;
 
 struct PatinexInstance {
   unsigned width;
   unsigned height;
+  std::atomic<bool> warnedTooLarge;  // the warning for a frame too large is printed
   std::mutex settingsMutex;  // guards settings against a host that sets while rendering
   Frei0rSettings settings;
   ScratchCache* scratchCache;  // shared by every render of this instance
@@ -57,6 +60,28 @@ int32_t ClaimRenderThreads() {
     take = total - inUse > 1 ? total - inUse : 1;
   } while (!gThreadsInUse.compare_exchange_weak(inUse, inUse + take));
   return take;
+}
+
+// The line alignment of the caller's frames (pixels): libavfilter's by its
+// version (Frei0rParams.h), whole rows for everyone else.
+int CallerLineAlignment(const Dl_info* caller) {
+  if (caller == nullptr || !IsLibavfilterPath(caller->dli_fname)) return 1;
+  // The caller is loaded: RTLD_NOLOAD only takes a reference to it.
+  void* library = dlopen(caller->dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return 1;
+  unsigned version = 0;
+  void* symbol = dlsym(library, "avfilter_version");
+  if (symbol != nullptr) version = reinterpret_cast<unsigned (*)()>(symbol)();
+  dlclose(library);
+  return FfmpegLineAlignment(version);
+}
+
+// Copies a frame's pixels, row by row: the padding between rows is the host's.
+void CopyRows(const uint8_t* from, uint8_t* to, size_t rowBytes, unsigned width,
+              unsigned height) {
+  for (unsigned y = 0; y < height; ++y) {
+    std::memcpy(to + y * rowBytes, from + y * rowBytes, size_t(width) * 4);
+  }
 }
 
 int Frei0rType(ParamKind kind) {
@@ -99,13 +124,12 @@ void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
 }
 
 f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
-  if (width == 0 || height == 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
-    return nullptr;
-  }
+  if (width == 0 || height == 0) return nullptr;
   PatinexInstance* instance = new (std::nothrow) PatinexInstance;
   if (instance == nullptr) return nullptr;
   instance->width = width;
   instance->height = height;
+  instance->warnedTooLarge = false;
   SetDefaultFrei0rSettings(&instance->settings);
   instance->framesGiven = 0;
   // Without a cache every frame replays its scratches from frame 0: slower, same result.
@@ -161,12 +185,28 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   PatinexInstance* self = static_cast<PatinexInstance*>(instance);
   if (self == nullptr || inframe == nullptr || outframe == nullptr) return;
 
-  // ffmpeg's milliseconds: the object that called us says whether this is it.
-  // (An ffmpeg with libavfilter linked into its program cannot be told apart;
-  // there the time must be divided before the filter.)
+  // ffmpeg's milliseconds and its rows: the object that called us says whether
+  // this is it. (An ffmpeg with libavfilter linked into its program cannot be
+  // told apart; there the time must be divided before the filter.)
   Dl_info caller;
   const bool known = dladdr(__builtin_return_address(0), &caller) != 0;
   time = HostTimeInSeconds(time, known ? caller.dli_fname : nullptr);
+  const size_t rowBytes =
+      FfmpegRowBytes(self->width, CallerLineAlignment(known ? &caller : nullptr));
+  const uint8_t* source = reinterpret_cast<const uint8_t*>(inframe);
+  uint8_t* destination = reinterpret_cast<uint8_t*>(outframe);
+  const bool inPlace = source == destination;
+
+  if (self->width > kMaxFrameSide || self->height > kMaxFrameSide) {
+    if (!self->warnedTooLarge.exchange(true)) {
+      std::fprintf(stderr,
+                   "patinex: %u x %u is larger than %u pixels on a side; left unchanged\n",
+                   self->width, self->height, kMaxFrameSide);
+    }
+    if (!inPlace) CopyRows(source, destination, rowBytes, self->width, self->height);
+    return;
+  }
+
   // A frame ffmpeg converted for us comes without its time: then the frame is
   // the count of frames this instance has been given, which for ffmpeg's one
   // instance in order is the clip's frame (MLT's times are always sane).
@@ -186,10 +226,10 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   // frame, so that alpha passes through as editors expect when they composite.
   // In place (one buffer for both), the renderer still needs the untouched frame
   // as its source, because the jitter shift reads rows after others are written.
-  const size_t frameBytes = size_t(self->width) * self->height * 4;
-  const uint8_t* source = reinterpret_cast<const uint8_t*>(inframe);
+  // The last row ends after its pixels: the host's padding is not counted on.
+  const size_t frameBytes = (self->height - 1) * rowBytes + size_t(self->width) * 4;
   std::vector<uint8_t> sourceCopy;
-  if (static_cast<const void*>(inframe) == static_cast<const void*>(outframe)) {
+  if (inPlace) {
     // No exception may cross into the host; without memory the frame stays as it came.
     try {
       sourceCopy.assign(source, source + frameBytes);
@@ -198,16 +238,15 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
     }
     source = sourceCopy.data();
   } else {
-    std::memcpy(outframe, inframe, frameBytes);
+    CopyRows(source, destination, rowBytes, self->width, self->height);
   }
 
   // RGBA8888 is the renderer's 4-byte layout: red, green, blue, alpha.
   const Rect frame = {0, 0, int16_t(self->height), int16_t(self->width)};
   // No host to report to: the renderer goes on to the end.
   RenderJob job =
-      MakeRenderJob(&settings.record, frame, true, source, int32_t(self->width * 4),
-                    reinterpret_cast<uint8_t*>(outframe), int32_t(self->width * 4), nullptr,
-                    nullptr, nullptr);
+      MakeRenderJob(&settings.record, frame, true, source, int32_t(rowBytes), destination,
+                    int32_t(rowBytes), nullptr, nullptr, nullptr);
   job.scale = settings.scale;
   // Renders on several threads share the cache: it locks itself only to copy
   // a replay state in or out.

@@ -11,14 +11,23 @@
 //
 // The effect belongs to the whole picture (scratches run over the full height,
 // jitter moves whole rows): the operation asks for the whole input whatever part
-// is wanted, renders it in one go and caches it, so a tile, a region or GIMP's
-// preview of a part is the crop of the full render.
+// is wanted, renders it in one go and keeps the render, so a tile, a region or
+// GIMP's preview of a part is the crop of the full render.
+//
+// The render is kept by the operation itself, in plain memory, until its node
+// is invalidated (a property or the input changed), not in a node cache: the
+// gegl command keeps every node of a chain given after "--" to its end, and a
+// node's cache buffer then shows as "GeglBuffers leaked" at its exit (GEGL's
+// own caching operations, gegl:stretch-contrast or gegl:gaussian-blur, print
+// the same; the same graph from an XML file prints nothing).
 #include <babl/babl.h>
+#include <dlfcn.h>
 #include <gegl-plugin.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -55,12 +64,30 @@ bool IsOpRow(const ParamRow& row) {
   return row.controlId != 0 || &row == &kParamRows[kSeedRow];
 }
 
+// The last render of the whole picture and what it was made from. GEGL may ask
+// for parts from several threads; the mutex keeps one render at a time (and is
+// recursive in case GEGL invalidates the node from inside a render).
+struct KeptRender {
+  std::recursive_mutex mutex;
+  bool valid = false;  // cleared when the node is invalidated
+  bool warned = false;  // the warning for a picture too large was given
+  EffectParams record;
+  uint32_t seed = 0;
+  double scale = 1.0;
+  GeglRectangle whole = {0, 0, 0, 0};
+  const Babl* format = nullptr;
+  std::vector<uint8_t> pixels;  // whole.width x whole.height in format
+};
+
 struct PatinexOp {
   GeglOperationFilter parent;
   EffectParams record;  // the values of the record's rows, the frame number included
   uint32_t seed;
   double scale;  // 0 (Auto) or a factor: the job's scale
+  KeptRender* kept;  // null without memory: every part renders the picture again
 };
+
+GObjectClass* gParentClass = nullptr;
 
 struct PatinexOpClass {
   GeglOperationFilterClass parent;
@@ -81,6 +108,26 @@ GeglColor* NewColor(const double rgb[3]) {
   GeglColor* color = gegl_color_new(nullptr);
   const double channels[4] = {rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 1.0};
   gegl_color_set_pixel(color, babl_format("R'G'B'A double"), channels);
+  return color;
+}
+
+// GIMP 2.10 turns a GEGL colour property into a colour property of its own and
+// takes its default with gegl_color_get_rgba(), which gives linear light; its
+// panel then shows those numbers as the gamma-coded ones they are not (200, 100,
+// 0 starts as 147, 32, 0), while the colours it sets go back gamma-coded, as
+// R'G'B'. Inside GIMP 2 (its libgimpcolor, the only one with
+// gimp_param_spec_rgb, is in the process) the declared defaults are the table's
+// numbers as linear light, so GIMP's panel starts at the table's colours and
+// sets them back as they are. Elsewhere (the gegl command) they are the table's
+// numbers gamma-coded, as every set colour is read.
+bool HostReadsDefaultsAsLinearLight() {
+  return dlsym(RTLD_DEFAULT, "gimp_param_spec_rgb") != nullptr;
+}
+
+GeglColor* NewDefaultColor(const double rgb[3]) {
+  if (!HostReadsDefaultsAsLinearLight()) return NewColor(rgb);
+  GeglColor* color = gegl_color_new(nullptr);
+  gegl_color_set_rgba(color, rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 1.0);
   return color;
 }
 
@@ -123,7 +170,7 @@ GParamSpec* NewPropertySpec(const ParamRow& row) {
   const char* blurb = Blurb(row);
   switch (row.kind) {
     case kColorParam: {
-      GeglColor* color = NewColor(row.defaults);
+      GeglColor* color = NewDefaultColor(row.defaults);
       GParamSpec* param = gegl_param_spec_color(name.c_str(), row.name, blurb, color, flags);
       g_object_unref(color);
       return param;
@@ -259,37 +306,27 @@ void PassThrough(GeglBuffer* input, GeglBuffer* output, const GeglRectangle* res
   gegl_buffer_copy(input, result, GEGL_ABYSS_NONE, output, result);
 }
 
-gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output,
-                 const GeglRectangle* result, gint) {
-  const PatinexOp* self = reinterpret_cast<const PatinexOp*>(operation);
-  const GeglRectangle whole = WholeOr(operation, result);
-  if (whole.width <= 0 || whole.height <= 0) return TRUE;
-  if (whole.width > kMaxSide || whole.height > kMaxSide) {
-    g_warning("lumivex:patinex: %d x %d is larger than %d pixels on a side; left unchanged",
-              whole.width, whole.height, kMaxSide);
-    PassThrough(input, output, result);
-    return TRUE;
-  }
-
-  const Babl* format = gegl_operation_get_format(operation, "output");
+// Renders the whole picture from input into pixels (whole.width x whole.height in
+// format); false without memory.
+bool RenderWhole(GeglBuffer* input, const GeglRectangle& whole, const Babl* format,
+                 const EffectParams& params, uint32_t seed, double scale,
+                 std::vector<uint8_t>* pixels) {
   const bool sixteenBits = babl_format_get_bytes_per_pixel(format) == 8;
   const size_t pixelBytes = sixteenBits ? 8 : 4;
   const size_t rowBytes = size_t(whole.width) * pixelBytes;
   const size_t samples = size_t(whole.width) * size_t(whole.height) * 4;
   // At 16 bits the input as GEGL gives it stays beside the renderer's samples:
   // its alpha goes back unchanged.
-  std::vector<uint8_t> source, destination;
+  std::vector<uint8_t> source;
   std::vector<uint16_t> original;
   try {
     source.resize(rowBytes * size_t(whole.height));
-    destination.resize(source.size());
+    pixels->resize(source.size());
     if (sixteenBits) original.resize(samples);
   } catch (const std::bad_alloc&) {
-    g_warning("lumivex:patinex: no memory for %d x %d pixels; left unchanged", whole.width,
-              whole.height);
-    PassThrough(input, output, result);
-    return TRUE;
+    return false;
   }
+  std::vector<uint8_t>& destination = *pixels;
   if (sixteenBits) {
     gegl_buffer_get(input, &whole, 1.0, format, original.data(), gint(rowBytes), GEGL_ABYSS_NONE);
     uint16_t* renderer = reinterpret_cast<uint16_t*>(source.data());
@@ -301,20 +338,18 @@ gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
   // layer's rows copy the source's): starting from the input keeps alpha.
   destination = source;
 
-  EffectParams record = self->record;
+  EffectParams record = params;
   const int32_t frameNumber = int32_t(record.value[kFrameNumber]);
-  record.value[kShowDialog] = 0.0;
-
   const Rect frame = {0, 0, int16_t(whole.height), int16_t(whole.width)};
   RenderJob job = MakeRenderJob(&record, frame, true, source.data(), int32_t(rowBytes),
                                 destination.data(), int32_t(rowBytes), nullptr, nullptr, nullptr);
   job.sixteenBits = sixteenBits ? 1 : 0;
-  job.scale = self->scale;
+  job.scale = scale;
   // No scratch cache: the frame numbers are few (0..9999), and a replay from
   // frame 0 gives the same scratches.
   Rng rng = {0};
   RenderContext context = {&rng, nullptr, 0};
-  RenderEffectSeeded(&job, FrameSeed(frameNumber, self->seed), &context);
+  RenderEffectSeeded(&job, FrameSeed(frameNumber, seed), &context);
 
   if (sixteenBits) {
     const uint16_t* rendered = reinterpret_cast<const uint16_t*>(destination.data());
@@ -323,14 +358,84 @@ gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
     }
     std::memcpy(destination.data(), original.data(), destination.size());
   }
+  return true;
+}
 
-  // Only the part asked for (GEGL asks for the cached region, the whole picture).
+gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output,
+                 const GeglRectangle* result, gint) {
+  const PatinexOp* self = reinterpret_cast<const PatinexOp*>(operation);
+  const GeglRectangle whole = WholeOr(operation, result);
+  if (whole.width <= 0 || whole.height <= 0) return TRUE;
+  KeptRender scratch;
+  KeptRender* kept = self->kept != nullptr ? self->kept : &scratch;
+  std::lock_guard<std::recursive_mutex> lock(kept->mutex);
+  if (whole.width > kMaxSide || whole.height > kMaxSide) {
+    // Once for the picture, however many parts GEGL asks for.
+    if (!kept->warned) {
+      g_warning("lumivex:patinex: %d x %d is larger than %d pixels on a side; left unchanged",
+                whole.width, whole.height, kMaxSide);
+    }
+    kept->warned = true;
+    PassThrough(input, output, result);
+    return TRUE;
+  }
+
+  const Babl* format = gegl_operation_get_format(operation, "output");
+  const bool sixteenBits = babl_format_get_bytes_per_pixel(format) == 8;
+  const size_t pixelBytes = sixteenBits ? 8 : 4;
+  const size_t rowBytes = size_t(whole.width) * pixelBytes;
+  EffectParams record = self->record;
+  record.value[kShowDialog] = 0.0;
+
+  const bool same = kept->valid && kept->seed == self->seed && kept->scale == self->scale &&
+                    kept->format == format &&
+                    gegl_rectangle_equal(&kept->whole, &whole) &&
+                    std::memcmp(&kept->record, &record, sizeof record) == 0;
+  if (!same) {
+    kept->valid = false;
+    if (!RenderWhole(input, whole, format, record, self->seed, self->scale, &kept->pixels)) {
+      g_warning("lumivex:patinex: no memory for %d x %d pixels; left unchanged", whole.width,
+                whole.height);
+      PassThrough(input, output, result);
+      return TRUE;
+    }
+    kept->valid = true;
+    kept->record = record;
+    kept->seed = self->seed;
+    kept->scale = self->scale;
+    kept->whole = whole;
+    kept->format = format;
+  }
+
+  // Only the part asked for.
   GeglRectangle part;
   if (!gegl_rectangle_intersect(&part, &whole, result)) return TRUE;
-  const uint8_t* first = destination.data() + size_t(part.y - whole.y) * rowBytes +
+  const uint8_t* first = kept->pixels.data() + size_t(part.y - whole.y) * rowBytes +
                          size_t(part.x - whole.x) * pixelBytes;
   gegl_buffer_set(output, &part, 0, format, first, gint(rowBytes));
   return TRUE;
+}
+
+// The node's "invalidated": a property or the input changed.
+void ForgetRender(GeglNode*, GeglRectangle*, gpointer data) {
+  KeptRender* kept = static_cast<PatinexOp*>(data)->kept;
+  std::lock_guard<std::recursive_mutex> lock(kept->mutex);
+  kept->valid = false;
+  kept->warned = false;
+}
+
+void Attach(GeglOperation* operation) {
+  GEGL_OPERATION_CLASS(gParentClass)->attach(operation);
+  PatinexOp* self = reinterpret_cast<PatinexOp*>(operation);
+  if (self->kept != nullptr && operation->node != nullptr) {
+    g_signal_connect_object(operation->node, "invalidated", G_CALLBACK(ForgetRender), operation,
+                            GConnectFlags(0));
+  }
+}
+
+void Finalize(GObject* object) {
+  delete Self(object)->kept;
+  gParentClass->finalize(object);
 }
 
 void InitInstance(GTypeInstance* instance, gpointer) {
@@ -339,6 +444,7 @@ void InitInstance(GTypeInstance* instance, gpointer) {
   self->record.value[kShowDialog] = 0.0;
   self->seed = uint32_t(kParamRows[kSeedRow].defaults[0]);
   self->scale = kParamRows[kScaleRow].defaults[0];
+  self->kept = new (std::nothrow) KeptRender;
 }
 
 void InitClass(gpointer klass, gpointer) {
@@ -346,7 +452,9 @@ void InitClass(gpointer klass, gpointer) {
   GeglOperationClass* operationClass = GEGL_OPERATION_CLASS(klass);
   GeglOperationFilterClass* filterClass = GEGL_OPERATION_FILTER_CLASS(klass);
 
+  gParentClass = G_OBJECT_CLASS(g_type_class_peek_parent(klass));
   objectClass->set_property = SetProperty;
+  objectClass->finalize = Finalize;
   objectClass->get_property = GetProperty;
   for (int i = 0; i < kParamRowCount; ++i) {
     if (!IsOpRow(kParamRows[i])) continue;
@@ -354,13 +462,15 @@ void InitClass(gpointer klass, gpointer) {
   }
 
   operationClass->prepare = Prepare;
+  operationClass->attach = Attach;
   operationClass->get_required_for_output = RequiredForOutput;
   operationClass->get_cached_region = CachedRegion;
   operationClass->get_invalidated_by_change = InvalidatedByChange;
   // One render covers the picture; GEGL must not split it over its own threads
   // (the renderer runs its rows on the cores itself).
   operationClass->threaded = FALSE;
-  operationClass->cache_policy = GEGL_CACHE_POLICY_ALWAYS;
+  // The operation keeps its render itself (above).
+  operationClass->cache_policy = GEGL_CACHE_POLICY_NEVER;
   filterClass->process = Process;
 
   // "artistic" is a category GIMP 2.10's GEGL Operation tool lists.

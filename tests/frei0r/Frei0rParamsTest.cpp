@@ -278,6 +278,33 @@ TEST(Frei0rFrames, OnlyLibavfilterCallsInMilliseconds) {
   }
 }
 
+// ffmpeg 5.1 (libavfilter 8) hands rows padded to 16 pixels (the strides are
+// those a probe filter saw in Debian's 5.1.9); later versions, older ones and
+// every other caller whole rows: the padding must never reach them.
+TEST(Frei0rFrames, RowsFollowTheLineAlignmentOfTheCallingLibavfilter) {
+  struct Version { unsigned avfilterVersion; int lineAlignment; };
+  const Version versions[] = {
+      {0x082C64, 16},  // 8.44.100, ffmpeg 5.1
+      {0x080000, 16},  {0x08FFFF, 16},
+      {0x090C64, 1},   // 9.12.100, ffmpeg 6.1
+      {0x0A0464, 1},   // 10.4.100, ffmpeg 7.1
+      {0x0B0000, 1},   {0x076E64, 1},  // 11, and 7.110.100 (ffmpeg 4.4)
+      {0, 1},          // not ffmpeg
+  };
+  for (const Version& v : versions) {
+    EXPECT_EQ(FfmpegLineAlignment(v.avfilterVersion), v.lineAlignment)
+        << std::hex << v.avfilterVersion;
+  }
+  struct Rows { unsigned width; size_t padded; };
+  const Rows rows[] = {{1, 64},      {16, 64},     {17, 128},    {721, 2944},   {854, 3456},
+                       {1000, 4032}, {1080, 4352}, {1366, 5504}, {1920, 7680}, {32767, 131072}};
+  for (const Rows& r : rows) {
+    EXPECT_EQ(FfmpegRowBytes(r.width, 16), r.padded) << r.width;
+    EXPECT_EQ(FfmpegRowBytes(r.width, 1), size_t(r.width) * 4) << r.width;
+    EXPECT_EQ(FfmpegRowBytes(r.width, 0), size_t(r.width) * 4) << r.width;
+  }
+}
+
 TEST(Frei0rFrames, SeedsOfNeighbouringFramesAndSeedsDiffer) {
   EXPECT_EQ(FrameSeed(12, 3), FrameSeed(12, 3));
   // The generator draws from the low 31 bits only: those must differ between

@@ -1,9 +1,11 @@
 // The frei0r entry points called in-process, as a video editor calls them.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -87,12 +89,28 @@ TEST(Patinex0r, DescribesAnRgbaFilterWithItsParameters) {
   f0r_deinit();
 }
 
-TEST(Patinex0r, RefusesFramesTheRendererCannotAddress) {
+// Frames over 32767 pixels on a side do not fit the renderer: they pass
+// through unchanged, in place too, with one warning per instance.
+TEST(Patinex0r, EmptyFramesAreRefusedAndFramesTooLargePassThrough) {
   EXPECT_EQ(f0r_construct(0, 64), nullptr);
   EXPECT_EQ(f0r_construct(64, 0), nullptr);
-  EXPECT_EQ(f0r_construct(32768, 8), nullptr);
-  EXPECT_EQ(f0r_construct(8, 40000), nullptr);
   f0r_destruct(nullptr);
+  struct Size { unsigned width, height; };
+  for (const Size size : {Size{32768, 2}, Size{3, 40000}}) {
+    Plugin large(size.width, size.height);
+    ASSERT_NE(large.instance, nullptr) << size.width;
+    const Frame in = Pattern(size.width, size.height);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(large.Render(0.5, in), in) << size.width;
+    Frame buffer = in;
+    f0r_update(large.instance, 1.0, buffer.data(), buffer.data());
+    EXPECT_EQ(buffer, in) << size.width;
+    const std::string warnings = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
+    EXPECT_NE(warnings.find("larger than 32767 pixels on a side; left unchanged"),
+              std::string::npos)
+        << warnings;
+  }
   // A 1-pixel frame renders with the defaults (moduli of 0 in every draw).
   Plugin tiny(1, 1);
   ASSERT_NE(tiny.instance, nullptr);
@@ -308,5 +326,44 @@ TEST(Patinex0r, ConcurrentRendersMatchSequentialOnes) {
   for (std::thread& th : threads) th.join();
   for (int t = 0; t < 4; ++t) {
     for (int k = 0; k < kFrames; ++k) ASSERT_EQ(got[t][k], expected[k]) << t << " " << k;
+  }
+}
+
+// ffmpeg's frei0r filter calls from libavfilter: 5.1's rows are padded to 16
+// pixels, later versions' are whole. Through stand-ins of both, every pixel
+// of every row, the last included, is what a caller with whole rows gets, and
+// the padding is left alone.
+TEST(Patinex0r, FollowsTheRowsOfTheLibavfilterThatCalls) {
+  typedef int (*CallUpdate)(decltype(&f0r_update), f0r_instance_t, double, const uint32_t*,
+                            uint32_t*);
+  struct Case { const char* library; unsigned width; unsigned rowPixels; };
+  const Case cases[] = {{FAKE_AVFILTER8, 37, 48},  {FAKE_AVFILTER8, 32, 32},
+                        {FAKE_AVFILTER10, 37, 37}, {FAKE_AVFILTER10, 21, 21}};
+  const unsigned kRows = 24;
+  const uint32_t kPadding = 0xA5A5A5A5u;
+  for (const Case& c : cases) {
+    void* library = dlopen(c.library, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    CallUpdate call = reinterpret_cast<CallUpdate>(dlsym(library, "CallUpdate"));
+    ASSERT_NE(call, nullptr);
+    const Frame in = Pattern(c.width, kRows);
+    Frame padded(size_t(c.rowPixels) * kRows, kPadding);
+    for (unsigned y = 0; y < kRows; ++y) {
+      std::copy_n(in.begin() + y * c.width, c.width, padded.begin() + y * c.rowPixels);
+    }
+    Plugin direct(c.width, kRows), fromFfmpeg(c.width, kRows);
+    SetDouble(fromFfmpeg.instance, 13, 1.0);  // jitter: rows read from other rows
+    SetDouble(direct.instance, 13, 1.0);
+    const Frame expected = direct.Render(0.5, in);
+    Frame out(padded.size(), kPadding);
+    call(f0r_update, fromFfmpeg.instance, 500.0, padded.data(), out.data());
+    for (unsigned y = 0; y < kRows; ++y) {
+      for (unsigned x = 0; x < c.rowPixels; ++x) {
+        const uint32_t want = x < c.width ? expected[y * c.width + x] : kPadding;
+        ASSERT_EQ(out[y * c.rowPixels + x], want)
+            << c.library << " " << c.width << " " << x << "," << y;
+      }
+    }
+    dlclose(library);
   }
 }

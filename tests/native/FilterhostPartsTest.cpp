@@ -280,6 +280,35 @@ TEST(FilterhostFrames, ExpandsOneNumberConversion) {
   EXPECT_EQ(FrameName(p, 1).size(), 99u);
 }
 
+// A clip starts at the lowest number present: the folder's names that the
+// pattern writes for some number, and only those.
+TEST(FilterhostFrames, AClipsFramesAreTheNamesThePatternWritesForANumber) {
+  FramePattern p;
+  std::string error, folder;
+  ASSERT_EQ(ParseFramePattern("clip\\f_%04d.png", &p, &error), kFrameNamePattern);
+  ASSERT_TRUE(FrameFolder(p, &folder));
+  EXPECT_EQ(folder, "clip\\");
+  const std::vector<std::string> names = {
+      "f_0105.png", "f_0100.png", "F_0101.PNG", "f_0102.png", "f_102.png",  "f_00100.png",
+      "f_0103.jpg", "f_0104.png.bak", "g_0104.png", "f_-001.png", "f_ 104.png", "f_.png",
+      "f_99999999999.png", "f_2147483647.png"};
+  EXPECT_EQ(FrameNumbersFound(p, names), (std::vector<int32_t>{100, 101, 102, 105, 2147483647}));
+  EXPECT_TRUE(FrameNumbersFound(p, {"f_0000.txt", "readme"}).empty());
+
+  ASSERT_EQ(ParseFramePattern("f%3d.bmp", &p, &error), kFrameNamePattern);
+  ASSERT_TRUE(FrameFolder(p, &folder));
+  EXPECT_EQ(folder, "");
+  EXPECT_EQ(FrameNumbersFound(p, {"f  7.bmp", "f007.bmp", "f1234.bmp", "f 7.bmp"}),
+            (std::vector<int32_t>{7, 1234}));
+  ASSERT_EQ(ParseFramePattern("%099d", &p, &error), kFrameNamePattern);
+  EXPECT_EQ(FrameNumbersFound(p, {FrameName(p, 42), std::string(99, '0')}),
+            (std::vector<int32_t>{0, 42}));
+  // A number in a folder's name: no one listing holds the clip.
+  ASSERT_EQ(ParseFramePattern("shot%02d/a.png", &p, &error), kFrameNamePattern);
+  EXPECT_FALSE(FrameFolder(p, &folder));
+  EXPECT_TRUE(FrameNumbersFound(p, {"a.png"}).empty());
+}
+
 TEST(FilterhostFrames, PlainNamesAndBadPatterns) {
   FramePattern p;
   std::string error;

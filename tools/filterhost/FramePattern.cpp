@@ -1,5 +1,6 @@
 #include "tools/filterhost/FramePattern.h"
 
+#include <algorithm>
 #include <cctype>
 
 FramePatternKind ParseFramePattern(const std::string& text, FramePattern* pattern,
@@ -57,4 +58,64 @@ std::string FrameName(const FramePattern& pattern, int32_t number) {
   std::string digits = std::to_string(number < 0 ? 0 : number);
   while (int32_t(digits.size()) < pattern.width) digits.insert(0, 1, pattern.zeroPad ? '0' : ' ');
   return pattern.prefix + digits + pattern.suffix;
+}
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\' || c == ':'; }
+
+bool SameLetters(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FrameFolder(const FramePattern& pattern, std::string* folder) {
+  if (std::find_if(pattern.suffix.begin(), pattern.suffix.end(), IsSeparator) !=
+      pattern.suffix.end()) {
+    return false;
+  }
+  size_t end = pattern.prefix.size();
+  while (end > 0 && !IsSeparator(pattern.prefix[end - 1])) --end;
+  *folder = pattern.prefix.substr(0, end);
+  return true;
+}
+
+std::vector<int32_t> FrameNumbersFound(const FramePattern& pattern,
+                                       const std::vector<std::string>& names) {
+  std::vector<int32_t> numbers;
+  std::string folder;
+  if (!FrameFolder(pattern, &folder)) return numbers;
+  const std::string head = pattern.prefix.substr(folder.size());
+  for (const std::string& name : names) {
+    if (name.size() <= head.size() + pattern.suffix.size()) continue;
+    // The digits between the pattern's text (blanks or zeros first where the
+    // width pads); a number has at most 10 digits beyond them.
+    const std::string middle =
+        name.substr(head.size(), name.size() - head.size() - pattern.suffix.size());
+    size_t first = middle.find_first_not_of(' ');
+    if (first == std::string::npos) continue;
+    while (first + 1 < middle.size() && middle[first] == '0') ++first;
+    if (middle.size() - first > 10) continue;
+    int64_t number = 0;
+    bool digits = true;
+    for (size_t i = first; i < middle.size() && digits; ++i) {
+      digits = std::isdigit(static_cast<unsigned char>(middle[i])) != 0;
+      number = number * 10 + (middle[i] - '0');
+    }
+    if (!digits || number > INT32_MAX) continue;
+    if (SameLetters(folder + name, FrameName(pattern, int32_t(number)))) {
+      numbers.push_back(int32_t(number));
+    }
+  }
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  return numbers;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct FramePattern {
   std::string prefix;  // text before the number, %% already turned into %
@@ -24,3 +25,14 @@ FramePatternKind ParseFramePattern(const std::string& text, FramePattern* patter
 
 // The name of frame `number` (not negative).
 std::string FrameName(const FramePattern& pattern, int32_t number);
+
+// The folder the pattern's frames are in, as the pattern writes it ("clip/" of
+// "clip/frame-%04d.png", "" for the current folder); false when the number is
+// part of a folder's name ("shot%02d/a.png"), whose frames are not one listing.
+bool FrameFolder(const FramePattern& pattern, std::string* folder);
+
+// The numbers of the frames among the files of the pattern's folder (`names`,
+// without the folder), in increasing order: a name is frame n when the pattern
+// writes exactly that name for n, letters in either case (Windows' names).
+std::vector<int32_t> FrameNumbersFound(const FramePattern& pattern,
+                                       const std::vector<std::string>& names);

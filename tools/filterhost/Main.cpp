@@ -2,7 +2,11 @@
 // numbered frames, as a host of the filter interface does.
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
@@ -29,9 +33,9 @@ void PrintUsage(FILE* to) {
       "       filterhost [options] FILTER.8bf 'clip/frame-%%04d.png' 'out/frame-%%04d.png'\n"
       "\n"
       "Applies a filter module to one image, or to a clip of numbered frames (from the\n"
-      "first existing number, 0 or 1, upward until one is missing). A clip runs the\n"
-      "parameters step once and then repeats the filter on every frame, as a host\n"
-      "filtering a clip does.\n"
+      "lowest number in the folder, or --start, upward until one is missing). A clip\n"
+      "runs the parameters step once and then repeats the filter on every frame, as a\n"
+      "host filtering a clip does.\n"
       "\n"
       "Reads PNG, JPEG, BMP, TIFF and GIF (first frame), 8 or 16 bits per channel, turned\n"
       "upright by their EXIF orientation. Images with transparency are filtered with\n"
@@ -48,6 +52,7 @@ void PrintUsage(FILE* to) {
       "options:\n"
       "  --set NAME=VALUE  set a Patinex value before filtering (repeatable)\n"
       "  --quality N       JPEG quality, 1 to 100 (default 92)\n"
+      "  --start N         a clip's first frame (default: the lowest number present)\n"
       "  --depth 8|16      8: filter 16-bit files in 8 bits, as a host without RGB 48\n"
       "                    does; 16: require the filter to take 16-bit images\n"
       "  --dialog          let the filter show its parameters dialog (without it the\n"
@@ -82,6 +87,22 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// The frame numbers present for a clip's pattern, from a listing of its folder;
+// empty when the folder cannot be listed (or the number is in a folder's name).
+std::vector<int32_t> FramesPresent(const FramePattern& pattern) {
+  std::vector<std::string> names;
+  std::string folder;
+  if (!FrameFolder(pattern, &folder)) return {};
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((folder + "*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return {};
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  return FrameNumbersFound(pattern, names);
+}
+
 // What ended a selector call that did not succeed, as the user should hear it.
 int ReportFailure(const SelectorOutcome& outcome, const std::string& what, int32_t written = 0) {
   if (!outcome.problem.empty()) return Fail(what + ": " + outcome.problem);
@@ -107,6 +128,7 @@ struct Job {
   ImageFileFormat format;
   int32_t quality;
   int32_t depth;  // 8 or 16 as --depth says, 0: 16 bits where file and filter allow
+  int32_t start;  // a clip's first frame, -1: the lowest present
 };
 
 // The value of an option given as "--name VALUE" or "--name=VALUE"; false when
@@ -134,6 +156,7 @@ int ParseCommandLine(int argc, char** argv, Job* job) {
   job->dialog = false;
   job->quality = kDefaultQuality;
   job->depth = 0;
+  job->start = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string text, error;
@@ -159,6 +182,15 @@ int ParseCommandLine(int argc, char** argv, Job* job) {
         return kExitUsage;
       }
       job->depth = text == "8" ? 8 : 16;
+    } else if (OptionValue("--start", argc, argv, &i, &text, &missing)) {
+      char* end = nullptr;
+      const long long start = missing ? -1 : std::strtoll(text.c_str(), &end, 10);
+      if (missing || text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) ||
+          *end != '\0' || start > INT32_MAX) {
+        std::fprintf(stderr, "filterhost: --start takes a frame number, 0 to 2147483647\n");
+        return kExitUsage;
+      }
+      job->start = int32_t(start);
     } else if (OptionValue("--set", argc, argv, &i, &text, &missing)) {
       if (missing) {
         std::fprintf(stderr, "filterhost: --set needs NAME=VALUE\n");
@@ -229,12 +261,20 @@ int Run(int argc, char** argv) {
     }
   }
   int32_t firstFrame = 0;
+  std::vector<int32_t> present;  // the clip's frame numbers found in its folder
   if (clip) {
-    // Numbering may start at 0 or at 1.
-    if (!FileExists(FrameName(inPattern, 0))) firstFrame = 1;
+    // From --start, else the lowest number present (a folder that cannot be
+    // listed: 0, or 1 where 0 is missing).
+    present = FramesPresent(inPattern);
+    firstFrame = job.start >= 0          ? job.start
+                 : !present.empty()      ? present.front()
+                 : FileExists(FrameName(inPattern, 0)) ? 0 : 1;
     if (!FileExists(FrameName(inPattern, firstFrame))) {
-      return UsageError("no frames: neither " + FrameName(inPattern, 0) + " nor " +
-                        FrameName(inPattern, 1) + " exists");
+      return UsageError(job.start >= 0 ? "no frame " + FrameName(inPattern, firstFrame) +
+                                             " to start at (--start " +
+                                             std::to_string(job.start) + ")"
+                                       : "no frames: no file is named " + job.in +
+                                             " for any number");
     }
   } else if (!FileExists(job.in)) {
     return Fail(job.in + ": no such file");
@@ -285,7 +325,19 @@ int Run(int argc, char** argv) {
     if (clip) {
       inName = FrameName(inPattern, frame);
       outName = FrameName(outPattern, frame);
-      if (!FileExists(inName)) break;
+      if (!FileExists(inName)) {
+        // A gap ends the clip; frames after it are another clip.
+        const auto later = std::upper_bound(present.begin(), present.end(), frame);
+        if (later != present.end()) {
+          std::fprintf(stderr,
+                       "filterhost: %s is missing: the clip ends there; %d later frame%s, "
+                       "from %s, not filtered (--start %d filters them)\n",
+                       inName.c_str(), int(present.end() - later),
+                       present.end() - later == 1 ? "" : "s",
+                       FrameName(inPattern, *later).c_str(), int(*later));
+        }
+        break;
+      }
       g_image = inName;
       if (!ReadImage(inName, &image, &error, sixteenBits)) return Fail(error);
     }
@@ -314,7 +366,7 @@ int Run(int argc, char** argv) {
     ++written;
     if (clip) std::printf("%s -> %s\n", inName.c_str(), outName.c_str());
     std::fflush(stdout);
-    if (!clip) break;
+    if (!clip || frame == INT32_MAX) break;
   }
   if (clip) {
     std::printf("filtered %d frames\n", int(written));

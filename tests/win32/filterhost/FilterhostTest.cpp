@@ -787,7 +787,7 @@ TEST_F(Filterhost, OutputFormatAndQualityAreCheckedBeforeAnythingIsRead) {
   }
 }
 
-TEST_F(Filterhost, FiltersNumberedFramesFromOneOrZeroUntilOneIsMissing) {
+TEST_F(Filterhost, FiltersNumberedFramesFromTheLowestOrStartUntilOneIsMissing) {
   // Frames 1 to 3 (and 5, after the gap, which is not part of the clip).
   for (int n : {1, 2, 3, 5}) WritePng(Path("f-" + std::to_string(1000 + n).substr(1) + ".png"),
                                       Pattern(9 + n, 7, 3));
@@ -801,6 +801,8 @@ TEST_F(Filterhost, FiltersNumberedFramesFromOneOrZeroUntilOneIsMissing) {
   EXPECT_FALSE(Exists(Path("o-000.png")));
   EXPECT_FALSE(Exists(Path("o-005.png")));
   EXPECT_NE(run.out.find("filtered 3 frames"), std::string::npos) << run.out;
+  EXPECT_MESSAGE(run, "f-004.png is missing: the clip ends there; 1 later frame, from ");
+  EXPECT_MESSAGE(run, "(--start 5 filters them)");
 
   // Numbering from 0 keeps the numbers; an unpadded %d works too.
   WritePng(Path("g0.png"), Pattern(5, 5, 4));
@@ -809,11 +811,54 @@ TEST_F(Filterhost, FiltersNumberedFramesFromOneOrZeroUntilOneIsMissing) {
   EXPECT_EQ(run.exitCode, 0u) << run.err;
   EXPECT_TRUE(SameImage(ReadBack(Path("h0.png")), Inverted(Pattern(5, 5, 4))));
   EXPECT_TRUE(SameImage(ReadBack(Path("h1.png")), Inverted(Pattern(6, 5, 4))));
+  EXPECT_EQ(run.err, "");
 
-  // A pattern that names no file is a usage error.
+  // Frames exported from the middle of a timeline: 100 to 102, then 105 after a
+  // gap. The clip starts at the lowest, or where --start says.
+  auto frame = [](const char* prefix, int n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%s%04d.png", prefix, n);
+    return Path(name);
+  };
+  for (int n : {100, 101, 102, 105}) WritePng(frame("m_", n), Pattern(n % 7 + 3, 4, 3));
+  struct Case { std::vector<std::string> options; std::vector<int> written; };
+  const Case cases[] = {{{}, {100, 101, 102}},
+                        {{"--start", "101"}, {101, 102}},
+                        {{"--start=105"}, {105}}};
+  for (const Case& c : cases) {
+    for (int n = 99; n <= 106; ++n) DeleteFileA(frame("n_", n).c_str());
+    std::vector<std::string> args = c.options;
+    for (const char* a : {"", "m_%04d.png", "n_%04d.png"}) {
+      args.push_back(*a == '\0' ? TestFilter() : Path(a));
+    }
+    run = Host(args);
+    const std::string label = c.options.empty() ? "no --start" : c.options.back();
+    EXPECT_EQ(run.exitCode, 0u) << label << run.err;
+    for (int n = 99; n <= 106; ++n) {
+      const bool written = std::find(c.written.begin(), c.written.end(), n) != c.written.end();
+      const std::string out = frame("n_", n);
+      ASSERT_EQ(Exists(out), written) << label << ", frame " << n;
+      if (written) {
+        EXPECT_TRUE(SameImage(ReadBack(out), Inverted(Pattern(n % 7 + 3, 4, 3)))) << label << n;
+      }
+    }
+    EXPECT_NE(run.out.find("filtered " + std::to_string(c.written.size()) + " frames"),
+              std::string::npos) << run.out;
+  }
+  EXPECT_EQ(run.err, "");  // the last run, from 105: no frame after it
+
+  // A pattern that names no file, or a --start without its frame, is a usage error.
   run = Host({TestFilter(), Path("none-%04d.png"), Path("o-%04d.png")});
   EXPECT_EQ(run.exitCode, 2u);
   EXPECT_MESSAGE(run, "no frames");
+  run = Host({"--start", "103", TestFilter(), Path("m_%04d.png"), Path("n_%04d.png")});
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_MESSAGE(run, "m_0103.png to start at (--start 103)");
+  for (const char* bad : {"-1", "x", "", "2147483648", "12a"}) {
+    run = Host({"--start", bad, TestFilter(), Path("m_%04d.png"), Path("n_%04d.png")});
+    EXPECT_EQ(run.exitCode, 2u) << bad;
+    EXPECT_MESSAGE(run, "--start takes a frame number");
+  }
 }
 
 TEST_F(Filterhost, RefusesMissingFilesUnreadableImagesAndModulesThatAreNotFilters) {
