@@ -3,7 +3,8 @@
 set(FILTERHOST_DIR ${CMAKE_SOURCE_DIR}/tools/filterhost)
 set(FILTERHOST_PORTABLE ${FILTERHOST_DIR}/Pipl.cpp ${FILTERHOST_DIR}/Settings.cpp
     ${FILTERHOST_DIR}/FramePattern.cpp ${FILTERHOST_DIR}/ImageFormat.cpp
-    ${FILTERHOST_DIR}/ImageHeader.cpp ${FILTERHOST_DIR}/PixelPlanes.cpp)
+    ${FILTERHOST_DIR}/ImageHeader.cpp ${FILTERHOST_DIR}/PixelPlanes.cpp
+    ${FILTERHOST_DIR}/UnusedMetadata.cpp)
 # --set and --help read the parameter table of the portable core.
 add_executable(filterhost ${FILTERHOST_PORTABLE} ${CMAKE_SOURCE_DIR}/host/ParamTable.cpp
                ${FILTERHOST_DIR}/ImageIOWin32.cpp ${FILTERHOST_DIR}/OutputFileWin32.cpp
@@ -51,7 +52,8 @@ set(FILTERHOST_TEST_WORK ${CMAKE_BINARY_DIR}/filterhost-test)
 
 patinex_wine_test(filterhost_under_wine filterhost_tests
   --host=$<TARGET_FILE:filterhost> --modules=${TESTFILTER_OUT}
-  --work=${FILTERHOST_TEST_WORK} --patinex=$<TARGET_FILE:patinex_module>)
+  --work=${FILTERHOST_TEST_WORK} --patinex=$<TARGET_FILE:patinex_module>
+  --progressive=${CMAKE_SOURCE_DIR}/tests/win32/filterhost/progressive)
 # Ctrl+C needs a real signal from outside Wine: a shell script sends it.
 patinex_wine_test(filterhost_ctrl_c_under_wine bash
   ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/ctrl-c-test.sh $<TARGET_FILE:filterhost>

@@ -16,6 +16,7 @@
 #include "tools/filterhost/PixelPlanes.h"
 #include "tools/filterhost/Pipl.h"
 #include "tools/filterhost/Settings.h"
+#include "tools/filterhost/UnusedMetadata.h"
 
 namespace {
 
@@ -506,6 +507,11 @@ TEST(FilterhostImageHeaders, SizesAndOrientationBeforeAnyDecoder) {
                           std::string("\x21\xF9\x04\x01\0\0\0\0", 8) +  // an extension
                           "\x2C" + Le16s(0) + Le16s(0) + Le16s(5) + Le16s(60000) + '\0' +
                           std::string("\x02\x02\x44\x01\x00", 5) + "\x3B";
+  // The picture is the first frame: the decoder gives a 1 x 1 frame as 1 x 1.
+  const std::string tinyFrame = std::string("GIF89a") + Le16s(32767) + Le16s(32767) +
+                                std::string("\x80\0\0", 3) + std::string(6, '\0') + "\x2C" +
+                                Le16s(0) + Le16s(0) + Le16s(1) + Le16s(1) + '\0' +
+                                std::string("\x02\x02\x44\x01\x00", 5) + "\x3B";
   auto bmp = [](uint32_t infoSize, const std::string& sides) {
     return "BM" + std::string(12, '\0') + Le32(infoSize) + sides + std::string(24, '\0');
   };
@@ -528,8 +534,10 @@ TEST(FilterhostImageHeaders, SizesAndOrientationBeforeAnyDecoder) {
       {"JPEG EXIF orientation out of range",
        std::string("\xFF\xD8", 2) + JpegSegment(0xE1, std::string("Exif\0\0", 6) + TiffBlock(true, {{274, 3, 9}})) + sof,
        kJpegFile, true, 640, 480, 1},
-      {"GIF with a frame larger than its screen", gif, kGifFile, true, 10, 60000, 1},
+      {"GIF with a frame larger than its screen", gif, kGifFile, true, 5, 60000, 1},
+      {"GIF of a 1 x 1 frame on a 32767 x 32767 screen", tinyFrame, kGifFile, true, 1, 1, 1},
       {"GIF cut inside a frame", gif.substr(0, gif.size() - 4), kGifFile, false, 0, 0, 1},
+      {"GIF without a frame", gif.substr(0, 13 + 6) + "\x3B", kGifFile, false, 0, 0, 1},
       {"BMP", bmp(40, Le32(255) + Le32(0)), kBmpFile, true, 255, 0, 1},
       {"BMP stored top down", bmp(40, Le32(8) + Le32(0u - 16000000u)), kBmpFile, true, 8, 16000000, 1},
       {"BMP with the lowest height", bmp(40, Le32(8) + Le32(0x80000000u)), kBmpFile, true, 8,
@@ -670,6 +678,104 @@ TEST(FilterhostImageHeaders, FewestBytesForThePixelsAndTheJpegEnd) {
     }
   }
   EXPECT_TRUE(ReadImageHeader(reinterpret_cast<const uint8_t*>("MM\0*"), 4).format == kTiffFile);
+}
+
+// A JPEG's scans are counted as its markers are walked: those of the image up
+// to its end, not a marker's bytes inside a segment nor an appended video's.
+// Past the bound the file is refused with the count; a GIF whose later frames
+// hold more than its bytes can is refused naming its frames.
+TEST(FilterhostImageHeaders, JpegScansAndGifFramesBoundTheWork) {
+  const std::string soi("\xFF\xD8", 2), eoi("\xFF\xD9", 2);
+  const std::string sof = JpegSegment(0xC2, std::string("\x08", 1) + Be16(8) + Be16(8) +
+                                                std::string("\x01\x01\x11\0", 4));
+  const std::string scan = JpegSegment(0xDA, std::string("\x01\x01\0\0\x3F\0", 6)) + "ab";
+  auto scans = [&](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += scan;
+    return s;
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    uint32_t scans;
+  } cases[] = {
+      {"sequential", soi + sof + scan + eoi, 1},
+      {"as many as the bound", soi + sof + scans(100) + eoi, 100},
+      {"one past the bound", soi + sof + scans(101) + eoi, 101},
+      {"start-of-scan bytes inside a comment", soi + JpegSegment(0xFE, "\xFF\xDA\x00\x08") + sof +
+       scan + eoi, 1},
+      {"a video after the end", soi + sof + scan + eoi + soi + sof + scans(200) + eoi, 1},
+      {"6000 scans", soi + sof + scans(6000) + eoi, 6000},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+    const ImageHeader h = ReadImageHeader(bytes.data(), bytes.size());
+    EXPECT_EQ(h.scans, c.scans) << c.what;
+    std::string error;
+    EXPECT_EQ(CheckFileHoldsImage("in.jpg", h, bytes.size(), &error), c.scans <= kMaxJpegScans)
+        << c.what;
+    if (c.scans > kMaxJpegScans) {
+      EXPECT_EQ(error, "in.jpg has " + std::to_string(c.scans) +
+                           " scans; filterhost decodes JPEGs of at most 100 (a progressive "
+                           "encoder writes about 10)");
+    }
+  }
+
+  // A 1 x 1 first frame, then one of 32767 x 32767 in 20 bytes of data.
+  const std::string frame = "\x2C" + Le16s(0) + Le16s(0);
+  const std::string gif = std::string("GIF89a") + Le16s(1) + Le16s(1) + std::string(3, '\0') +
+                          frame + Le16s(1) + Le16s(1) + std::string("\0\x02\x02\x44\x01\0", 6) +
+                          frame + Le16s(32767) + Le16s(32767) + std::string("\0\x02\x14", 3) +
+                          std::string(20, '\0') + std::string("\0\x3B", 2);
+  std::vector<uint8_t> bytes(gif.begin(), gif.end());
+  const ImageHeader h = ReadImageHeader(bytes.data(), bytes.size());
+  EXPECT_EQ(h.width, 1u);
+  EXPECT_EQ(h.height, 1u);
+  EXPECT_EQ(h.frames, 2u);
+  EXPECT_EQ(h.decodedBytes, 1 + 32767ull * 32767);  // the decoder keeps every frame
+  std::string error;
+  EXPECT_FALSE(CheckFileHoldsImage("in.gif", h, bytes.size(), &error));
+  EXPECT_EQ(error, "in.gif: its 2 frames declare 1073676290 pixels in all, but it holds only " +
+                       std::to_string(bytes.size()) + " bytes: the file is damaged or cut short");
+}
+
+// A PNG's compressed text and profile are taken out before the decoder sees
+// the file; every other chunk stays byte for byte, in order, and so does
+// everything from a damaged chunk on, and any file that is not a PNG.
+TEST(FilterhostUnusedMetadata, PngTextAndProfileNeverReachTheDecoder) {
+  const std::string signature("\x89PNG\r\n\x1a\n", 8);
+  auto chunk = [](const char* type, const std::string& data) {
+    return Be32(uint32_t(data.size())) + type + data + "CRC!";
+  };
+  const std::string ihdr = chunk("IHDR", std::string(13, '\1'));
+  const std::string text = chunk("tEXt", std::string("Title\0kept", 11));
+  const std::string ztxt = chunk("zTXt", std::string("Comment\0\0\x78\xDA", 11));
+  const std::string itxt = chunk("iTXt", std::string("Comment\0\1\0\0\0\x78\xDA", 14));
+  const std::string iccp = chunk("iCCP", std::string("ICC\0\0\x78\xDA", 7));
+  const std::string idat = chunk("IDAT", "pixels"), iend = chunk("IEND", "");
+  const std::string cut = Be32(1000) + "zTXt" + "short";
+  const std::string jpeg = std::string("\xFF\xD8\xFF\xFE", 4) + ztxt;
+  const struct {
+    const char* what;
+    std::string in, out;
+  } cases[] = {
+      {"every kind", signature + ihdr + text + ztxt + itxt + idat + iccp + idat + iend,
+       signature + ihdr + text + idat + idat + iend},
+      {"one after another", signature + ihdr + ztxt + ztxt + iccp + idat + iend,
+       signature + ihdr + idat + iend},
+      {"bytes after the end", signature + ihdr + idat + iend + ztxt, signature + ihdr + idat + iend + ztxt},
+      {"a chunk that runs past the end", signature + ihdr + ztxt + idat + cut,
+       signature + ihdr + idat + cut},
+      {"no chunks", signature, signature},
+      {"a JPEG", jpeg, jpeg},
+      {"a PNG cut inside its signature", signature.substr(0, 7), signature.substr(0, 7)},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes(c.in.begin(), c.in.end());
+    const size_t left = DropUnusedMetadata(bytes.data(), bytes.size());
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + left), c.out) << c.what;
+  }
+  EXPECT_EQ(DropUnusedMetadata(nullptr, 0), 0u);
 }
 
 }  // namespace

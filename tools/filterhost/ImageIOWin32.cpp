@@ -16,6 +16,7 @@
 #include "tools/filterhost/ImageIO.h"
 #include "tools/filterhost/OutputFileWin32.h"
 #include "tools/filterhost/ProcessMemoryWin32.h"
+#include "tools/filterhost/UnusedMetadata.h"
 
 namespace {
 
@@ -237,6 +238,9 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
   if (factory == nullptr) return false;
   std::vector<uint8_t> file;
   if (!ReadWholeFile(path, &file, error)) return false;
+  // What filterhost does not use never reaches the decoder: a PNG's
+  // compressed text and colour profile may inflate to gigabytes.
+  file.resize(DropUnusedMetadata(file.data(), file.size()));
   // The header decides before any decoder sees the file: Wine's PNG, JPEG and
   // GIF decoders decode every pixel as soon as they are made.
   const ImageHeader header = ReadImageHeader(file.data(), file.size());
@@ -250,10 +254,15 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
     *error = damaged + "the " + kind + " header is damaged or cut short";
     return false;
   }
-  if (header.sizeKnown && !CheckImageSize(path, header.width, header.height, error)) return false;
-  // Memory that matches the file, decided before a decoder makes room for the
-  // pixels: no more pixels than the file can hold, and no more memory than the
-  // process can have, at the depth the run goes in.
+  // A GIF's picture is its first frame, whatever its screen.
+  const std::string picture = header.format == kGifFile ? path + "'s first frame" : path;
+  if (header.sizeKnown && !CheckImageSize(picture, header.width, header.height, error)) {
+    return false;
+  }
+  // Work and memory that match the file, decided before a decoder makes room
+  // for the pixels: no more pixels than the file can hold, no more JPEG scans
+  // than encoders write, and no more memory than the process can have, at the
+  // depth the run goes in.
   if (!CheckFileHoldsImage(path, header, file.size(), error)) return false;
   const int32_t countedSampleBytes = RunSampleBytes(header, keepSixteenBits);
   if (header.sizeKnown &&
@@ -299,7 +308,7 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
   // Again from the decoder, still before a pixel is decoded: a TIFF's size may
   // be known only to it, and so may the 16 bits of a file whose header did not
   // tell its depth.
-  if (!CheckImageSize(path, width, height, error)) return false;
+  if (!CheckImageSize(picture, width, height, error)) return false;
   if ((!header.sizeKnown || sampleBytes > countedSampleBytes) &&
       !CheckRunMemory(path, width, height,
                       RunMemoryBytes(width, height, header.sizeKnown ? header.decodedBytes : 0,

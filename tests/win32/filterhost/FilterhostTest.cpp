@@ -33,7 +33,7 @@
 
 namespace {
 
-std::string g_host, g_modules, g_work, g_patinex;
+std::string g_host, g_modules, g_work, g_patinex, g_progressive;
 int g_runs = 0;
 ULONGLONG g_started = 0;
 
@@ -427,6 +427,9 @@ TEST_F(Filterhost, ReadsEveryLayoutAndDepth) {
                                                                        "\x11\x12\x13\x14\x15\x16\0\0", 16)),
        {2, 2, 3, {0x13, 0x12, 0x11, 0x16, 0x15, 0x14, 3, 2, 1, 6, 5, 4}}},
       {"GIF with a transparent colour", "t.gif", kGif, {1, 1, 4, {255, 255, 255, 0}}},
+      // The picture is the first frame, not the screen.
+      {"GIF of a 1 x 1 frame on a 32767 x 32767 screen", "screen.gif",
+       kGif.substr(0, 6) + Le16(32767) + Le16(32767) + kGif.substr(10), {1, 1, 4, {255, 255, 255, 0}}},
   };
   for (const auto& c : cases) {
     Spill(Path(c.name), c.bytes);
@@ -498,6 +501,12 @@ TEST_F(Filterhost, RefusesBadInputWithOneLine) {
       "GIF89a" + Le16(kSide) + Le16(kSide) + std::string("\x80\0\0\0\0\0\xFF\xFF\xFF", 9) + "\x2C" +
       Le16(0) + Le16(0) + Le16(kSide) + Le16(kSide) + std::string("\0\x02\x02\x44\x01\0\x3B", 7);
 
+  // A GIF names what is too large: its first frame, or all its frames, which
+  // its decoder decodes at once (here a 1 x 1 frame, then 32767 x 32767 in 20 bytes).
+  const std::string wideGif = kGif.substr(0, 0x20) + Le16(40000) + kGif.substr(0x22);
+  const std::string framesGif = kGif.substr(0, kGif.size() - 1) + "\x2C" + Le16(0) + Le16(0) +
+                                Le16(kSide) + Le16(kSide) + std::string("\0\x02\x14", 3) +
+                                std::string(20, '\0') + std::string("\0\x3B", 2);
   const struct {
     const char* what;
     const char* name;
@@ -550,6 +559,12 @@ TEST_F(Filterhost, RefusesBadInputWithOneLine) {
        hugeJpeg.substr(0, ScanData(hugeJpeg) + 40), "is cut short", nullptr},
       {"GIF header of 32767 x 32767", "big.gif", hugeGif,
        "declares 32767 x 32767 pixels but holds only", nullptr},
+      {"GIF whose first frame is 40000 wide", "wide.gif", wideGif,
+       "wide.gif's first frame declares 40000 x 1 pixels; the filter interface takes at most 32767",
+       nullptr},
+      {"GIF of 1 x 1, then 32767 x 32767 in 20 bytes", "frames.gif", framesGif,
+       "frames.gif: its 2 frames declare 1073676290 pixels in all, but it holds only 76 bytes",
+       nullptr},
       {"CMYK TIFF", "cmyk.tif", TiffFile(2, 2, 4, 8, 5, std::string(16, '\x40')), "is a CMYK image",
        nullptr},
       {"floating-point TIFF", "float.tif", TiffFile(2, 2, 3, 32, 2, std::string(48, '\0'), 0, false, 3),
@@ -577,6 +592,137 @@ TEST_F(Filterhost, RefusesBadInputWithOneLine) {
   }
 }
 
+// ---- Bombs: a few bytes that stand for gigabytes, or for hours of work ----
+
+// Bits of a deflate stream, first bit lowest; Huffman codes go highest bit first.
+struct BitWriter {
+  std::string bytes;
+  uint32_t pending = 0;
+  int count = 0;
+  void Put(uint32_t value, int bits) {
+    pending |= value << count;
+    count += bits;
+    for (; count >= 8; count -= 8, pending >>= 8) bytes += char(pending & 0xFF);
+  }
+  void Code(uint32_t code, int bits) {
+    for (int i = bits - 1; i >= 0; --i) Put((code >> i) & 1, 1);
+  }
+};
+
+// A zlib stream that inflates to 1 + 258 x runs zero bytes: one dynamic block
+// whose only codes are literal 0 and end of block (2 bits each), length 258
+// and distance 1 (1 bit each, both 0): a zero byte stands for 4 x 258 bytes,
+// deflate's best (1032 to 1).
+std::string ZerosZlib(uint64_t runs) {
+  BitWriter w;
+  w.Put(1, 1);                                 // the last block
+  w.Put(2, 2);                                 // dynamic codes
+  w.Put(286 - 257, 5);                         // literal/length codes: up to 285
+  w.Put(0, 5);                                 // one distance code
+  w.Put(18 - 4, 4);                            // code length codes, in their order:
+  for (int length : {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2}) w.Put(length, 3);
+  // Code lengths by the code length code (18: "0", 1: "10", 2: "11"):
+  // literal 0: 2, then 255 zeros (138 + 117), end of block: 2, 28 zeros,
+  // length 258: 1, distance 1: 1.
+  w.Code(3, 2);
+  w.Code(0, 1), w.Put(138 - 11, 7);
+  w.Code(0, 1), w.Put(117 - 11, 7);
+  w.Code(3, 2);
+  w.Code(0, 1), w.Put(28 - 11, 7);
+  w.Code(2, 2);
+  w.Code(2, 2);
+  w.Code(2, 2);  // the literal 0 ("10")
+  uint64_t left = runs;
+  for (; w.count != 0 && left > 0; --left) w.Put(0, 2);
+  w.bytes.append(size_t(left / 4), '\0');
+  for (left %= 4; left > 0; --left) w.Put(0, 2);
+  w.Code(3, 2);  // end of block ("11")
+  if (w.count != 0) w.Put(0, 8 - w.count);
+  const uint64_t total = 1 + 258 * runs;
+  return "\x78\xDA" + w.bytes + Be32(uint32_t(total % 65521) << 16 | 1);  // Adler-32 of zeros
+}
+
+// A PNG of the pattern with a chunk whose compressed text or profile inflates
+// to about `gigabytes` GB.
+std::string PngWithBomb(const Pixels& p, const char* type, int gigabytes) {
+  const std::string zlib = ZerosZlib((uint64_t(gigabytes) << 30) / 258);
+  std::string data;
+  if (std::string(type) == "zTXt") data = std::string("Comment\0\0", 9) + zlib;
+  if (std::string(type) == "iTXt") data = std::string("Comment\0\1\0\0\0", 12) + zlib;
+  if (std::string(type) == "iCCP") data = std::string("Profile\0\0", 9) + zlib;
+  std::string rows(p.bytes.begin(), p.bytes.end());
+  return PngFile(uint32_t(p.width), uint32_t(p.height), 8, 2, rows, size_t(p.width) * 3,
+                 PngChunk(type, data));
+}
+
+// Huffman-coded bits of a JPEG scan, highest first, with 0xFF stuffed.
+struct ScanWriter {
+  std::string bytes;
+  uint32_t pending = 0;
+  int count = 0;
+  void Put(uint32_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i) {
+      pending = pending << 1 | ((value >> i) & 1);
+      if (++count == 8) {
+        bytes += char(pending);
+        if (pending == 0xFF) bytes += '\0';
+        pending = 0;
+        count = 0;
+      }
+    }
+  }
+  std::string End() {
+    if (count != 0) Put((1u << (8 - count)) - 1, 8 - count);
+    return bytes;
+  }
+};
+
+std::string Segment(uint8_t marker, const std::string& body) {
+  const size_t n = body.size() + 2;
+  return std::string{'\xFF', char(marker), char(n >> 8), char(n & 0xFF)} + body;
+}
+
+// A progressive JPEG of `components` components at full resolution: a DC scan
+// that codes every block as gray (1 bit each), then `acScans` AC scans in turn
+// over the components, each a few bytes of end-of-band runs that skip every
+// block, and each a pass of the decoder over every block of its component.
+std::string ScanBombJpeg(uint32_t width, uint32_t height, int components, int acScans) {
+  std::string file("\xFF\xD8", 2);
+  file += Segment(0xDB, std::string(1, '\0') + std::string(64, '\1'));
+  std::string frame = std::string(1, '\x08') + char(height >> 8) + char(height & 0xFF) +
+                      char(width >> 8) + char(width & 0xFF) + char(components);
+  for (int c = 1; c <= components; ++c) frame += std::string{char(c), '\x11', '\0'};
+  file += Segment(0xC2, frame);
+  // DC: one code, "0", for a difference of 0. AC: 4-bit codes for the 15
+  // end-of-band runs, the run of 2^r to 2^(r+1) - 1 blocks being symbol r << 4.
+  file += Segment(0xC4, std::string("\0\1", 2) + std::string(15, '\0') + '\0');
+  std::string runs;
+  for (int r = 0; r < 15; ++r) runs += char(r << 4);
+  file += Segment(0xC4, std::string("\x10\0\0\0\x0F", 5) + std::string(12, '\0') + runs);
+  const uint64_t blocks = uint64_t((width + 7) / 8) * ((height + 7) / 8);
+  std::string dc(1, char(components));
+  for (int c = 1; c <= components; ++c) dc += std::string{char(c), '\0'};
+  file += Segment(0xDA, dc + std::string(3, '\0'));
+  ScanWriter bits;
+  for (uint64_t i = 0; i < blocks * components; ++i) bits.Put(0, 1);
+  file += bits.End();
+  ScanWriter ac;
+  for (uint64_t left = blocks; left > 0;) {
+    const uint64_t run = std::min<uint64_t>(left, 32767);
+    int r = 0;
+    while ((run >> (r + 1)) != 0) ++r;
+    ac.Put(uint32_t(r), 4);
+    ac.Put(uint32_t(run - (uint64_t(1) << r)), r);
+    left -= run;
+  }
+  const std::string acData = ac.End();
+  for (int i = 0; i < acScans; ++i) {
+    file += Segment(0xDA, std::string{'\1', char(1 + i % components), '\0', '\1', '\x3F', '\0'}) +
+            acData;
+  }
+  return file + "\xFF\xD9";
+}
+
 // Mean and largest difference of two images of one size.
 void Difference(const Pixels& a, const Pixels& b, double* mean, int* largest) {
   double sum = 0;
@@ -598,6 +744,96 @@ Pixels Smooth(int width, int height) {
     }
   }
   return p;
+}
+
+// What a file carries besides its picture costs no more than the picture: a
+// small PNG with 1 or 4 GB of compressed text or colour profile is filtered as
+// the picture (the decoder never sees those chunks); a JPEG of thousands of
+// scans is refused, naming them, before any decoder; genuine progressive
+// JPEGs of two encoders pass. Each case stays under 100 MB of peak working set
+// and prints its time.
+TEST_F(Filterhost, MetadataAndScanBombsCostWhatThePictureCosts) {
+  // The generators make what they claim: the stream inflates to its zeros,
+  // and the scan bomb's structure, at 10 scans, is a JPEG the decoder takes.
+  const std::string zlib = ZerosZlib(1000);
+  int inflated = 0;
+  char* zeros = stbi_zlib_decode_malloc(zlib.data(), int(zlib.size()), &inflated);
+  ASSERT_NE(zeros, nullptr);
+  EXPECT_EQ(inflated, 258001);
+  EXPECT_EQ(std::count(zeros, zeros + inflated, '\0'), inflated);
+  STBI_FREE(zeros);
+
+  const Pixels pattern = Pattern(20, 18, 3);
+  const Pixels gray64 = {64, 64, 3, std::vector<uint8_t>(64 * 64 * 3, 128)};
+  struct Case {
+    std::string what, name, bytes;
+    const char* refusal;  // the message, or null when the picture is filtered
+    Pixels expected;      // before the test filter inverts it; empty: not compared
+  };
+  std::vector<Case> cases;
+  for (const char* type : {"zTXt", "iTXt", "iCCP"}) {
+    for (int gigabytes : {1, 4}) {
+      cases.push_back({std::string(type) + " of " + std::to_string(gigabytes) + " GB in " +
+                           "a 20 x 18 PNG",
+                       std::string(type) + std::to_string(gigabytes) + ".png",
+                       PngWithBomb(pattern, type, gigabytes), nullptr, pattern});
+    }
+  }
+  cases.push_back({"10 scans at 64 x 64 (the bomb's structure)", "scans10.jpg",
+                   ScanBombJpeg(64, 64, 3, 9), nullptr, gray64});
+  cases.push_back({"6000 scans at 1000 x 1000", "scans6000.jpg",
+                   ScanBombJpeg(1000, 1000, 3, 5999), "has 6000 scans; filterhost decodes JPEGs "
+                   "of at most 100 (a progressive encoder writes about 10)", {}});
+  cases.push_back({"1500 scans at 8000 x 8000", "scans1500.jpg", ScanBombJpeg(8000, 8000, 3, 1499),
+                   "has 1500 scans", {}});
+  cases.push_back({"101 scans at 64 x 64", "scans101.jpg", ScanBombJpeg(64, 64, 1, 100),
+                   "has 101 scans", {}});
+  for (const char* name : {"magick-colour.jpg", "magick-gray.jpg", "cjpeg-colour.jpg",
+                           "cjpeg-gray.jpg"}) {
+    const std::string path = g_progressive + "/" + name;
+    const std::string bytes = Slurp(path);
+    ASSERT_FALSE(bytes.empty()) << path;
+    Pixels decoded;
+    int channels = 0;
+    uint8_t* data = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()),
+                                          int(bytes.size()), &decoded.width, &decoded.height,
+                                          &channels, 3);
+    ASSERT_NE(data, nullptr) << path;
+    decoded.planes = 3;
+    decoded.bytes.assign(data, data + size_t(decoded.width) * decoded.height * 3);
+    stbi_image_free(data);
+    cases.push_back({std::string("genuine progressive ") + name, name, bytes, nullptr, decoded});
+  }
+
+  for (const Case& c : cases) {
+    Spill(Path(c.name), c.bytes);
+    const HostRun run = Host({TestFilter(), Path(c.name), Path("out.png")});
+    if (c.refusal != nullptr) {
+      EXPECT_EQ(run.exitCode, 1u) << c.what << ": " << run.err;
+      EXPECT_NE(run.err.find(c.refusal), std::string::npos) << c.what << ": " << run.err;
+      EXPECT_FALSE(Exists(Path("out.png"))) << c.what;
+    } else {
+      EXPECT_EQ(run.exitCode, 0u) << c.what << ": " << run.err;
+      const Pixels got = ReadBack(Path("out.png"));
+      const Pixels want = Inverted(c.expected);
+      ASSERT_EQ(got.width * got.height * got.planes, want.width * want.height * want.planes)
+          << c.what;
+      // Lossless pictures exactly; JPEG within what two decoders differ by
+      // (their rounding, and how they widen 4:2:0 colour at its edges).
+      double mean = 0;
+      int largest = 0;
+      Difference(got, want, &mean, &largest);
+      const bool lossy = c.name.find(".jpg") != std::string::npos;
+      EXPECT_LE(mean, lossy ? 2.0 : 0.0) << c.what;
+      EXPECT_LE(largest, lossy ? 32 : 0) << c.what;
+    }
+    EXPECT_GT(run.peakBytes, 0u) << c.what << ": no peak memory reported";
+    EXPECT_LE(run.peakBytes, uint64_t(100) << 20) << c.what;
+    std::printf("  %-48s %6zu KB %5.1f MB %5.2f s  %s\n", c.what.c_str(), c.bytes.size() >> 10,
+                double(run.peakBytes) / (1 << 20), run.seconds,
+                run.err.empty() ? "filtered" : run.err.substr(0, run.err.size() - 1).c_str());
+    DeleteFileA(Path("out.png").c_str());
+  }
 }
 
 TEST_F(Filterhost, WritesEveryFormatAndReadsItBack) {
@@ -1191,6 +1427,7 @@ int main(int argc, char** argv) {
     take("--modules=", &g_modules);
     take("--work=", &g_work);
     take("--patinex=", &g_patinex);
+    take("--progressive=", &g_progressive);
   }
   if (g_host.empty() || g_modules.empty() || g_work.empty()) {
     std::fprintf(stderr, "usage: filterhost_tests --host=EXE --modules=DIR --work=DIR [--patinex=8BF]\n");
