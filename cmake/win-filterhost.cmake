@@ -15,6 +15,11 @@ target_include_directories(filterhost PRIVATE ${CMAKE_SOURCE_DIR})
 # Image files through the platform's imaging component (WIC, made through COM).
 target_link_libraries(filterhost PRIVATE windowscodecs ole32 oleaut32 uuid psapi)
 target_link_options(filterhost PRIVATE -static)
+# The 32-bit host is large-address aware: 64-bit Windows (and Wine) then give it
+# 4 GB of address space instead of 2, which a 100-megapixel photograph needs.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(filterhost PRIVATE -Wl,--large-address-aware)
+endif()
 # The 64-bit tree's host loads 64-bit modules: filterhost64.exe beside PATINEX64.8bf.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set_target_properties(filterhost PROPERTIES OUTPUT_NAME filterhost64)

@@ -110,6 +110,7 @@ void ReadTiffDirectory(const uint8_t* data, size_t size, ImageHeader* header, bo
     return;
   }
   header->sampleBits = bits;
+  header->mayHaveAlpha = samples == 2 || samples >= 4;
   const uint64_t raw = RowBytes(uint64_t(header->width) * samples * bits) * header->height;
   header->decodedBytes = raw;
   switch (compression) {
@@ -166,6 +167,10 @@ bool ReadJpegFrame(const Bytes& b, size_t at, size_t bodySize, uint8_t marker,
     blocks += CeilDiv(w, 8) * CeilDiv(h, 8);
   }
   header->decodedBytes = uint64_t(header->width) * header->height * components;
+  header->mayHaveAlpha = false;
+  // A progressive decoder keeps every block's 64 coefficients, 2 bytes each,
+  // until the last scan.
+  if (marker == 0xC2) header->decodedBytes += blocks * 128;
   // Huffman-coded: sequential (C0, C1) 2 bits a block, progressive (C2) 1.
   if (marker == 0xC0 || marker == 0xC1) header->leastFileBytes = CeilDiv(2 * blocks, 8);
   if (marker == 0xC2) header->leastFileBytes = CeilDiv(blocks, 8);
@@ -289,6 +294,11 @@ void ReadBmp(const Bytes& b, ImageHeader* header) {
     if (b.Has(28, 6)) bits = b.U16(28), compression = b.U32(30);
   }
   if (!header->sizeKnown || header->height == 0 || !Countable(header)) return;
+  header->mayHaveAlpha = bits == 32;
+  // Run-length pictures are decoded into 4 bytes a pixel.
+  if (compression == 1 || compression == 2) {
+    header->decodedBytes = uint64_t(header->width) * header->height * 4;
+  }
   const bool known = bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 ||
                      bits == 24 || bits == 32;
   // Uncompressed, also with bit fields (3) or alpha bit fields (6): rows of
@@ -321,6 +331,15 @@ void ReadPng(const Bytes& be, ImageHeader* header) {
   const uint32_t depth = be.data[24], channels = PngChannels(be.data[25]);
   if (channels == 0 || depth == 0 || depth > 16) return;
   header->sampleBits = depth;
+  // Transparency: an alpha channel, or a transparent colour (tRNS, between the
+  // header and the data).
+  header->mayHaveAlpha = be.data[25] == 4 || be.data[25] == 6;
+  for (size_t at = 33; !header->mayHaveAlpha && be.Has(at, 8);) {
+    const size_t length = be.U32(at);
+    if (std::memcmp(be.data + at + 4, "tRNS", 4) == 0) header->mayHaveAlpha = true;
+    if (std::memcmp(be.data + at + 4, "IDAT", 4) == 0 || length > be.size - at - 8) break;
+    at += 12 + length;
+  }
   // Each row is a filter byte and its samples, at the declared depth.
   const uint64_t filtered =
       (1 + RowBytes(uint64_t(header->width) * depth * channels)) * header->height;
@@ -331,7 +350,7 @@ void ReadPng(const Bytes& be, ImageHeader* header) {
 }  // namespace
 
 ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size) {
-  ImageHeader header = {kUnknownFile, false, 0, 0, 1, false, false, 0, 0, 0, 0, 0, 0};
+  ImageHeader header = {kUnknownFile, false, 0, 0, 1, false, false, 0, 0, 0, 0, 0, 0, true};
   if (bytes == nullptr) return header;
   const Bytes b = {bytes, size, false};
   const Bytes be = {bytes, size, true};
@@ -353,6 +372,8 @@ ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size) {
   }
   return header;
 }
+
+int32_t RunPlanes(const ImageHeader& header) { return header.mayHaveAlpha ? 4 : 3; }
 
 int32_t RunSampleBytes(const ImageHeader& header, bool sixteenBitRun) {
   return sixteenBitRun && header.sampleBits == 16 ? 2 : 1;

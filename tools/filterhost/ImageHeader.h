@@ -24,7 +24,8 @@ struct ImageHeader {
   // ImageHeader.cpp); 0 where the format has no such bound or it is unknown.
   uint64_t leastFileBytes;
   // About what a decoder keeps of the whole file at its stored depth (a
-  // decoder that decodes at once keeps it all); 0 when not known.
+  // decoder that decodes at once keeps it all; a progressive JPEG's decoder
+  // also every block's coefficients); 0 when not known.
   uint64_t decodedBytes;
   // Bits of one sample as a PNG or TIFF stores them (its depth, or a TIFF's
   // first bits per sample); 0 for the other formats, which hold at most 8, and
@@ -36,7 +37,14 @@ struct ImageHeader {
   // frame when it is made. 0 for other formats.
   uint32_t frames;
   uint64_t framePixels;
+  // False when the header tells that the picture has no transparency (a
+  // JPEG; a PNG without alpha or a transparent colour; a BMP under 32 bits; a
+  // TIFF of 1 or 3 samples): the run then has 3 planes, else perhaps 4.
+  bool mayHaveAlpha;
 };
+
+// The planes the header lets a run count on before the decoder tells: 3 or 4.
+int32_t RunPlanes(const ImageHeader& header);
 
 ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size);
 
