@@ -58,7 +58,8 @@ set(FILTERHOST_TEST_WORK ${CMAKE_BINARY_DIR}/filterhost-test)
 patinex_wine_test(filterhost_under_wine filterhost_tests
   --host=$<TARGET_FILE:filterhost> --modules=${TESTFILTER_OUT}
   --work=${FILTERHOST_TEST_WORK} --patinex=$<TARGET_FILE:patinex_module>
-  --progressive=${CMAKE_SOURCE_DIR}/tests/win32/filterhost/progressive)
+  --progressive=${CMAKE_SOURCE_DIR}/tests/win32/filterhost/progressive
+  --samples=${CMAKE_SOURCE_DIR}/samples)
 # Ctrl+C needs a real signal from outside Wine: a shell script sends it.
 patinex_wine_test(filterhost_ctrl_c_under_wine bash
   ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/ctrl-c-test.sh $<TARGET_FILE:filterhost>

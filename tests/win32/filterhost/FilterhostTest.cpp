@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -33,7 +34,7 @@
 
 namespace {
 
-std::string g_host, g_modules, g_work, g_patinex, g_progressive;
+std::string g_host, g_modules, g_work, g_patinex, g_progressive, g_samples;
 int g_runs = 0;
 ULONGLONG g_started = 0;
 
@@ -1466,6 +1467,34 @@ TEST_F(Filterhost, TheMemoryEstimateMeetsWhatRunsTake) {
   }
 }
 
+// A photograph of 96 megapixels (a sample enlarged to 12000 x 8000, as a
+// medium-format camera or a stitched panorama makes them) is filtered by
+// Patinex in either host: the 32-bit one, large-address aware, has the room.
+TEST_F(Filterhost, A96MegapixelPhotographIsFiltered) {
+  if (g_patinex.empty() || g_samples.empty()) GTEST_SKIP() << "needs PATINEX.8bf and the samples";
+  int width = 0, height = 0, channels = 0;
+  uint8_t* sample = stbi_load((g_samples + "/coffee.png").c_str(), &width, &height, &channels, 3);
+  ASSERT_NE(sample, nullptr);
+  Pixels big{12000, 8000, 3, std::vector<uint8_t>(size_t(12000) * 8000 * 3)};
+  for (int y = 0; y < big.height; ++y) {
+    const uint8_t* from = sample + size_t(y * height / big.height) * width * 3;
+    uint8_t* to = &big.bytes[size_t(y) * big.width * 3];
+    for (int x = 0; x < big.width; ++x) std::memcpy(to + x * 3, from + (x * width / big.width) * 3, 3);
+  }
+  stbi_image_free(sample);
+  Spill(Path("big.jpg"), StbJpeg(big, 90));
+  big.bytes = std::vector<uint8_t>();
+  const HostRun run = Host({g_patinex, Path("big.jpg"), Path("big-out.jpg")});
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  int outWidth = 0, outHeight = 0;
+  EXPECT_TRUE(stbi_info(Path("big-out.jpg").c_str(), &outWidth, &outHeight, &channels));
+  EXPECT_EQ(outWidth, 12000);
+  EXPECT_EQ(outHeight, 8000);
+  EXPECT_LE(run.peakBytes, run.estimateBytes + (uint64_t(40) << 20));
+  std::printf("  12000 x 8000 JPEG: peak %.0f MB, estimate %.0f MB, %.1f s\n",
+              double(run.peakBytes) / (1 << 20), double(run.estimateBytes) / (1 << 20), run.seconds);
+}
+
 TEST_F(Filterhost, UsageErrorsAndHelp) {
   HostRun run = Host({});
   EXPECT_EQ(run.exitCode, 2u);
@@ -1496,6 +1525,7 @@ int main(int argc, char** argv) {
     take("--work=", &g_work);
     take("--patinex=", &g_patinex);
     take("--progressive=", &g_progressive);
+    take("--samples=", &g_samples);
   }
   if (g_host.empty() || g_modules.empty() || g_work.empty()) {
     std::fprintf(stderr, "usage: filterhost_tests --host=EXE --modules=DIR --work=DIR [--patinex=8BF]\n");
