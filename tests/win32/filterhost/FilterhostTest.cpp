@@ -660,6 +660,22 @@ std::string PngWithBomb(const Pixels& p, const char* type, int gigabytes) {
                  PngChunk(type, data));
 }
 
+// A 2 x 2 gray TIFF whose description, XMP packet and colour profile each
+// declare 1 GB from its pixels on: tags are stored as they are, so the file's
+// size bounds what a decoder can read of them.
+std::string TiffWithHugeTags() {
+  const uint32_t pixelsAt = 8 + 2 + 12 * 12 + 4, huge = uint32_t(1) << 30;
+  const uint32_t entries[12][4] = {  // tag, type, count, value
+      {256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 8}, {259, 3, 1, 1}, {262, 3, 1, 1},
+      {270, 2, huge, pixelsAt}, {273, 4, 1, pixelsAt}, {277, 3, 1, 1}, {278, 3, 1, 2},
+      {279, 4, 1, 4}, {700, 1, huge, pixelsAt}, {34675, 7, huge, pixelsAt}};
+  std::string file = std::string("II*\0", 4) + Le32(8) + Le16(12);
+  for (const auto& e : entries) {
+    file += Le16(e[0]) + Le16(e[1]) + Le32(e[2]) + (e[1] == 3 ? Le16(e[3]) + Le16(0) : Le32(e[3]));
+  }
+  return file + Le32(0) + std::string(4, '\x40');
+}
+
 // Huffman-coded bits of a JPEG scan, highest first, with 0xFF stuffed.
 struct ScanWriter {
   std::string bytes;
@@ -753,7 +769,8 @@ Pixels Smooth(int width, int height) {
 
 // What a file carries besides its picture costs no more than the picture: a
 // small PNG with 1 or 4 GB of compressed text or colour profile is filtered as
-// the picture (the decoder never sees those chunks); a JPEG of thousands of
+// the picture (the decoder never sees those chunks), and so is a TIFF whose
+// tags declare gigabytes past its end; a JPEG of thousands of
 // scans is refused, naming them, before any decoder; genuine progressive
 // JPEGs of two encoders pass. Each case stays under 100 MB of peak working set
 // and prints its time.
@@ -784,6 +801,8 @@ TEST_F(Filterhost, MetadataAndScanBombsCostWhatThePictureCosts) {
                        PngWithBomb(pattern, type, gigabytes), nullptr, pattern});
     }
   }
+  cases.push_back({"TIFF tags of 1 GB each in a 2 x 2 TIFF", "tags.tif", TiffWithHugeTags(),
+                   nullptr, {2, 2, 3, std::vector<uint8_t>(12, 0x40)}});
   cases.push_back({"10 scans at 64 x 64 (the bomb's structure)", "scans10.jpg",
                    ScanBombJpeg(64, 64, 3, 9), nullptr, gray64});
   cases.push_back({"6000 scans at 1000 x 1000", "scans6000.jpg",
