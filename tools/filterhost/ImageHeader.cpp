@@ -37,7 +37,7 @@
 // ten times what encoders write, so a file costs at most about ten decodes of
 // a genuine progressive file of its size, where the bombs this answers have
 // thousands of scans (6000 in 80 KB at 1000 x 1000: seconds of work; 1500 at
-// 8000 x 8000: a minute and a half).
+// 8000 x 8000: more than a minute).
 namespace {
 
 const uint64_t kDeflateBytesPerByte = 1032;
@@ -386,8 +386,9 @@ bool CheckFileHoldsImage(const std::string& path, const ImageHeader& header, uin
     return false;
   }
   if (header.scans > kMaxJpegScans) {
-    *error = path + " has " + std::to_string(header.scans) + " scans; filterhost decodes JPEGs of at most " +
-             std::to_string(kMaxJpegScans) + " (a progressive encoder writes about 10)";
+    *error = path + " has " + std::to_string(header.scans) +
+             " scans; filterhost decodes JPEGs of at most " + std::to_string(kMaxJpegScans) +
+             " (a progressive encoder writes about 10)";
     return false;
   }
   if (header.sizeKnown && fileBytes < header.leastFileBytes) {
