@@ -15,7 +15,8 @@ add_library(patinex_core_fuzz STATIC ${PATINEX_CORE_SOURCES} ${PATINEX_PORTABLE_
             ${CMAKE_SOURCE_DIR}/tools/filterhost/FramePattern.cpp
             ${CMAKE_SOURCE_DIR}/tools/filterhost/ImageFormat.cpp
             ${CMAKE_SOURCE_DIR}/tools/filterhost/ImageHeader.cpp
-            ${CMAKE_SOURCE_DIR}/tools/filterhost/PixelPlanes.cpp)
+            ${CMAKE_SOURCE_DIR}/tools/filterhost/PixelPlanes.cpp
+            ${CMAKE_SOURCE_DIR}/tools/filterhost/UnusedMetadata.cpp)
 target_include_directories(patinex_core_fuzz PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(patinex_core_fuzz PUBLIC ${PATINEX_FUZZ_SANITIZE} -fsanitize=fuzzer-no-link
                        -fsanitize-coverage-ignorelist=${CMAKE_SOURCE_DIR}/tests/fuzz/coverage-ignore.txt

@@ -6,4 +6,5 @@ target_sources(patinex_native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/filterhost
                ${CMAKE_SOURCE_DIR}/tools/filterhost/FramePattern.cpp
                ${CMAKE_SOURCE_DIR}/tools/filterhost/ImageFormat.cpp
                ${CMAKE_SOURCE_DIR}/tools/filterhost/ImageHeader.cpp
-               ${CMAKE_SOURCE_DIR}/tools/filterhost/PixelPlanes.cpp)
+               ${CMAKE_SOURCE_DIR}/tools/filterhost/PixelPlanes.cpp
+               ${CMAKE_SOURCE_DIR}/tools/filterhost/UnusedMetadata.cpp)

@@ -3,7 +3,8 @@
 set(FILTERHOST_DIR ${CMAKE_SOURCE_DIR}/tools/filterhost)
 set(FILTERHOST_PORTABLE ${FILTERHOST_DIR}/Pipl.cpp ${FILTERHOST_DIR}/Settings.cpp
     ${FILTERHOST_DIR}/FramePattern.cpp ${FILTERHOST_DIR}/ImageFormat.cpp
-    ${FILTERHOST_DIR}/ImageHeader.cpp ${FILTERHOST_DIR}/PixelPlanes.cpp)
+    ${FILTERHOST_DIR}/ImageHeader.cpp ${FILTERHOST_DIR}/PixelPlanes.cpp
+    ${FILTERHOST_DIR}/UnusedMetadata.cpp)
 # --set and --help read the parameter table of the portable core.
 add_executable(filterhost ${FILTERHOST_PORTABLE} ${CMAKE_SOURCE_DIR}/host/ParamTable.cpp
                ${FILTERHOST_DIR}/ImageIOWin32.cpp ${FILTERHOST_DIR}/OutputFileWin32.cpp
@@ -14,6 +15,11 @@ target_include_directories(filterhost PRIVATE ${CMAKE_SOURCE_DIR})
 # Image files through the platform's imaging component (WIC, made through COM).
 target_link_libraries(filterhost PRIVATE windowscodecs ole32 oleaut32 uuid psapi)
 target_link_options(filterhost PRIVATE -static)
+# The 32-bit host is large-address aware: 64-bit Windows (and Wine) then give it
+# 4 GB of address space instead of 2, which a 100-megapixel photograph needs.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(filterhost PRIVATE -Wl,--large-address-aware)
+endif()
 # The 64-bit tree's host loads 64-bit modules: filterhost64.exe beside PATINEX64.8bf.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set_target_properties(filterhost PROPERTIES OUTPUT_NAME filterhost64)
@@ -51,7 +57,9 @@ set(FILTERHOST_TEST_WORK ${CMAKE_BINARY_DIR}/filterhost-test)
 
 patinex_wine_test(filterhost_under_wine filterhost_tests
   --host=$<TARGET_FILE:filterhost> --modules=${TESTFILTER_OUT}
-  --work=${FILTERHOST_TEST_WORK} --patinex=$<TARGET_FILE:patinex_module>)
+  --work=${FILTERHOST_TEST_WORK} --patinex=$<TARGET_FILE:patinex_module>
+  --progressive=${CMAKE_SOURCE_DIR}/tests/win32/filterhost/progressive
+  --samples=${CMAKE_SOURCE_DIR}/samples)
 # Ctrl+C needs a real signal from outside Wine: a shell script sends it.
 patinex_wine_test(filterhost_ctrl_c_under_wine bash
   ${CMAKE_SOURCE_DIR}/tests/win32/filterhost/ctrl-c-test.sh $<TARGET_FILE:filterhost>

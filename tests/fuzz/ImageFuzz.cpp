@@ -12,13 +12,34 @@
 #include "tools/filterhost/ImageFormat.h"
 #include "tools/filterhost/ImageHeader.h"
 #include "tools/filterhost/PixelPlanes.h"
+#include "tools/filterhost/UnusedMetadata.h"
 
 namespace {
+
+// What the decoder is handed: never more bytes, the same picture declared,
+// and nothing more to drop a second time.
+void FuzzUnusedMetadata(const std::vector<uint8_t>& bytes, const ImageHeader& h) {
+  std::vector<uint8_t> kept = bytes;
+  const size_t left = DropUnusedMetadata(kept.empty() ? nullptr : kept.data(), kept.size());
+  FUZZ_CHECK(left <= bytes.size(), "%zu bytes became %zu", bytes.size(), left);
+  kept.resize(left);
+  if (h.format != kPngFile) FUZZ_CHECK(kept == bytes, "a file that is not a PNG changed");
+  const ImageHeader k = ReadImageHeader(kept.empty() ? nullptr : kept.data(), kept.size());
+  if (h.sizeKnown) {
+    FUZZ_CHECK(k.format == h.format && k.sizeKnown && k.width == h.width && k.height == h.height,
+               "the declared picture changed");
+  }
+  std::vector<uint8_t> again = kept;
+  FUZZ_CHECK(DropUnusedMetadata(again.empty() ? nullptr : again.data(), again.size()) == left &&
+                 again == kept,
+             "a second pass dropped more");
+}
 
 // Any bytes as the start of a file, in a buffer of exactly their size.
 void FuzzHeader(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);
   const ImageHeader h = ReadImageHeader(bytes.empty() ? nullptr : bytes.data(), bytes.size());
+  FuzzUnusedMetadata(bytes, h);
   FUZZ_CHECK(h.format >= kPngFile && h.format <= kUnknownFile, "format %d", int(h.format));
   FUZZ_CHECK(h.orientation >= 1 && h.orientation <= 8, "orientation %d", int(h.orientation));
   if (h.format == kUnknownFile) FUZZ_CHECK(!h.sizeKnown, "a size without a known format");

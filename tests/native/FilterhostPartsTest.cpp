@@ -16,6 +16,7 @@
 #include "tools/filterhost/PixelPlanes.h"
 #include "tools/filterhost/Pipl.h"
 #include "tools/filterhost/Settings.h"
+#include "tools/filterhost/UnusedMetadata.h"
 
 namespace {
 
@@ -566,6 +567,11 @@ TEST(FilterhostImageHeaders, SizesAndOrientationBeforeAnyDecoder) {
                           std::string("\x21\xF9\x04\x01\0\0\0\0", 8) +  // an extension
                           "\x2C" + Le16s(0) + Le16s(0) + Le16s(5) + Le16s(60000) + '\0' +
                           std::string("\x02\x02\x44\x01\x00", 5) + "\x3B";
+  // The picture is the first frame: the decoder gives a 1 x 1 frame as 1 x 1.
+  const std::string tinyFrame = std::string("GIF89a") + Le16s(32767) + Le16s(32767) +
+                                std::string("\x80\0\0", 3) + std::string(6, '\0') + "\x2C" +
+                                Le16s(0) + Le16s(0) + Le16s(1) + Le16s(1) + '\0' +
+                                std::string("\x02\x02\x44\x01\x00", 5) + "\x3B";
   auto bmp = [](uint32_t infoSize, const std::string& sides) {
     return "BM" + std::string(12, '\0') + Le32(infoSize) + sides + std::string(24, '\0');
   };
@@ -588,8 +594,10 @@ TEST(FilterhostImageHeaders, SizesAndOrientationBeforeAnyDecoder) {
       {"JPEG EXIF orientation out of range",
        std::string("\xFF\xD8", 2) + JpegSegment(0xE1, std::string("Exif\0\0", 6) + TiffBlock(true, {{274, 3, 9}})) + sof,
        kJpegFile, true, 640, 480, 1},
-      {"GIF with a frame larger than its screen", gif, kGifFile, true, 10, 60000, 1},
+      {"GIF with a frame larger than its screen", gif, kGifFile, true, 5, 60000, 1},
+      {"GIF of a 1 x 1 frame on a 32767 x 32767 screen", tinyFrame, kGifFile, true, 1, 1, 1},
       {"GIF cut inside a frame", gif.substr(0, gif.size() - 4), kGifFile, false, 0, 0, 1},
+      {"GIF without a frame", gif.substr(0, 13 + 6) + "\x3B", kGifFile, false, 0, 0, 1},
       {"BMP", bmp(40, Le32(255) + Le32(0)), kBmpFile, true, 255, 0, 1},
       {"BMP stored top down", bmp(40, Le32(8) + Le32(0u - 16000000u)), kBmpFile, true, 8, 16000000, 1},
       {"BMP with the lowest height", bmp(40, Le32(8) + Le32(0x80000000u)), kBmpFile, true, 8,
@@ -622,45 +630,113 @@ TEST(FilterhostImageHeaders, SizesAndOrientationBeforeAnyDecoder) {
   }
 }
 
-// What a run needs, counted from the header before any decoder: the decoder's
-// rows at the file's depth, and 20 bytes a pixel for a run in 8 bits, 48 for
-// one in 16 (every copy in 16 bits, and the samples as read). Only a 16-bit
-// file in a 16-bit run counts 16 bits.
+// What a run needs, counted from the header before any decoder: the most of
+// reading (the file, the decoder's rows at the file's depth, the image),
+// filtering (4 copies of the image at the run's depth, 5 in 16 bits) and
+// writing, and 4 MB of buffers. Only a 16-bit file in a 16-bit run counts
+// 16 bits; the planes are 3 where the header rules out transparency.
 TEST(FilterhostImageHeaders, RunMemoryAtTheDepthOfTheRun) {
-  auto png = [](char depth, char colorType) {
+  auto png = [](char depth, char colorType, const std::string& chunks = "") {
     return std::string("\x89PNG\r\n\x1a\n", 8) + Be32(13) + "IHDR" + Be32(1000) + Be32(1000) +
-           depth + colorType + std::string("\0\0\0", 3);
+           depth + colorType + std::string("\0\0\0", 3) + "CRC!" + chunks;
   };
-  auto tiff = [](uint32_t bits) {
-    return TiffBlock(false, {{256, 3, 1000}, {257, 3, 1000}, {258, 3, bits}});
+  auto tiff = [](uint32_t bits, uint32_t samples) {
+    return TiffBlock(false, {{256, 3, 1000}, {257, 3, 1000}, {258, 3, bits}, {277, 3, samples}});
   };
-  const uint64_t pixels = 1000 * 1000;
+  const std::string trns = Be32(2) + "tRNS" + "ab" + "CRC!";
+  const uint64_t pixels = 1000 * 1000, buffers = 4 << 20;
   const struct {
     const char* what;
     std::string bytes;
     bool sixteenBitRun;  // the filter takes RGB 48, no --depth 8
+    uint64_t fileBytes;
+    int32_t planes;
     uint64_t needed;
   } cases[] = {
-      // Rows of a filter byte and 3000 bytes.
-      {"8-bit RGB PNG", png(8, 2), true, 1000 * 3001 + 20 * pixels},
-      {"16-bit RGB PNG in a 16-bit run", png(16, 2), true, 1000 * 6001 + 48 * pixels},
-      {"16-bit RGB PNG in an 8-bit run", png(16, 2), false, 1000 * 6001 + 20 * pixels},
-      {"16-bit gray TIFF in a 16-bit run", tiff(16), true, 2 * pixels + 48 * pixels},
-      {"8-bit gray TIFF in a 16-bit run", tiff(8), true, pixels + 20 * pixels},
-      // Its depth cut off: 8 bytes a pixel for the decoder, the most a layout
-      // takes; the decoder's pixel format tells the depth later.
-      {"PNG cut before its depth", png(16, 2).substr(0, 24), true, 8 * pixels + 20 * pixels},
+      {"8-bit RGB PNG", png(8, 2), true, 0, 3, 12 * pixels + buffers},
+      {"8-bit RGB PNG with a transparent colour", png(8, 2, trns), true, 0, 4, 16 * pixels + buffers},
+      {"8-bit RGBA PNG", png(8, 6), true, 0, 4, 16 * pixels + buffers},
+      {"16-bit RGB PNG in a 16-bit run", png(16, 2), true, 0, 3, 30 * pixels + buffers},
+      {"16-bit RGB PNG in an 8-bit run", png(16, 2), false, 0, 3, 12 * pixels + buffers},
+      // Reading takes most: the file, rows of a filter byte and 6000 bytes, the image.
+      {"16-bit RGB PNG of 9 MB in an 8-bit run", png(16, 2), false, 9000000, 3,
+       9000000 + 1000 * 6001 + 3 * pixels + buffers},
+      {"16-bit gray TIFF in a 16-bit run", tiff(16, 1), true, 0, 3, 30 * pixels + buffers},
+      {"8-bit RGBA TIFF", tiff(8, 4), true, 0, 4, 16 * pixels + buffers},
+      // Its depth and colour cut off: 8 bytes a pixel for the decoder and perhaps
+      // 4 planes; the decoder tells later.
+      {"PNG cut before its depth", png(16, 2).substr(0, 24), true, 0, 4, 16 * pixels + buffers},
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
     const ImageHeader h = ReadImageHeader(bytes.data(), bytes.size());
     ASSERT_TRUE(h.sizeKnown) << c.what;
-    EXPECT_EQ(RunMemoryBytes(h.width, h.height, h.decodedBytes, RunSampleBytes(h, c.sixteenBitRun)),
+    EXPECT_EQ(RunPlanes(h), c.planes) << c.what;
+    EXPECT_EQ(RunMemoryBytes(h.width, h.height, RunPlanes(h), RunSampleBytes(h, c.sixteenBitRun),
+                             h.decodedBytes, c.fileBytes),
               c.needed)
         << c.what;
   }
-  // A size known only to the decoder, whose pixel format says 16 bits.
-  EXPECT_EQ(RunMemoryBytes(1000, 1000, 0, 2), 8 * pixels + 48 * pixels);
+  // Writing takes most only where the filter's copies are small next to an
+  // encoder's: never for 3 or 4 planes; a 16-bit image written in bytes is
+  // copied to be reduced (6 + 4 + 6 bytes a pixel), still below filtering (30).
+  EXPECT_EQ(RunMemoryBytes(1000, 1000, 3, 2, 1, 0), 30 * pixels + buffers);
+
+  // What a progressive decoder keeps besides the picture: every block's 64
+  // coefficients of 2 bytes (4:2:0, 2000 x 2000: 62500 + 2 x 15625 blocks);
+  // a run-length BMP is decoded into 4 bytes a pixel.
+  auto jpeg = [](uint8_t marker) {
+    return std::string("\xFF\xD8", 2) +
+           JpegSegment(marker, std::string("\x08", 1) + Be16(2000) + Be16(2000) +
+                                   std::string("\x03\x01\x22\0\x02\x11\0\x03\x11\0", 10));
+  };
+  const std::string bmp = "BM" + std::string(12, '\0') + Le32(40) + Le32(1000) + Le32(1000) +
+                          Le16s(1) + Le16s(8) + Le32(1) + std::string(20, '\0');
+  const struct {
+    const char* what;
+    std::string bytes;
+    uint64_t decoded;
+    int32_t planes;
+  } decoders[] = {
+      {"sequential JPEG", jpeg(0xC0), 2000 * 2000 * 3, 3},
+      {"progressive JPEG", jpeg(0xC2), 2000 * 2000 * 3 + (62500 + 2 * 15625) * 128, 3},
+      {"run-length BMP", bmp, 4 * pixels, 3},
+  };
+  for (const auto& c : decoders) {
+    std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+    const ImageHeader h = ReadImageHeader(bytes.data(), bytes.size());
+    EXPECT_EQ(h.decodedBytes, c.decoded) << c.what;
+    EXPECT_EQ(RunPlanes(h), c.planes) << c.what;
+  }
+}
+
+// A run that does not fit is refused with both figures; the 32-bit host names
+// the 64-bit one when that could have the memory.
+TEST(FilterhostImageFiles, RunMemoryRefusalSaysWhichHostWouldTakeIt) {
+  const uint64_t gb = uint64_t(1) << 30;
+  const struct {
+    uint64_t needed, available, to64;
+    bool fits;
+    const char* message;
+  } cases[] = {
+      {2 * gb, 2 * gb, 0, true, ""},
+      {2 * gb + 1, 2 * gb, 0, false,
+       "in.jpg: filtering its 12000 x 8000 pixels needs 2.0 GB of memory; this process can have "
+       "2.0 GB"},
+      {3 * gb, 2 * gb, 20 * gb, false,
+       "in.jpg: filtering its 12000 x 8000 pixels needs 3.0 GB of memory; this process can have "
+       "2.0 GB; filterhost64.exe (with PATINEX64.8bf) can have 20.0 GB and would take it"},
+      {30 * gb, 2 * gb, 20 * gb, false,
+       "in.jpg: filtering its 12000 x 8000 pixels needs 30.0 GB of memory; this process can have "
+       "2.0 GB"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(CheckRunMemory("in.jpg", "its 12000 x 8000 pixels", c.needed, c.available, c.to64,
+                             &error),
+              c.fits);
+    EXPECT_EQ(error, c.message);
+  }
 }
 
 // The fewest bytes each format can hold its declared pixels in, at its best
@@ -730,6 +806,104 @@ TEST(FilterhostImageHeaders, FewestBytesForThePixelsAndTheJpegEnd) {
     }
   }
   EXPECT_TRUE(ReadImageHeader(reinterpret_cast<const uint8_t*>("MM\0*"), 4).format == kTiffFile);
+}
+
+// A JPEG's scans are counted as its markers are walked: those of the image up
+// to its end, not a marker's bytes inside a segment nor an appended video's.
+// Past the bound the file is refused with the count; a GIF whose later frames
+// hold more than its bytes can is refused naming its frames.
+TEST(FilterhostImageHeaders, JpegScansAndGifFramesBoundTheWork) {
+  const std::string soi("\xFF\xD8", 2), eoi("\xFF\xD9", 2);
+  const std::string sof = JpegSegment(0xC2, std::string("\x08", 1) + Be16(8) + Be16(8) +
+                                                std::string("\x01\x01\x11\0", 4));
+  const std::string scan = JpegSegment(0xDA, std::string("\x01\x01\0\0\x3F\0", 6)) + "ab";
+  auto scans = [&](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += scan;
+    return s;
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    uint32_t scans;
+  } cases[] = {
+      {"sequential", soi + sof + scan + eoi, 1},
+      {"as many as the bound", soi + sof + scans(100) + eoi, 100},
+      {"one past the bound", soi + sof + scans(101) + eoi, 101},
+      {"start-of-scan bytes inside a comment", soi + JpegSegment(0xFE, "\xFF\xDA\x00\x08") + sof +
+       scan + eoi, 1},
+      {"a video after the end", soi + sof + scan + eoi + soi + sof + scans(200) + eoi, 1},
+      {"6000 scans", soi + sof + scans(6000) + eoi, 6000},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+    const ImageHeader h = ReadImageHeader(bytes.data(), bytes.size());
+    EXPECT_EQ(h.scans, c.scans) << c.what;
+    std::string error;
+    EXPECT_EQ(CheckFileHoldsImage("in.jpg", h, bytes.size(), &error), c.scans <= kMaxJpegScans)
+        << c.what;
+    if (c.scans > kMaxJpegScans) {
+      EXPECT_EQ(error, "in.jpg has " + std::to_string(c.scans) +
+                           " scans; filterhost decodes JPEGs of at most 100 (a progressive "
+                           "encoder writes about 10)");
+    }
+  }
+
+  // A 1 x 1 first frame, then one of 32767 x 32767 in 20 bytes of data.
+  const std::string frame = "\x2C" + Le16s(0) + Le16s(0);
+  const std::string gif = std::string("GIF89a") + Le16s(1) + Le16s(1) + std::string(3, '\0') +
+                          frame + Le16s(1) + Le16s(1) + std::string("\0\x02\x02\x44\x01\0", 6) +
+                          frame + Le16s(32767) + Le16s(32767) + std::string("\0\x02\x14", 3) +
+                          std::string(20, '\0') + std::string("\0\x3B", 2);
+  std::vector<uint8_t> bytes(gif.begin(), gif.end());
+  const ImageHeader h = ReadImageHeader(bytes.data(), bytes.size());
+  EXPECT_EQ(h.width, 1u);
+  EXPECT_EQ(h.height, 1u);
+  EXPECT_EQ(h.frames, 2u);
+  EXPECT_EQ(h.decodedBytes, 1 + 32767ull * 32767);  // the decoder keeps every frame
+  std::string error;
+  EXPECT_FALSE(CheckFileHoldsImage("in.gif", h, bytes.size(), &error));
+  EXPECT_EQ(error, "in.gif: its 2 frames declare 1073676290 pixels in all, but it holds only " +
+                       std::to_string(bytes.size()) + " bytes: the file is damaged or cut short");
+}
+
+// A PNG's compressed text and profile are taken out before the decoder sees
+// the file; every other chunk stays byte for byte, in order, and so does
+// everything from a damaged chunk on, and any file that is not a PNG.
+TEST(FilterhostUnusedMetadata, PngTextAndProfileNeverReachTheDecoder) {
+  const std::string signature("\x89PNG\r\n\x1a\n", 8);
+  auto chunk = [](const char* type, const std::string& data) {
+    return Be32(uint32_t(data.size())) + type + data + "CRC!";
+  };
+  const std::string ihdr = chunk("IHDR", std::string(13, '\1'));
+  const std::string text = chunk("tEXt", std::string("Title\0kept", 11));
+  const std::string ztxt = chunk("zTXt", std::string("Comment\0\0\x78\xDA", 11));
+  const std::string itxt = chunk("iTXt", std::string("Comment\0\1\0\0\0\x78\xDA", 14));
+  const std::string iccp = chunk("iCCP", std::string("ICC\0\0\x78\xDA", 7));
+  const std::string idat = chunk("IDAT", "pixels"), iend = chunk("IEND", "");
+  const std::string cut = Be32(1000) + "zTXt" + "short";
+  const std::string jpeg = std::string("\xFF\xD8\xFF\xFE", 4) + ztxt;
+  const struct {
+    const char* what;
+    std::string in, out;
+  } cases[] = {
+      {"every kind", signature + ihdr + text + ztxt + itxt + idat + iccp + idat + iend,
+       signature + ihdr + text + idat + idat + iend},
+      {"one after another", signature + ihdr + ztxt + ztxt + iccp + idat + iend,
+       signature + ihdr + idat + iend},
+      {"bytes after the end", signature + ihdr + idat + iend + ztxt, signature + ihdr + idat + iend + ztxt},
+      {"a chunk that runs past the end", signature + ihdr + ztxt + idat + cut,
+       signature + ihdr + idat + cut},
+      {"no chunks", signature, signature},
+      {"a JPEG", jpeg, jpeg},
+      {"a PNG cut inside its signature", signature.substr(0, 7), signature.substr(0, 7)},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes(c.in.begin(), c.in.end());
+    const size_t left = DropUnusedMetadata(bytes.data(), bytes.size());
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + left), c.out) << c.what;
+  }
+  EXPECT_EQ(DropUnusedMetadata(nullptr, 0), 0u);
 }
 
 }  // namespace

@@ -65,15 +65,22 @@ bool CheckImageSize(const std::string& path, uint32_t width, uint32_t height,
   return true;
 }
 
-uint64_t RunMemoryBytes(uint32_t width, uint32_t height, uint64_t decodedBytes,
-                        int32_t sampleBytes) {
+uint64_t RunMemoryBytes(uint32_t width, uint32_t height, int32_t planes, int32_t sampleBytes,
+                        uint64_t decodedBytes, uint64_t fileBytes) {
   const uint64_t pixels = uint64_t(width) * height;
   if (decodedBytes == 0) decodedBytes = pixels * 8;
-  const uint64_t pixel = 4 * uint64_t(sampleBytes == 2 ? 2 : 1);  // 4 planes
-  // The image, the source copy, the two areas and the encoder's copy; in 16
-  // bits the samples as read besides.
-  const uint64_t copies = sampleBytes == 2 ? 6 : 5;
-  return decodedBytes + pixels * pixel * copies;
+  const uint64_t image = pixels * uint64_t(planes) * uint64_t(sampleBytes == 2 ? 2 : 1);
+  const uint64_t reading = fileBytes + decodedBytes + image;
+  // The image, the source copy, the two areas; in 16 bits the samples as read.
+  const uint64_t filtering = image * (sampleBytes == 2 ? 5 : 4);
+  // The image, an encoder's copy, and a 16-bit image's copy made to reduce it.
+  const uint64_t writing = image + pixels * 4 + (sampleBytes == 2 ? image : 0);
+  const uint64_t most = reading > filtering ? reading : filtering;
+  // Besides: the rows handed to the decoder or the encoder at a time (about a
+  // megabyte), and the filter's own working memory (Patinex: its tables and
+  // threads, about a megabyte).
+  const uint64_t buffers = uint64_t(4) << 20;
+  return (most > writing ? most : writing) + buffers;
 }
 
 std::string ByteCountText(uint64_t bytes) {
@@ -88,11 +95,14 @@ std::string ByteCountText(uint64_t bytes) {
   return text;
 }
 
-bool CheckRunMemory(const std::string& path, uint32_t width, uint32_t height, uint64_t needed,
-                    uint64_t available, std::string* error) {
+bool CheckRunMemory(const std::string& path, const std::string& pixels, uint64_t needed,
+                    uint64_t available, uint64_t availableTo64BitHost, std::string* error) {
   if (needed <= available) return true;
-  *error = path + ": filtering its " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels needs " + ByteCountText(needed) + " of memory; this process can have " +
-           ByteCountText(available);
+  *error = path + ": filtering " + pixels + " needs " + ByteCountText(needed) +
+           " of memory; this process can have " + ByteCountText(available);
+  if (needed <= availableTo64BitHost) {
+    *error += "; filterhost64.exe (with PATINEX64.8bf) can have " +
+              ByteCountText(availableTo64BitHost) + " and would take it";
+  }
   return false;
 }

@@ -22,6 +22,22 @@
 // Run-length BMP (its end-of-bitmap code ends any picture), CCITT fax and JPEG
 // TIFF, arithmetic-coded, lossless and hierarchical JPEG have no such bound:
 // their memory is checked against what the process can have.
+//
+// A JPEG's scans are bounded by their count, not by the file: a progressive
+// scan that refines nothing takes a few bytes (one end-of-band run skips up to
+// 32767 blocks), yet the decoder passes over every block of its component for
+// each. Encoders write few: libjpeg's progressive script (cjpeg -progressive,
+// ImageMagick's -interlace JPEG) has 10 scans for colour and 6 for gray;
+// other encoders split the bands a little differently (Photoshop offers 3 to 5
+// scans); a camera's file is sequential (one scan, or one per component). The most a
+// script can hold in which every scan refines something new is far beyond any
+// of them (a band of one coefficient per scan, each bit of it in its own scan,
+// up to 4 components: thousands), and decoders that face the internet cap at
+// a few hundred (NVIDIA's nvImageCodec at 256). filterhost takes at most 100:
+// ten times what encoders write, so a file costs at most about ten decodes of
+// a genuine progressive file of its size, where the bombs this answers have
+// thousands of scans (6000 in 80 KB at 1000 x 1000: seconds of work; 1500 at
+// 8000 x 8000: more than a minute).
 namespace {
 
 const uint64_t kDeflateBytesPerByte = 1032;
@@ -94,6 +110,7 @@ void ReadTiffDirectory(const uint8_t* data, size_t size, ImageHeader* header, bo
     return;
   }
   header->sampleBits = bits;
+  header->mayHaveAlpha = samples == 2 || samples >= 4;
   const uint64_t raw = RowBytes(uint64_t(header->width) * samples * bits) * header->height;
   header->decodedBytes = raw;
   switch (compression) {
@@ -150,6 +167,10 @@ bool ReadJpegFrame(const Bytes& b, size_t at, size_t bodySize, uint8_t marker,
     blocks += CeilDiv(w, 8) * CeilDiv(h, 8);
   }
   header->decodedBytes = uint64_t(header->width) * header->height * components;
+  header->mayHaveAlpha = false;
+  // A progressive decoder keeps every block's 64 coefficients, 2 bytes each,
+  // until the last scan.
+  if (marker == 0xC2) header->decodedBytes += blocks * 128;
   // Huffman-coded: sequential (C0, C1) 2 bits a block, progressive (C2) 1.
   if (marker == 0xC0 || marker == 0xC1) header->leastFileBytes = CeilDiv(2 * blocks, 8);
   if (marker == 0xC2) header->leastFileBytes = CeilDiv(blocks, 8);
@@ -200,6 +221,7 @@ void ReadJpeg(const Bytes& b, ImageHeader* header) {
     }
     if (marker == 0xDA) {
       if (!frame) return;  // scan data before any frame header
+      ++header->scans;
       at = ScanEnd(b, at + 2 + length);
       continue;
     }
@@ -221,8 +243,8 @@ bool SkipSubBlocks(const Bytes& b, size_t* at) {
 
 void ReadGif(const Bytes& b, ImageHeader* header) {
   if (!b.Has(0, 13)) return;
-  uint32_t width = b.U16(6), height = b.U16(8);
-  uint64_t pixels = 0;  // of every frame: a decoder may decode them all at once
+  uint64_t pixels = 0;  // of every frame: the decoder decodes them all when it is made
+  uint32_t frames = 0;
   size_t at = 13;
   if (b.data[10] & 0x80) at += size_t(3) << ((b.data[10] & 7) + 1);
   while (b.Has(at, 1) && b.data[at] != 0x3B) {
@@ -231,9 +253,11 @@ void ReadGif(const Bytes& b, ImageHeader* header) {
       if (!SkipSubBlocks(b, &at)) return;
     } else if (b.data[at] == 0x2C) {  // frame: its own size, colour table, data
       if (!b.Has(at, 11)) return;
-      width = b.U16(at + 5) > width ? b.U16(at + 5) : width;
-      height = b.U16(at + 7) > height ? b.U16(at + 7) : height;
+      // The picture is the first frame, at its own size: the screen's is not
+      // the decoder's (a 1 x 1 frame on a 32767 x 32767 screen is 1 x 1).
+      if (frames == 0) header->width = b.U16(at + 5), header->height = b.U16(at + 7);
       pixels += uint64_t(b.U16(at + 5)) * b.U16(at + 7);
+      ++frames;
       const uint8_t flags = b.data[at + 9];
       at += 10;
       if (flags & 0x80) at += size_t(3) << ((flags & 7) + 1);
@@ -243,9 +267,11 @@ void ReadGif(const Bytes& b, ImageHeader* header) {
       return;
     }
   }
-  header->width = width;
-  header->height = height;
+  // A GIF without a frame has no picture to give.
+  if (frames == 0) return;
   header->sizeKnown = true;
+  header->frames = frames;
+  header->framePixels = pixels;
   header->decodedBytes = pixels;
   header->leastFileBytes = CeilDiv(pixels * 3, kLzwLongestString * 8);
 }
@@ -268,6 +294,11 @@ void ReadBmp(const Bytes& b, ImageHeader* header) {
     if (b.Has(28, 6)) bits = b.U16(28), compression = b.U32(30);
   }
   if (!header->sizeKnown || header->height == 0 || !Countable(header)) return;
+  header->mayHaveAlpha = bits == 32;
+  // Run-length pictures are decoded into 4 bytes a pixel.
+  if (compression == 1 || compression == 2) {
+    header->decodedBytes = uint64_t(header->width) * header->height * 4;
+  }
   const bool known = bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 ||
                      bits == 24 || bits == 32;
   // Uncompressed, also with bit fields (3) or alpha bit fields (6): rows of
@@ -300,6 +331,15 @@ void ReadPng(const Bytes& be, ImageHeader* header) {
   const uint32_t depth = be.data[24], channels = PngChannels(be.data[25]);
   if (channels == 0 || depth == 0 || depth > 16) return;
   header->sampleBits = depth;
+  // Transparency: an alpha channel, or a transparent colour (tRNS, between the
+  // header and the data).
+  header->mayHaveAlpha = be.data[25] == 4 || be.data[25] == 6;
+  for (size_t at = 33; !header->mayHaveAlpha && be.Has(at, 8);) {
+    const size_t length = be.U32(at);
+    if (std::memcmp(be.data + at + 4, "tRNS", 4) == 0) header->mayHaveAlpha = true;
+    if (std::memcmp(be.data + at + 4, "IDAT", 4) == 0 || length > be.size - at - 8) break;
+    at += 12 + length;
+  }
   // Each row is a filter byte and its samples, at the declared depth.
   const uint64_t filtered =
       (1 + RowBytes(uint64_t(header->width) * depth * channels)) * header->height;
@@ -310,7 +350,7 @@ void ReadPng(const Bytes& be, ImageHeader* header) {
 }  // namespace
 
 ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size) {
-  ImageHeader header = {kUnknownFile, false, 0, 0, 1, false, false, 0, 0, 0};
+  ImageHeader header = {kUnknownFile, false, 0, 0, 1, false, false, 0, 0, 0, 0, 0, 0, true};
   if (bytes == nullptr) return header;
   const Bytes b = {bytes, size, false};
   const Bytes be = {bytes, size, true};
@@ -333,6 +373,8 @@ ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size) {
   return header;
 }
 
+int32_t RunPlanes(const ImageHeader& header) { return header.mayHaveAlpha ? 4 : 3; }
+
 int32_t RunSampleBytes(const ImageHeader& header, bool sixteenBitRun) {
   return sixteenBitRun && header.sampleBits == 16 ? 2 : 1;
 }
@@ -343,10 +385,22 @@ bool CheckFileHoldsImage(const std::string& path, const ImageHeader& header, uin
     *error = path + " is cut short: its JPEG data ends before the end-of-image marker";
     return false;
   }
+  if (header.scans > kMaxJpegScans) {
+    *error = path + " has " + std::to_string(header.scans) +
+             " scans; filterhost decodes JPEGs of at most " + std::to_string(kMaxJpegScans) +
+             " (a progressive encoder writes about 10)";
+    return false;
+  }
   if (header.sizeKnown && fileBytes < header.leastFileBytes) {
-    *error = path + " declares " + std::to_string(header.width) + " x " +
-             std::to_string(header.height) + " pixels but holds only " +
-             std::to_string(fileBytes) + " bytes: the file is damaged or cut short";
+    // A GIF's decoder decodes every frame: with more than one, they are what
+    // the bytes fall short of.
+    const std::string declared =
+        header.frames > 1 ? ": its " + std::to_string(header.frames) + " frames declare " +
+                                std::to_string(header.framePixels) + " pixels in all, but it"
+                          : " declares " + std::to_string(header.width) + " x " +
+                                std::to_string(header.height) + " pixels but";
+    *error = path + declared + " holds only " + std::to_string(fileBytes) +
+             " bytes: the file is damaged or cut short";
     return false;
   }
   return true;

@@ -14,8 +14,8 @@
 struct ImageHeader {
   ImageFileFormat format;  // by the file's signature; kUnknownFile for none
   bool sizeKnown;          // false when the header is cut short or damaged
-  uint32_t width;          // for a GIF the largest of the screen and of every
-  uint32_t height;         // frame, since the decoder makes room for each frame
+  uint32_t width;          // for a GIF its first frame's, which is the picture the
+  uint32_t height;         // decoder gives (the screen may be larger or smaller)
   int32_t orientation;     // EXIF orientation 1..8 (JPEG and TIFF); 1 when absent
   bool bigEndian;          // a TIFF stored "MM", its samples too
   bool cutShort;           // a JPEG whose data ends before its end-of-image marker
@@ -24,13 +24,27 @@ struct ImageHeader {
   // ImageHeader.cpp); 0 where the format has no such bound or it is unknown.
   uint64_t leastFileBytes;
   // About what a decoder keeps of the whole file at its stored depth (a
-  // decoder that decodes at once keeps it all); 0 when not known.
+  // decoder that decodes at once keeps it all; a progressive JPEG's decoder
+  // also every block's coefficients); 0 when not known.
   uint64_t decodedBytes;
   // Bits of one sample as a PNG or TIFF stores them (its depth, or a TIFF's
   // first bits per sample); 0 for the other formats, which hold at most 8, and
   // when not known.
   uint32_t sampleBits;
+  // A JPEG's scans (start-of-scan markers up to its end); 0 for other formats.
+  uint32_t scans;
+  // A GIF's frames, and their pixels together: its decoder decodes every
+  // frame when it is made. 0 for other formats.
+  uint32_t frames;
+  uint64_t framePixels;
+  // False when the header tells that the picture has no transparency (a
+  // JPEG; a PNG without alpha or a transparent colour; a BMP under 32 bits; a
+  // TIFF of 1 or 3 samples): the run then has 3 planes, else perhaps 4.
+  bool mayHaveAlpha;
 };
+
+// The planes the header lets a run count on before the decoder tells: 3 or 4.
+int32_t RunPlanes(const ImageHeader& header);
 
 ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size);
 
@@ -41,8 +55,12 @@ ImageHeader ReadImageHeader(const uint8_t* bytes, size_t size);
 // decides, still before a pixel is decoded.
 int32_t RunSampleBytes(const ImageHeader& header, bool sixteenBitRun);
 
+// The most scans a JPEG may have (the reasoning is beside it in ImageHeader.cpp).
+const uint32_t kMaxJpegScans = 100;
+
 // Refuses, with a message naming the file, a file that holds fewer bytes than
-// its declared pixels need at the format's best compression, and a JPEG cut
-// short. `fileBytes` is the whole file's size.
+// its declared pixels need at the format's best compression (for a GIF the
+// pixels of all its frames), a JPEG cut short, and a JPEG of more than
+// kMaxJpegScans scans. `fileBytes` is the size of what the decoder is handed.
 bool CheckFileHoldsImage(const std::string& path, const ImageHeader& header, uint64_t fileBytes,
                          std::string* error);

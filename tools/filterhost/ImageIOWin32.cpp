@@ -16,6 +16,7 @@
 #include "tools/filterhost/ImageIO.h"
 #include "tools/filterhost/OutputFileWin32.h"
 #include "tools/filterhost/ProcessMemoryWin32.h"
+#include "tools/filterhost/UnusedMetadata.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ struct Ref {
   }
   T** operator&() { return &p; }
   T* operator->() const { return p; }
+  void Release() {
+    if (p != nullptr) p->Release();
+    p = nullptr;
+  }
 };
 
 // Rows handed to the decoder or the encoder at a time: about a megabyte.
@@ -237,6 +242,9 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
   if (factory == nullptr) return false;
   std::vector<uint8_t> file;
   if (!ReadWholeFile(path, &file, error)) return false;
+  // What filterhost does not use never reaches the decoder: a PNG's
+  // compressed text and colour profile may inflate to gigabytes.
+  file.resize(DropUnusedMetadata(file.data(), file.size()));
   // The header decides before any decoder sees the file: Wine's PNG, JPEG and
   // GIF decoders decode every pixel as soon as they are made.
   const ImageHeader header = ReadImageHeader(file.data(), file.size());
@@ -250,17 +258,35 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
     *error = damaged + "the " + kind + " header is damaged or cut short";
     return false;
   }
-  if (header.sizeKnown && !CheckImageSize(path, header.width, header.height, error)) return false;
-  // Memory that matches the file, decided before a decoder makes room for the
-  // pixels: no more pixels than the file can hold, and no more memory than the
-  // process can have, at the depth the run goes in.
+  // A GIF's picture is its first frame, whatever its screen.
+  const std::string picture = header.format == kGifFile ? path + "'s first frame" : path;
+  if (header.sizeKnown && !CheckImageSize(picture, header.width, header.height, error)) {
+    return false;
+  }
+  // Work and memory that match the file, decided before a decoder makes room
+  // for the pixels: no more pixels than the file can hold, no more JPEG scans
+  // than encoders write, and no more memory than the process can have, at the
+  // depth the run goes in.
   if (!CheckFileHoldsImage(path, header, file.size(), error)) return false;
+  // What a refusal names: the picture, and a GIF's other frames, which its
+  // decoder decodes too.
+  auto pixels = [&](uint32_t w, uint32_t h) {
+    std::string text = "its " + std::to_string(w) + " x " + std::to_string(h) + " pixels";
+    if (header.frames > 1) {
+      text += " (the first of " + std::to_string(header.frames) + " frames, all decoded: " +
+              std::to_string(header.framePixels) + " pixels)";
+    }
+    return text;
+  };
+  auto fits = [&](uint32_t w, uint32_t h, int32_t planes, int32_t sampleBytes, uint64_t decoded) {
+    const uint64_t needed = RunMemoryBytes(w, h, planes, sampleBytes, decoded, file.size());
+    return CheckRunMemory(path, pixels(w, h), needed, AvailableMemory(),
+                          AvailableMemoryTo64BitHost(), error);
+  };
+  // The planes as far as the header tells (the decoder tells for sure).
   const int32_t countedSampleBytes = RunSampleBytes(header, keepSixteenBits);
-  if (header.sizeKnown &&
-      !CheckRunMemory(path, header.width, header.height,
-                      RunMemoryBytes(header.width, header.height, header.decodedBytes,
-                                     countedSampleBytes) + file.size(),
-                      AvailableMemory(), error)) {
+  if (header.sizeKnown && !fits(header.width, header.height, RunPlanes(header), countedSampleBytes,
+                                header.decodedBytes)) {
     return false;
   }
 
@@ -296,17 +322,17 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
   const bool native = NativeLayout(format, &layout);
   // A 16-bit file keeps its samples when asked; every other file is read in bytes.
   const int32_t sampleBytes = native && keepSixteenBits ? 2 : 1;
-  // Again from the decoder, still before a pixel is decoded: a TIFF's size may
-  // be known only to it, and so may the 16 bits of a file whose header did not
-  // tell its depth.
-  if (!CheckImageSize(path, width, height, error)) return false;
-  if ((!header.sizeKnown || sampleBytes > countedSampleBytes) &&
-      !CheckRunMemory(path, width, height,
-                      RunMemoryBytes(width, height, header.sizeKnown ? header.decodedBytes : 0,
-                                     sampleBytes) + file.size(),
-                      AvailableMemory(), error)) {
+  // Again from the decoder, before the image is made (and before a TIFF's or
+  // BMP's pixels are decoded): a TIFF's size may be known only to it, and so
+  // may the 16 bits of a file whose header did not tell its depth, and
+  // whether the picture has transparency.
+  if (!CheckImageSize(picture, width, height, error)) return false;
+  const int32_t planes = HasAlpha(factory, frame.p, format, layout, native) ? 4 : 3;
+  if (!fits(width, height, planes, sampleBytes, header.sizeKnown ? header.decodedBytes : 0)) {
     return false;
   }
+  NoteRunEstimate(RunMemoryBytes(width, height, planes, sampleBytes,
+                                 header.sizeKnown ? header.decodedBytes : 0, file.size()));
   if (IsCmyk(format)) {
     *error = path + " is a CMYK image; filterhost reads RGB, gray and palette images";
     return false;
@@ -332,7 +358,7 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
 
   image->width = int32_t(width);
   image->height = int32_t(height);
-  image->planes = HasAlpha(factory, frame.p, format, layout, native) ? 4 : 3;
+  image->planes = planes;
   image->sampleBytes = sampleBytes;
   const size_t bytes = ImageBytes(image->width, image->height, image->planes * image->sampleBytes);
   if (bytes == 0) {
@@ -362,6 +388,13 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
       return false;
     }
   }
+  // The decoder and the file go before the picture is turned (a copy of it).
+  converter.Release();
+  frame.Release();
+  decoder.Release();
+  stream.Release();
+  std::vector<uint8_t>().swap(file);
+  std::vector<uint8_t>().swap(rows);
   ApplyOrientation(header.orientation, image);
   return true;
 }

@@ -9,6 +9,16 @@
 // so that tests can meet the limit on any machine.
 uint64_t AvailableMemory();
 
+// In the 32-bit host, what the 64-bit one could have on this machine: the
+// memory the system has available (FILTERHOST_MEMORY_LIMIT lowers it too);
+// 0 in the 64-bit host.
+uint64_t AvailableMemoryTo64BitHost();
+
+// Keeps the largest memory a run was estimated to need (RunMemoryBytes), for
+// ReportPeakMemory.
+void NoteRunEstimate(uint64_t bytes);
+
 // With FILTERHOST_PEAK_MEMORY set to a file name, writes the process's peak
-// working set in bytes (PeakWorkingSetSize) into that file; else nothing.
+// working set in bytes (PeakWorkingSetSize) into that file, then the largest
+// estimate noted; else nothing.
 void ReportPeakMemory();
