@@ -251,8 +251,6 @@ inline int32_t FieldValue(const T* first, const T* second, int32_t weight, int32
   return int32_t(first[x]) * (256 - weight) + int32_t(second[x]) * weight + mean4096;
 }
 
-inline int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
-
 // The two field rows picture row y blends, and the second's weight.
 template <typename T>
 inline const T* FieldRows(const ScaledGrain& grain, const T* rows, int32_t y, const T** second,
@@ -274,18 +272,12 @@ void Piece(const ScaledGrain& grain, const T* rows, int32_t y, int32_t x0, int32
   }
 }
 
+// The 8-bit grain widened (render/Samples16.h), as a drawn grain is at 16 bits.
 template <typename T>
 void Piece16(const ScaledGrain& grain, const T* rows, int32_t y, int32_t x0, int32_t count,
              int32_t* out) {
-  const T* second = nullptr;
-  int32_t weight = 0;
-  const T* first = FieldRows(grain, rows, y, &second, &weight);
-  // value / 4096 * 32768 / 255, rounded halves up.
-  const int64_t d = int64_t(255) * 4096 * 2;
-  for (int32_t i = 0; i < count; ++i) {
-    const int64_t v = FieldValue(first, second, weight, grain.mean4096, x0 + i);
-    out[i] = int32_t(FloorDiv(v * kMaxSample16 * 2 + 255 * 4096, d));
-  }
+  Piece(grain, rows, y, x0, count, out);
+  for (int32_t i = 0; i < count; ++i) out[i] = int32_t(WidenLevel(out[i]));
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 // spread about the mean is scaled so that each pixel's grain varies as much as
 // one draw (a blend of independent draws varies less than each), or, where
 // cells are smaller than pixels, as much as the mean of the cells a pixel
-// covers. A pixel's grain is that value rounded (halves up); at 16 bits it is
-// the value widened, then rounded, so the 16-bit grain is finer.
+// covers. A pixel's grain is that value rounded (halves up); at 16 bits that
+// whole grain widened, as a drawn grain is.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +56,6 @@ void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t c
 // The same in 16 bits, for a field kept in 16 bits (rows16).
 void ScaledGrainPieceNarrow(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
                             int16_t* out);
-// The same widened to the 0..32768 scale.
+// The same, each widened to its level of 0..32768 (WidenLevel).
 void ScaledGrainPiece16(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
                         int32_t* out);

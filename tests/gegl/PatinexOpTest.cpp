@@ -206,7 +206,9 @@ TEST_F(PatinexOpTest, APictureBeyondTheRenderersLimitPassesThroughWithAWarning) 
 }
 
 // The whole picture in `format` through the operation (no scratches, more dust,
-// frame 4, gray off), from `in` to `out`.
+// frame 4, gray off, Scale 1: every level of the 8-bit render widened, as the
+// depths' rule has it; at Auto the marks' soft edges and the grain are blended
+// at each depth's own precision), from `in` to `out`.
 void RenderThroughOp(const Babl* format, int width, int height, const void* in, void* out) {
   const GeglRectangle whole = {0, 0, width, height};
   GeglBuffer* buffer = gegl_buffer_new(&whole, format);
@@ -216,7 +218,7 @@ void RenderThroughOp(const Babl* format, int width, int height, const void* in, 
                                          nullptr);
   GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "convert-to-gray", FALSE,
                                      "scratch-amount", 0.0, "dust-amount", 60.0, "frame-number", 4,
-                                     nullptr);
+                                     "scale", 1.0, nullptr);
   gegl_node_link(source, op);
   gegl_node_blit(op, 1.0, &whole, format, out, GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
   g_object_unref(graph);
@@ -278,7 +280,7 @@ TEST_F(PatinexOpTest, AKeptRenderServesPartsUntilTheInputOrAPropertyChanges) {
                                          nullptr);
   GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "convert-to-gray", FALSE,
                                      "scratch-amount", 0.0, "dust-amount", 60.0, "frame-number", 4,
-                                     nullptr);
+                                     "scale", 1.0, nullptr);
   gegl_node_link(source, op);
   auto blit = [&](const GeglRectangle& rect) {
     std::vector<uint8_t> out(size_t(rect.width) * rect.height * 4);

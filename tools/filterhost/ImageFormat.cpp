@@ -66,13 +66,17 @@ bool CheckImageSize(const std::string& path, uint32_t width, uint32_t height,
 }
 
 uint64_t RunMemoryBytes(uint32_t width, uint32_t height, int32_t planes, int32_t sampleBytes,
-                        uint64_t decodedBytes, uint64_t fileBytes) {
+                        uint64_t decodedBytes, uint64_t fileBytes, bool scaledRender) {
   const uint64_t pixels = uint64_t(width) * height;
   if (decodedBytes == 0) decodedBytes = pixels * 8;
   const uint64_t image = pixels * uint64_t(planes) * uint64_t(sampleBytes == 2 ? 2 : 1);
   const uint64_t reading = fileBytes + decodedBytes + image;
   // The image, the source copy, the two areas; in 16 bits the samples as read.
-  const uint64_t filtering = image * (sampleBytes == 2 ? 5 : 4);
+  uint64_t filtering = image * (sampleBytes == 2 ? 5 : 4);
+  if (scaledRender) {
+    const uint64_t fieldRows = height < 577 ? height : 577;
+    filtering += 2 * uint64_t(width) * fieldRows + 24 * uint64_t(width) + 24 * uint64_t(height);
+  }
   // The image, an encoder's copy, and a 16-bit image's copy made to reduce it.
   const uint64_t writing = image + pixels * 4 + (sampleBytes == 2 ? image : 0);
   const uint64_t most = reading > filtering ? reading : filtering;

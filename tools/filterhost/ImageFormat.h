@@ -53,8 +53,11 @@ bool CheckImageSize(const std::string& path, uint32_t width, uint32_t height,
 // 8 bits, 30 in 16), and 4 MB of working buffers. Measured against the peak
 // working set under Wine (the table in the tests), it is never below what a
 // run takes, and at most 20 % above from 2 megapixels on.
+// With `scaledRender` (the 64-bit host, whose module renders at Auto unless told
+// otherwise) filtering also counts the renderer's grain field: up to 577 rows of
+// 16-bit values across the picture, and a few values per row and column.
 uint64_t RunMemoryBytes(uint32_t width, uint32_t height, int32_t planes, int32_t sampleBytes,
-                        uint64_t decodedBytes, uint64_t fileBytes);
+                        uint64_t decodedBytes, uint64_t fileBytes, bool scaledRender = false);
 
 // Refuses, with both figures, a run that needs more than `available` bytes.
 // `pixels` says what is filtered ("its 12000 x 8000 pixels"). A 32-bit host

@@ -20,6 +20,14 @@
 
 namespace {
 
+// The 64-bit host loads 64-bit modules, and PATINEX64.8bf renders at Auto unless
+// told otherwise: its estimate counts the grain field of a scaled render.
+const bool kScaledRender = sizeof(void*) == 8;
+
+}  // namespace
+
+namespace {
+
 // Holds one COM reference and releases it.
 template <class T>
 struct Ref {
@@ -279,7 +287,8 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
     return text;
   };
   auto fits = [&](uint32_t w, uint32_t h, int32_t planes, int32_t sampleBytes, uint64_t decoded) {
-    const uint64_t needed = RunMemoryBytes(w, h, planes, sampleBytes, decoded, file.size());
+    const uint64_t needed =
+        RunMemoryBytes(w, h, planes, sampleBytes, decoded, file.size(), kScaledRender);
     return CheckRunMemory(path, pixels(w, h), needed, AvailableMemory(),
                           AvailableMemoryTo64BitHost(), error);
   };
@@ -332,7 +341,8 @@ bool Read(const std::string& path, Image* image, std::string* error, bool keepSi
     return false;
   }
   NoteRunEstimate(RunMemoryBytes(width, height, planes, sampleBytes,
-                                 header.sizeKnown ? header.decodedBytes : 0, file.size()));
+                                 header.sizeKnown ? header.decodedBytes : 0, file.size(),
+                                 kScaledRender));
   if (IsCmyk(format)) {
     *error = path + " is a CMYK image; filterhost reads RGB, gray and palette images";
     return false;
