@@ -634,6 +634,17 @@ Function WriteInstalledList
   FileClose $Handle
 FunctionEnd
 
+!macro DropOldFile NAME
+  ClearErrors
+  ReadRegStr $0 HKLM "${UNINST_KEY}\Files" "$INSTDIR\${NAME}"
+  ${IfNot} ${Errors}
+    Delete "$INSTDIR\${NAME}"
+    ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
+      DeleteRegValue HKLM "${UNINST_KEY}\Files" "$INSTDIR\${NAME}"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 Section "Patinex"
   ${If} ${RunningX64}
     SetRegView 64
@@ -708,6 +719,10 @@ Section "Patinex"
     IntOp $Index $Index + 1
   ${Loop}
   StrCpy $JournalCount 0
+  ; Files an earlier version wrote under names a user's file may have (1.0.0's
+  ; README.txt and LICENSE.txt): they go now, with their record.
+  !insertmacro DropOldFile "README.txt"
+  !insertmacro DropOldFile "LICENSE.txt"
   SetDetailsPrint both
   DetailPrint "Patinex ${VERSION} is installed."
 SectionEnd
