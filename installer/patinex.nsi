@@ -65,7 +65,6 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 the Patinex authors"
 !include WordFunc.nsh
 !include WinMessages.nsh
 
-!define /ifndef SS_NOTIFY 0x00000100
 !include "record.nsh"
 !include "hosts.nsh"
 !insertmacro IsFullPathFunction ""
@@ -77,7 +76,7 @@ Var Dialog
 Var OtherCheck
 Var OtherText
 Var OtherBits
-Var Tips
+Var HostList
 Var Target
 Var Folder
 Var Kind
@@ -142,9 +141,11 @@ Function .onVerifyInstDir
 FunctionEnd
 
 ; --- The host page --------------------------------------------------------
-; One row per host found: a check box with the host, its processor, and the
-; folder the module goes to (each row's full folder and note in its tooltip).
-; Below: "Another folder..." with its processor.
+; A list with a check box per host found: the host, its processor, the folder
+; the module goes to and what the row is for, each column as wide as its
+; longest text (the list scrolls sideways and down). Below: "Another folder..."
+; with its processor.
+
 Function HostsPage
   !insertmacro MUI_HEADER_TEXT "Hosts" "Choose the programs to install Patinex into."
   Call BuildHostList
@@ -153,46 +154,55 @@ Function HostsPage
   ${If} $Dialog == error
     Abort
   ${EndIf}
-  ${NSD_CreateLabel} 0 0 100% 18u "Each host gets the module for its processor: PATINEX64.8bf for 64-bit hosts, PATINEX.8bf for 32-bit ones. The Patinex folders are for hosts you point at a folder yourself. Close the hosts before installing."
+  ${NSD_CreateLabel} 0 0 100% 26u "Each host gets the module for its processor: PATINEX64.8bf for 64-bit hosts, PATINEX.8bf for 32-bit ones. The Patinex folders are for hosts you point at a plug-in folder yourself. Close the hosts before installing."
   Pop $0
-  ; A tooltip for each row: the full folder and what the row is for.
-  System::Call 'user32::CreateWindowExW(i 0, w "tooltips_class32", p 0, i 0x80000001, i 0x80000000, i 0x80000000, i 0x80000000, i 0x80000000, p $Dialog, p 0, p 0, p 0) p .s'
-  Pop $Tips
-  SendMessage $Tips 0x418 0 400   ; TTM_SETMAXTIPWIDTH: wrap long folders
-  ; Rows share the space between the text and the last row.
-  IntOp $1 98 / $HostCount
-  ${If} $1 > 12
-    StrCpy $1 12
-  ${EndIf}
+  nsDialogs::CreateControl SysListView32 ${WS_VISIBLE}|${WS_CHILD}|${WS_TABSTOP}|${LVS_REPORT}|${LVS_SINGLESEL}|${LVS_SHOWSELALWAYS}|${LVS_NOSORTHEADER} ${WS_EX_CLIENTEDGE} 0 28u 100% 92u ""
+  Pop $HostList
+  IntOp $0 ${LVS_EX_CHECKBOXES} | ${LVS_EX_FULLROWSELECT}
+  IntOp $0 $0 | ${LVS_EX_LABELTIP}
+  SendMessage $HostList ${LVM_SETEXTENDEDLISTVIEWSTYLE} 0 $0
+  StrCpy $0 0
+  StrCpy $2 "Host"
+  Call AddHostColumn
+  StrCpy $0 1
+  StrCpy $2 "Bits"
+  Call AddHostColumn
+  StrCpy $0 2
+  StrCpy $2 "Folder"
+  Call AddHostColumn
+  StrCpy $0 3
+  StrCpy $2 "Note"
+  Call AddHostColumn
   StrCpy $Index 0
   ${DoWhile} $Index < $HostCount
-    IntOp $2 $Index * $1
-    IntOp $2 $2 + 22
-    ReadINIStr $3 $HostsIni "h$Index" "name"
-    ${NSD_CreateCheckbox} 0 $2u 42% 10u "$3"
-    Pop $5
-    WriteINIStr $HostsIni "h$Index" "hwnd" $5
-    ReadINIStr $3 $HostsIni "h$Index" "checked"
-    ${If} $3 == 1
-      ${NSD_Check} $5
+    ReadINIStr $1 $HostsIni "h$Index" "name"
+    System::Call '*(i 1, i $Index, i 0, i 0, i 0, w r1, i 0, i 0, p 0) p .r5'
+    SendMessage $HostList ${LVM_INSERTITEMW} 0 $5
+    System::Free $5
+    ReadINIStr $1 $HostsIni "h$Index" "bits"
+    StrCpy $1 "$1-bit"
+    StrCpy $0 1
+    Call SetHostCell
+    ReadINIStr $1 $HostsIni "h$Index" "folder"
+    StrCpy $0 2
+    Call SetHostCell
+    ReadINIStr $1 $HostsIni "h$Index" "note"
+    StrCpy $0 3
+    Call SetHostCell
+    ReadINIStr $1 $HostsIni "h$Index" "checked"
+    ${If} $1 == 1
+      System::Call '*(i 0, i 0, i 0, i 0x2000, i 0xF000, p 0, i 0, i 0, p 0) p .r5'
+      SendMessage $HostList ${LVM_SETITEMSTATE} $Index $5
+      System::Free $5
     ${EndIf}
-    ReadINIStr $3 $HostsIni "h$Index" "folder"
-    ReadINIStr $4 $HostsIni "h$Index" "note"
-    StrCpy $6 "$3"
-    ${If} $4 != ""
-      StrCpy $6 "$3$\r$\n$4"
-    ${EndIf}
-    StrCpy $0 $5
-    Call AddTip
-    ; SS_NOTIFY, so that the tooltip sees the mouse over the label.
-    nsDialogs::CreateControl STATIC ${WS_VISIBLE}|${WS_CHILD}|${SS_PATHELLIPSIS}|${SS_NOTIFY} 0 52% $2u 48% 10u "$3"
-    Pop $0
-    Call AddTip
-    ReadINIStr $4 $HostsIni "h$Index" "bits"
-    ${NSD_CreateLabel} 43% $2u 9% 10u "$4-bit"
-    Pop $5
     IntOp $Index $Index + 1
   ${Loop}
+  ; Each column as wide as its longest text (LVSCW_AUTOSIZE), the last one at
+  ; least to the list's edge.
+  ${For} $0 0 2
+    SendMessage $HostList ${LVM_SETCOLUMNWIDTH} $0 -1
+  ${Next}
+  SendMessage $HostList ${LVM_SETCOLUMNWIDTH} 3 -2
   ${NSD_CreateCheckbox} 0 124u 25% 12u "Another folder:"
   Pop $OtherCheck
   ${NSD_CreateText} 26% 124u 40% 12u ""
@@ -208,11 +218,18 @@ Function HostsPage
   nsDialogs::Show
 FunctionEnd
 
-; The tooltip $6 for control $0 (TTM_ADDTOOLW with TTF_IDISHWND | TTF_SUBCLASS).
-Function AddTip
-  System::Call '*(i 48, i 0x11, p $Dialog, p $0, i 0, i 0, i 0, i 0, p 0, w r6, p 0, p 0) p .r7'
-  SendMessage $Tips 0x432 0 $7
-  System::Free $7
+; Column $0 headed $2.
+Function AddHostColumn
+  System::Call '*(i 6, i 0, i 80, w r2, i 0, i r0) p .r3'
+  SendMessage $HostList ${LVM_INSERTCOLUMNW} $0 $3
+  System::Free $3
+FunctionEnd
+
+; Row $Index, column $0: $1.
+Function SetHostCell
+  System::Call '*(i 1, i $Index, i r0, i 0, i 0, w r1, i 0, i 0, p 0) p .r5'
+  SendMessage $HostList ${LVM_SETITEMTEXTW} $Index $5
+  System::Free $5
 FunctionEnd
 
 Function BrowseOther
@@ -228,9 +245,9 @@ FunctionEnd
 Function HostsPageLeave
   StrCpy $Index 0
   ${DoWhile} $Index < $HostCount
-    ReadINIStr $0 $HostsIni "h$Index" "hwnd"
-    ${NSD_GetState} $0 $1
-    ${If} $1 == ${BST_CHECKED}
+    SendMessage $HostList ${LVM_GETITEMSTATE} $Index 0xF000 $1
+    IntOp $1 $1 >> 12
+    ${If} $1 == 2
       WriteINIStr $HostsIni "h$Index" "checked" 1
     ${Else}
       WriteINIStr $HostsIni "h$Index" "checked" 0
