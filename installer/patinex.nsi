@@ -523,6 +523,7 @@ Function CheckTarget
         StrCpy $FailText "$Target is not Patinex's module: the setup does not replace it. Move it elsewhere, or clear that host's check box."
         Call Fail
       ${EndIf}
+      DetailPrint "A Patinex module copied there by hand is replaced, and from now on recorded: $Target"
     ${Else}
       StrCpy $FailText "$Target is not a file of Patinex's: the setup does not replace it. Choose another folder for Patinex."
       Call Fail
