@@ -3,9 +3,9 @@
  * own under the temporary folder, waits for it, and exits with its exit code.
  * So "uninstall.exe /S" returns when the removal is done. The copy can delete
  * every file of Patinex's own folder: this program, while it runs, can only be
- * renamed, which the copy does (moving it beside itself, both deleted at the
+ * renamed, which the copy does (moving it beside itself, to be deleted at the
  * next restart); NSIS's own programs keep their file open for reading, which
- * forbids even that.
+ * forbids even that. Once the copy has ended, this program deletes it.
  *   uninstall.exe [/S]   ->   <temp>\patinex-uninstall-<n>\uninstall.exe [/S] /FROM="<folder>" */
 #include <windows.h>
 #include <stdio.h>
@@ -84,5 +84,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR unused, int sh
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    /* The copy has ended, so its file can go now; the folder goes too unless
+     * it holds this program's file, moved there to wait for the restart. */
+    DeleteFileW(copy);
+    RemoveDirectoryW(temp);
     return (int)code;
 }

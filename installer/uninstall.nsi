@@ -12,7 +12,8 @@
 ; (uninstall-launcher.c), which waits for it and passes on its exit code; this
 ; program itself is uninstall.dat in Patinex's folder. The copy moves the
 ; waiting uninstall.exe out of Patinex's folder (a running program's file can
-; be renamed, not deleted) beside itself; both are deleted at the next restart.
+; be renamed, not deleted) beside itself, to be deleted at the next restart;
+; uninstall.exe deletes the copy once it has ended.
 ;   <temp>\uninstall.exe [/S] /FROM="DIR"    for Patinex's folder DIR
 
 Unicode true
