@@ -113,21 +113,23 @@ check-gimp: native
 installer: deps win32 win64
 	installer/build-installer $(BUILD)
 
-# dist/patinex-frei0r_<version>_amd64.deb: patinex.so and the editors' files for
-# Debian's ffmpeg, melt, Kdenlive and Shotcut; lintian must report no error.
-deb: deps native
-	packaging/deb/build-deb $(NATIVE)
+# dist/patinex-frei0r_<version>_amd64.deb (patinex.so and the editors' files for
+# Debian's ffmpeg, melt, Kdenlive and Shotcut) and dist/patinex-gegl_<version>_amd64.deb
+# (the GEGL operation): debhelper builds both from debian/; lintian --pedantic
+# must report nothing that debian/ does not justify.
+deb: deps
+	packaging/deb/build-deb
 
-# The setup under Wine with fake hosts, and the package's contents with ffmpeg
-# and melt on it unpacked (nothing is installed into this system).
-test-installers: installer deb
+# The setup under Wine with fake hosts, and the packages' contents with ffmpeg,
+# melt and gegl on them unpacked (nothing is installed into this system).
+test-installers: installer deb native
 	installer/test/test-installer dist/patinex-$(VERSION)-setup.exe $(BUILD) $(BUILD)/installer-test
-	packaging/deb/test-deb contents dist/patinex-frei0r_$(VERSION)_amd64.deb $(NATIVE) $(BUILD)/deb-test
+	packaging/deb/test-deb contents dist $(NATIVE) $(BUILD)/deb-test
 
-# Installs the package into THIS system (dpkg -i, as root), runs ffmpeg and melt
-# without FREI0R_PATH, and removes it: for CI's throw-away machine.
-test-deb: deb
-	packaging/deb/test-deb install dist/patinex-frei0r_$(VERSION)_amd64.deb $(BUILD)/deb-install-test
+# Installs each package into THIS system (dpkg -i, as root), uses it and removes
+# it, then upgrades from the 1.0.0 package to both: for CI's throw-away machine.
+test-deb: deb native
+	packaging/deb/test-deb install dist $(NATIVE) $(BUILD)/deb-install-test
 
 clean:
 	rm -rf $(BUILD)

@@ -17,8 +17,10 @@ set_target_properties(patinex_frei0r PROPERTIES
   LINK_DEPENDS ${PATINEX_FREI0R_EXPORTS})
 target_include_directories(patinex_frei0r PRIVATE ${CMAKE_SOURCE_DIR} ${FREI0R_INCLUDE_DIR})
 target_link_libraries(patinex_frei0r PRIVATE patinex_core Threads::Threads ${CMAKE_DL_LIBS})
+# Full RELRO (bindnow): every symbol bound at load, the relocations then read-only.
 target_link_options(patinex_frei0r PRIVATE
-  -Wl,--version-script=${PATINEX_FREI0R_EXPORTS} -Wl,--no-undefined)
+  -Wl,--version-script=${PATINEX_FREI0R_EXPORTS} -Wl,--no-undefined
+  -Wl,-z,relro -Wl,-z,now)
 
 # The plug-in's sources again, with the sanitizers, called in-process by the tests.
 file(GLOB PATINEX_FREI0R_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/frei0r/*.cpp)

@@ -15,8 +15,10 @@ set_target_properties(patinex_gegl PROPERTIES
   LINK_DEPENDS ${PATINEX_GEGL_EXPORTS})
 target_include_directories(patinex_gegl PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(patinex_gegl PRIVATE patinex_core PkgConfig::GEGL Threads::Threads ${CMAKE_DL_LIBS})
+# Full RELRO (bindnow), as patinex.so.
 target_link_options(patinex_gegl PRIVATE
-  -Wl,--version-script=${PATINEX_GEGL_EXPORTS} -Wl,--no-undefined)
+  -Wl,--version-script=${PATINEX_GEGL_EXPORTS} -Wl,--no-undefined
+  -Wl,-z,relro -Wl,-z,now)
 
 # The operation loaded in-process (properties against the table, alpha, the size
 # limit), and the gegl command on the sample against patinex.so.

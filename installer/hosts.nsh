@@ -343,8 +343,18 @@ Function BuildHostList
   Call DetectPaintShopPro
   Call DetectPhotoLine
   Call DetectFolderHosts
+  ; The folder for a processor no host found uses is listed unchecked.
+  StrCpy $RuleBits 0
+  StrCpy $RuleIndex 0
+  ${DoWhile} $RuleIndex < $HostCount
+    ReadINIStr $RuleScratch $HostsIni "h$RuleIndex" "bits"
+    ${If} $RuleScratch == 32
+      StrCpy $RuleBits 1
+    ${EndIf}
+    IntOp $RuleIndex $RuleIndex + 1
+  ${Loop}
   ${If} ${RunningX64}
-    !insertmacro AddHost "Patinex folder (64-bit hosts)" "$INSTDIR\Plug-ins" 64 1 ""
+    !insertmacro AddHost "Patinex folder (64-bit hosts)" "$INSTDIR\Plug-ins" 64 1 "for hosts you point at a folder yourself"
   ${EndIf}
-  !insertmacro AddHost "Patinex folder (32-bit hosts)" "$INSTDIR\Plug-ins (32-bit)" 32 1 ""
+  !insertmacro AddHost "Patinex folder (32-bit hosts)" "$INSTDIR\Plug-ins (32-bit)" 32 $RuleBits "for 32-bit hosts you point at a folder yourself"
 FunctionEnd
