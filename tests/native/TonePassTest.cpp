@@ -630,25 +630,20 @@ TEST(ToneKernels, EveryThreadCountAndStopGivesTheScalarBytes) {
 
 // The remainder in 16-bit lanes (a multiply-high by 65535 / m and one
 // correction) against the true remainder, for every draw 0..32767 and every
-// modulus 1..32768, in each vector kernel's own lane code.
+// modulus 1..32768, in each kernel's own lane code (the scalar kernel's tail
+// included).
 TEST(ToneKernels, LaneRemainderIsExactForEveryDrawAndModulus) {
-  typedef bool (*Remainders)(const uint16_t*, int32_t, uint16_t, uint16_t*);
-  const struct {
-    ToneKernel kernel;
-    Remainders remainders;
-  } kinds[] = {{ToneKernel::kSse2, ToneLaneRemaindersSse2},
-               {ToneKernel::kAvx2, ToneLaneRemaindersAvx2},
-               {ToneKernel::kAvx512, ToneLaneRemaindersAvx512}};
   std::vector<uint16_t> draws(32768), out(32768);
   for (int32_t d = 0; d < 32768; ++d) draws[d] = uint16_t(d);
-  for (const auto& kind : kinds) {
-    if (kind.kernel > BestToneKernel()) continue;
+  for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+    const ToneRowSet* rows = ToneRowsOf(ToneKernel(k));
+    ASSERT_NE(rows, nullptr);
     for (int32_t m = 1; m <= 32768; ++m) {
-      ASSERT_TRUE(kind.remainders(draws.data(), 32768, uint16_t(m), out.data()));
+      ASSERT_TRUE(rows->remainders(draws.data(), 32768, uint16_t(m), out.data()));
       int32_t expected = 0;  // d % m, stepped
       for (int32_t d = 0; d < 32768; ++d) {
         if (out[d] != expected) {
-          FAIL() << ToneKernelName(kind.kernel) << " draw " << d << " modulus " << m << ": "
+          FAIL() << ToneKernelName(ToneKernel(k)) << " draw " << d << " modulus " << m << ": "
                  << out[d] << " instead of " << expected;
         }
         if (++expected == m) expected = 0;
