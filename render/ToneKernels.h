@@ -95,7 +95,17 @@ struct ToneLaneTables {
   uint16_t reciprocal;  // 65535 / modulus
   int16_t floorHalf;
   int16_t ceilHalfLess1;
+  // The scalar kernel's look-ups where the tone pass made them (else null, and
+  // the rows compute): each draw's grain by the formula above (made when it
+  // lies within -128..127: a table that stays in the first-level cache), and
+  // the byte stored for a value plus its grain s at clamp[s + kLaneClampBias]
+  // (made when gHigh - gLow <= 255, so that every such sum lies within
+  // -255..510).
+  const int8_t* drawGrain;
+  const uint8_t* clamp;
 };
+const int32_t kLaneClampBias = 255;
+const int32_t kLaneClampSize = 3 * 255 + 1;
 
 // The largest -gLow the lanes take: the bound 255 - gLow must fit a signed
 // 16-bit lane. Larger grain (a Grain Amount of more than 25500) goes to the
@@ -105,7 +115,8 @@ const int32_t kLaneMaxFloorHalf = 32767 - 255;
 // Fills the lanes' values (curve, and gray when grayCurve is not null) from the
 // exact curve of every byte and the three tinted, curved channels of every gray
 // level, bounded for grain within gLow..gHigh. False when that range does not
-// fit the lanes (the plain rows then take the row); the grain fields are left.
+// fit the lanes (the plain rows then take the row); the grain fields are left,
+// and the scalar look-ups are none.
 bool FillToneLaneValues(const int32_t* curve, const int32_t (*grayCurve)[3], int32_t gLow,
                         int32_t gHigh, ToneLaneTables* t);
 

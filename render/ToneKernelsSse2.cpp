@@ -118,7 +118,7 @@ struct Sse2Ops {
   template <bool kGray, int kSpp>
   static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g) {
     for (int p = 0; p < 8; ++p) {
-      TonePixel<kGray, 2 * kSpp>(s + 2 * kSpp * p, d + 2 * kSpp * p, t, g.v[p]);
+      TonePixel<kGray, 2 * kSpp>(s + 2 * kSpp * p, d + 2 * kSpp * p, t, g.v[p], nullptr);
     }
   }
 };

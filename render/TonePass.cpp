@@ -21,7 +21,9 @@
 #include "render/PixelBlock.h"
 #include "render/Random.h"
 #include "render/RenderThreads.h"
+#include "render/ToneBands.h"
 #include "render/ToneKernels.h"
+#include "render/ToneRow.h"
 
 namespace {
 
@@ -40,6 +42,9 @@ struct ToneTables {
   int32_t curve[256];
   // With gray on: the three tinted, curved channels of each gray level.
   int32_t grayCurve[256][3];
+  // The scalar kernel's look-ups (render/ToneKernels.h).
+  int8_t drawGrain[kRandMax + 1];
+  uint8_t clamp[kLaneClampSize];
 };
 
 struct GrainRule {
@@ -113,13 +118,53 @@ bool FillLaneGrain(const GrainRule& g, ToneLaneTables* lanes, int32_t* gLow, int
   return true;
 }
 
+// The scalar kernel's grain of every draw (the lanes' formula, tabulated) for
+// grain within -128..127 and, for grain within 256 values, its clamp as a
+// table: a row is then a few look-ups per pixel.
+void FillScalarLookUps(bool drawn, int32_t gLow, int32_t gHigh, ToneTables* t,
+                       ToneLaneTables* lanes) {
+  if (drawn && gLow >= -128 && gHigh <= 127) {
+    const GrainLanes<ScalarOps> one = MakeGrainLanes<ScalarOps>(*lanes);
+    for (uint32_t draw = 0; draw <= uint32_t(kRandMax); ++draw) {
+      t->drawGrain[draw] = int8_t(int16_t(Grain<ScalarOps>(draw, one)));
+    }
+    lanes->drawGrain = t->drawGrain;
+  }
+  if (gHigh - gLow <= 255) {
+    for (int32_t i = 0; i < kLaneClampSize; ++i) t->clamp[i] = Clamp8Scalar(i - kLaneClampBias);
+    lanes->clamp = t->clamp;
+  }
+}
+
 int16_t LaneBounded(int32_t v, int32_t low, int32_t high) {
   return int16_t(v < low ? low : (v > high ? high : v));
 }
 
+// The 8-bit picture rows: a kernel's rows, or the general loop.
+class ToneRows : public ToneBandRows {
+ public:
+  const ToneTables* tables;
+  GrainRule grain;
+  const ToneGrainField* field;  // the given grain, with GrainSource::kRow
+  const ToneLaneTables* laneTables;
+  ToneLaneRow laneRow;  // a kernel's rows, when set: instead of the general loop
+
+  void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
+    const int16_t* grainRow = grain.source == GrainSource::kRow
+                                  ? field->rows8 + std::ptrdiff_t(y) * field->stride
+                                  : nullptr;
+    if (laneRow != nullptr) {
+      laneRow(s, d, wv->width, *laneTables, &rng.state, grainRow);
+    } else {
+      ToneRowGeneral(s, d, wv->width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng,
+                     grainRow);
+    }
+  }
+};
+
 // Gives destination rows firstRow..endRow - 1 their background: the source rows
 // (alpha included) with Reveal Back Layer on, else black (red, green and blue;
-// alpha is kept).
+// alpha is kept); bytes or 16-bit samples.
 void RestoreBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
                            int32_t endRow) {
   if (firstRow < 0) firstRow = 0;
@@ -128,14 +173,21 @@ void RestoreBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_
   // the count of rows may be up to 65535.
   for (int32_t y = firstRow; y < endRow; ++y) {
     uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
+    const bool sixteen = wv.bytesPerSample == 2;
     if (wv.revealBackLayer != 0) {
-      CopyPixelBlock(job.srcData + std::ptrdiff_t(y) * job.srcRowBytes, job.srcRowBytes,
-                     job.srcHasAlpha != 0, d, job.dstRowBytes, job.dstHasAlpha != 0, wv.width, 1);
+      const uint8_t* s = job.srcData + std::ptrdiff_t(y) * job.srcRowBytes;
+      (sixteen ? CopyPixelBlock16 : CopyPixelBlock)(s, job.srcRowBytes, job.srcHasAlpha != 0, d,
+                                                    job.dstRowBytes, job.dstHasAlpha != 0,
+                                                    wv.width, 1);
     } else {
       Rect row = job.dstRect;
       row.top = 0;
       row.bottom = 1;
-      FillPixelBlock(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
+      if (sixteen) {
+        FillPixelBlock16(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
+      } else {
+        FillPixelBlock(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
+      }
     }
   }
 }
@@ -149,52 +201,14 @@ int32_t PictureRowsAbove(const WorkingValues& wv, int32_t y) {
   return below > first ? below - first : 0;
 }
 
-// The tone pass's rows for the band runner: each row's background and picture,
-// and the generator jumped ahead to a band's first row.
-class ToneRows : public BandedRows {
- public:
-  const RenderJob* job;
-  const WorkingValues* wv;
-  const ToneTables* tables;
-  GrainRule grain;
-  const ToneGrainField* field;  // the given grain, with GrainSource::kRow
-  const ToneLaneTables* laneTables;
-  ToneLaneRow laneRow;  // a kernel's rows, when set: instead of the general loop
-  uint32_t startState;  // the generator at the first row's first draw
-
-  // The generator as the row-by-row pass leaves it before row y.
-  Rng BandStart(int32_t y) const override {
-    if (grain.source != GrainSource::kDrawn || wv->width <= 0) return Rng{startState};
-    return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove(*wv, y)) * uint64_t(wv->width))};
-  }
-
-  void Row(int32_t y, Rng& rng) const override {
-    const int64_t sourceRow = int64_t(y) + wv->jitterOffset;
-    const bool picture = sourceRow >= 0 && sourceRow < wv->height;
-    // With Reveal Back Layer the source row goes under the picture too: the tone
-    // pass writes red, green and blue, and alpha stays the source's.
-    if (!picture || wv->revealBackLayer != 0) RestoreBackgroundRows(*job, *wv, y, y + 1);
-    if (!picture || wv->width <= 0) return;
-    const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
-    uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
-    const int16_t* grainRow = grain.source == GrainSource::kRow
-                                  ? field->rows8 + std::ptrdiff_t(y) * field->stride
-                                  : nullptr;
-    if (laneRow != nullptr) {
-      laneRow(s, d, wv->width, *laneTables, &rng.state, grainRow);
-    } else {
-      ToneRowGeneral(s, d, wv->width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng,
-                     grainRow);
-    }
-  }
-};
-
 }  // namespace
 
 bool FillToneLaneValues(const int32_t* curve, const int32_t (*grayCurve)[3], int32_t gLow,
                         int32_t gHigh, ToneLaneTables* t) {
   if (gLow > gHigh || gLow < -kLaneMaxFloorHalf || gHigh > 32767) return false;
   const int32_t low = -gHigh, high = 255 - gLow;
+  t->drawGrain = nullptr;
+  t->clamp = nullptr;
   for (int32_t i = 0; i < 256; ++i) t->curve[i] = LaneBounded(curve[i], low, high);
   if (grayCurve == nullptr) return true;
   for (int32_t sum = 0; sum < kLaneGraySums; ++sum) {
@@ -219,6 +233,7 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_
   ToneRows rows;
   rows.job = &job;
   rows.wv = &wv;
+  rows.drawn = grain.source == GrainSource::kDrawn;
   rows.tables = &tables;
   rows.grain = grain;
   rows.field = field;
@@ -237,15 +252,33 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_
   if (FillLaneGrain(grain, &laneTables, &gLow, &gHigh) &&
       FillToneLaneValues(tables.curve, gray ? tables.grayCurve : nullptr, gLow, gHigh,
                          &laneTables)) {
+    if (kernel == ToneKernel::kScalar) FillScalarLookUps(grain.source == GrainSource::kDrawn, gLow, gHigh, &tables, &laneTables);
     rows.laneRow = ToneRowsOf(kernel)->rows8[gray][int32_t(grain.source)].row[wv.bytesPerPixel == 4];
   }
-  rows.startState = rng.state;
+  return RunToneBands(rows, rng, threads);
+}
 
+Rng ToneBandRows::BandStart(int32_t y) const {
+  if (!drawn || wv->width <= 0) return Rng{startState};
+  return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove(*wv, y)) * uint64_t(wv->width))};
+}
+
+void ToneBandRows::Row(int32_t y, Rng& rng) const {
+  const int64_t sourceRow = int64_t(y) + wv->jitterOffset;
+  const bool picture = sourceRow >= 0 && sourceRow < wv->height;
+  // With Reveal Back Layer the source row goes under the picture too: the tone
+  // pass writes red, green and blue, and alpha stays the source's.
+  if (!picture || wv->revealBackLayer != 0) RestoreBackgroundRows(*job, *wv, y, y + 1);
+  if (!picture || wv->width <= 0) return;
+  Picture(job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes,
+          job->dstData + std::ptrdiff_t(y) * job->dstRowBytes, y, rng);
+}
+
+bool RunToneBands(ToneBandRows& rows, Rng& rng, int32_t threads) {
+  rows.startState = rng.state;
   int32_t reported = 0;
-  const bool finished = RunRowBands(rows, wv.height, threads, job, &reported);
+  const bool finished = RunRowBands(rows, rows.wv->height, threads, *rows.job, &reported);
   rng = rows.BandStart(reported);
-  // Stopped: the rows not reported keep the background, also those a band had
-  // already rendered.
-  if (!finished) RestoreBackgroundRows(job, wv, reported, wv.height);
+  if (!finished) RestoreBackgroundRows(*rows.job, *rows.wv, reported, rows.wv->height);
   return finished;
 }

@@ -23,8 +23,8 @@
 #include "render/Passes.h"
 #include "render/PixelBlock.h"
 #include "render/Random.h"
-#include "render/RenderThreads.h"
 #include "render/Samples16.h"
+#include "render/ToneBands.h"
 #include "render/ToneKernels.h"
 
 namespace {
@@ -163,55 +163,16 @@ Row16 PickRow16(bool gray, GrainSource grain) {
   return rows[gray][int32_t(grain)];
 }
 
-// Rows firstRow..endRow - 1 get their background: the source rows (alpha
-// included) with Reveal Back Layer on, else black (alpha is kept).
-void RestoreBackgroundRows16(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
-                             int32_t endRow) {
-  Rect row = job.dstRect;
-  row.top = 0;
-  row.bottom = 1;
-  for (int32_t y = firstRow < 0 ? 0 : firstRow; y < endRow && y < wv.height; ++y) {
-    uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
-    if (wv.revealBackLayer != 0) {
-      CopyPixelBlock16(job.srcData + std::ptrdiff_t(y) * job.srcRowBytes, job.srcRowBytes,
-                       job.srcHasAlpha != 0, d, job.dstRowBytes, job.dstHasAlpha != 0, wv.width, 1);
-    } else {
-      FillPixelBlock16(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
-    }
-  }
-}
-
-// The picture rows above row y: 0 <= row + jitterOffset < height.
-int32_t PictureRowsAbove16(const WorkingValues& wv, int32_t y) {
-  const int32_t first = wv.jitterOffset < 0 ? -wv.jitterOffset : 0;
-  const int32_t end = wv.jitterOffset > 0 ? wv.height - wv.jitterOffset : wv.height;
-  const int32_t below = y < end ? y : end;
-  return below > first ? below - first : 0;
-}
-
-class ToneRows16 : public BandedRows {
+// The 16-bit picture rows: a kernel's rows on the tables, or the plain rows.
+class ToneRows16 : public ToneBandRows {
  public:
-  const RenderJob* job;
-  const WorkingValues* wv;
   const Tone16* tone;
   Row16 row;
   const ToneLaneTables16* laneTables;
   ToneLaneRow16 laneRow;  // a kernel's rows on the lane tables, when set: instead of row
   const ToneGrainField* field;  // the given grain, with GrainSource::kRow
-  uint32_t startState;
 
-  Rng BandStart(int32_t y) const override {
-    if (tone->grainSource != GrainSource::kDrawn || wv->width <= 0) return Rng{startState};
-    return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove16(*wv, y)) * uint64_t(wv->width))};
-  }
-
-  void Row(int32_t y, Rng& rng) const override {
-    const int64_t sourceRow = int64_t(y) + wv->jitterOffset;
-    const bool picture = sourceRow >= 0 && sourceRow < wv->height;
-    if (!picture || wv->revealBackLayer != 0) RestoreBackgroundRows16(*job, *wv, y, y + 1);
-    if (!picture || wv->width <= 0) return;
-    const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
-    uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
+  void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
     const int32_t* grainRow = tone->grainSource == GrainSource::kRow
                                   ? field->rows16 + std::ptrdiff_t(y) * field->stride
                                   : nullptr;
@@ -248,6 +209,7 @@ bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int3
   ToneRows16 rows;
   rows.job = &job;
   rows.wv = &wv;
+  rows.drawn = tone.grainSource == GrainSource::kDrawn;
   rows.tone = &tone;
   rows.row = PickRow16(gray, tone.grainSource);
   rows.field = field;
@@ -259,12 +221,7 @@ bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int3
   rows.laneRow =
       lanes ? ToneRowsOf(kernel)->rows16[gray][int32_t(tone.grainSource)].row[wv.bytesPerPixel == 4]
             : nullptr;
-  rows.startState = rng.state;
-
-  int32_t reported = 0;
-  const bool finished = RunRowBands(rows, wv.height, threads, job, &reported);
-  rng = rows.BandStart(reported);
-  if (!finished) RestoreBackgroundRows16(job, wv, reported, wv.height);
+  const bool finished = RunToneBands(rows, rng, threads);
   delete[] tone.curve;
   delete[] tone.grayCurve;
   delete[] tone.grain;

@@ -169,21 +169,35 @@ inline void LaneStore16(uint8_t* p, int32_t v) {
 }
 
 // One pixel with its grain g: 3 or 4 bytes, or 6 or 8 bytes of 16-bit samples.
+// `clamp` is the table's clamp (t.clamp, read once per row), or null.
 template <bool kGray, int kBpp>
-inline void TonePixel(const uint8_t* s, uint8_t* d, const ToneLaneTables& t, int32_t g) {
+inline void TonePixel(const uint8_t* s, uint8_t* d, const ToneLaneTables& t, int32_t g,
+                      const uint8_t* clamp) {
+  int32_t red, green, blue;
   if (kGray) {
     const int16_t* v = t.gray[s[0] + s[1] + s[2]];
-    d[0] = Clamp8Scalar(v[0] + g);
-    d[1] = Clamp8Scalar(v[1] + g);
-    d[2] = Clamp8Scalar(v[2] + g);
+    red = v[0];
+    green = v[1];
+    blue = v[2];
   } else {
-    d[0] = Clamp8Scalar(t.curve[s[0]] + g);
-    d[1] = Clamp8Scalar(t.curve[s[1]] + g);
-    d[2] = Clamp8Scalar(t.curve[s[2]] + g);
+    red = t.curve[s[0]];
+    green = t.curve[s[1]];
+    blue = t.curve[s[2]];
+  }
+  if (clamp != nullptr) {
+    const uint8_t* withGrain = clamp + g;
+    d[0] = withGrain[red];
+    d[1] = withGrain[green];
+    d[2] = withGrain[blue];
+  } else {
+    d[0] = Clamp8Scalar(red + g);
+    d[1] = Clamp8Scalar(green + g);
+    d[2] = Clamp8Scalar(blue + g);
   }
 }
 template <bool kGray, int kBpp>
-inline void TonePixel(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, int32_t g) {
+inline void TonePixel(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, int32_t g,
+                      const uint8_t*) {
   const uint32_t red = LaneSample16(s), green = LaneSample16(s + 2), blue = LaneSample16(s + 4);
   if (kGray) {
     const int32_t* v = t.grayCurve + 4 * ((red + green + blue) / 3);
@@ -246,20 +260,44 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
       }
     }
   }
+  // The tail (the whole row for the scalar kernel): four pixels at a time from
+  // independent jumps of the generator, then one at a time.
+  GrainLanes<ScalarOps> one = {0, 0, 0, 0};
+  const int8_t* drawGrain = nullptr;
+  const uint8_t* clamp = nullptr;
+  if constexpr (!kSixteen) {
+    one = MakeGrainLanes<ScalarOps>(t);
+    drawGrain = t.drawGrain;
+    if (t.clamp != nullptr) clamp = t.clamp + kLaneClampBias;
+  }
+  auto grainOf = [&](uint32_t draw) -> int32_t {
+    if constexpr (kSixteen) {
+      return t.grain[draw];
+    } else {
+      return drawGrain != nullptr ? drawGrain[draw] : int16_t(Grain<ScalarOps>(draw, one));
+    }
+  };
+  if (kGrain == GrainSource::kDrawn) {
+    for (; x + 4 <= width; x += 4, s += 4 * kBpp, d += 4 * kBpp) {
+      const uint32_t s1 = st * kLaneSteps.a[0] + kLaneSteps.c[0];
+      const uint32_t s2 = st * kLaneSteps.a[1] + kLaneSteps.c[1];
+      const uint32_t s3 = st * kLaneSteps.a[2] + kLaneSteps.c[2];
+      st = st * kLaneSteps.a[3] + kLaneSteps.c[3];
+      TonePixel<kGray, kBpp>(s, d, t, grainOf((s1 >> 16) & 0x7FFF), clamp);
+      TonePixel<kGray, kBpp>(s + kBpp, d + kBpp, t, grainOf((s2 >> 16) & 0x7FFF), clamp);
+      TonePixel<kGray, kBpp>(s + 2 * kBpp, d + 2 * kBpp, t, grainOf((s3 >> 16) & 0x7FFF), clamp);
+      TonePixel<kGray, kBpp>(s + 3 * kBpp, d + 3 * kBpp, t, grainOf((st >> 16) & 0x7FFF), clamp);
+    }
+  }
   for (; x < width; ++x, s += kBpp, d += kBpp) {
     int32_t g = 0;
     if (kGrain == GrainSource::kDrawn) {
       st = st * kLaneSteps.a[0] + kLaneSteps.c[0];
-      const uint32_t draw = (st >> 16) & 0x7FFF;
-      if constexpr (kSixteen) {
-        g = t.grain[draw];
-      } else {
-        g = int16_t(Grain<ScalarOps>(draw, MakeGrainLanes<ScalarOps>(t)));
-      }
+      g = grainOf((st >> 16) & 0x7FFF);
     } else if (kGrain == GrainSource::kRow) {
       g = grainRow[x];
     }
-    TonePixel<kGray, kBpp>(s, d, t, g);
+    TonePixel<kGray, kBpp>(s, d, t, g, clamp);
   }
   *state = st;
 }
