@@ -20,8 +20,9 @@
 //   MulLo32, Add32, Sra16By16 (each 32-bit lane's bits 16..31, sign kept),
 //   PackS32 (two V32 to one V16 in pixel order, see MakeGenerator), And16
 //   AddS16, PackUS16                 the 8-bit clamp (see Clamp8)
-//   Values8<gray, bpp>(s, t, half, &a, &b), SpreadGrain8(g, half, &ga, &gb),
-//   StoreBytes<bpp>(d, out)          half a block's 8-bit values and store
+//   Values8<gray, bpp>(s, t, &a, &b), SpreadGrain8(g, half, &ga, &gb),
+//   StoreBytes<bpp>(d, out)          half a block's 8-bit values, its grain
+//                                    in their order, and its store
 //   Grain16, GrainOfDraws16, LoadGrain16, ZeroGrain16, Block16<gray, spp>
 //                                    a block of 16-bit samples
 #pragma once
@@ -30,6 +31,9 @@
 #include <cstring>
 #include <type_traits>
 
+// Only Random.h's constants are used here: an inline function of it used in a
+// kernel's file would be compiled for that file's instruction set.
+#include "render/Random.h"
 #include "render/ToneKernels.h"
 
 namespace {
@@ -45,8 +49,8 @@ constexpr LaneSteps MakeLaneSteps() {
   LaneSteps t = {{0}, {0}};
   uint32_t a = 1, c = 0;
   for (int k = 0; k < 64; ++k) {
-    a = a * 214013u;
-    c = c * 214013u + 2531011u;
+    a = a * kRandMultiplier;
+    c = c * kRandMultiplier + kRandIncrement;
     t.a[k] = a;
     t.c[k] = c;
   }
