@@ -98,27 +98,28 @@ struct Sse2Ops {
     }
   }
 
-  // 16-bit samples: the block's widened grain, pixel by pixel.
+  // 16-bit samples: pixel p's widened grain is values[index[p]] (the draws
+  // into the grain table, or a given row in order), looked up pixel by pixel.
   struct Grain16 {
-    int32_t v[8];
+    const int32_t* values;
+    alignas(16) uint16_t index[8];
   };
-  static Grain16 ZeroGrain16() { return Grain16{{0}}; }
-  static Grain16 LoadGrain16(const int32_t* row) {
-    Grain16 g;
-    std::memcpy(g.v, row, sizeof g.v);
-    return g;
+  static Grain16 ZeroGrain16() {
+    static const int32_t kZero = 0;
+    return Grain16{&kZero, {0, 0, 0, 0, 0, 0, 0, 0}};
   }
+  static Grain16 LoadGrain16(const int32_t* row) { return Grain16{row, {0, 1, 2, 3, 4, 5, 6, 7}}; }
   static Grain16 GrainOfDraws16(const int32_t* table, V16 draws) {
-    alignas(16) uint16_t d[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(d), draws);
     Grain16 g;
-    for (int p = 0; p < 8; ++p) g.v[p] = table[d[p]];
+    g.values = table;
+    _mm_store_si128(reinterpret_cast<__m128i*>(g.index), draws);
     return g;
   }
   template <bool kGray, int kSpp>
   static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g) {
     for (int p = 0; p < 8; ++p) {
-      TonePixel<kGray, 2 * kSpp>(s + 2 * kSpp * p, d + 2 * kSpp * p, t, g.v[p], nullptr);
+      TonePixel<kGray, 2 * kSpp>(s + 2 * kSpp * p, d + 2 * kSpp * p, t, g.values[g.index[p]],
+                                 nullptr);
     }
   }
 };

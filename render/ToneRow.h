@@ -255,6 +255,7 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
         } else if (kGrain == GrainSource::kRow) {
           g = Ops::LoadU16(grainRow + x);
         }
+#pragma GCC unroll 2
         for (int half = 0; half < 2; ++half) {
           typename Ops::V a, b, ga, gb;
           Ops::template Values8<kGray, kBpp>(s + half * kHalf * kBpp, t, &a, &b);
