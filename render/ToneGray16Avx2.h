@@ -35,12 +35,22 @@ constexpr GrayShuffles16 MakeGrayShuffles16() {
 template <int kSpp>
 constexpr GrayShuffles16 kGrayShuffles16 = MakeGrayShuffles16<kSpp>();
 
-inline __m128i GrayMask16(const int8_t* bytes) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+// The masks in registers, loaded once per row.
+struct GrayMasks16 {
+  __m128i mask[3][4];
+};
+template <int kSpp>
+inline GrayMasks16 LoadGrayMasks16() {
+  GrayMasks16 m;
+  for (int c = 0; c < 3; ++c) {
+    for (int v = 0; v < 4; ++v) {
+      m.mask[c][v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kGrayShuffles16<kSpp>.mask[c][v]));
+    }
+  }
+  return m;
 }
 template <int kSpp>
-__attribute__((always_inline)) inline __m256i GraySums16(const uint8_t* s) {
-  const GrayShuffles16& g = kGrayShuffles16<kSpp>;
+__attribute__((always_inline)) inline __m256i GraySums16(const uint8_t* s, const GrayMasks16& g) {
   const __m128i white = _mm_set1_epi16(int16_t(0x8000));
   __m128i v[kSpp];
 #pragma GCC unroll 4
@@ -50,10 +60,10 @@ __attribute__((always_inline)) inline __m256i GraySums16(const uint8_t* s) {
   __m256i sum = _mm256_setzero_si256();
 #pragma GCC unroll 3
   for (int c = 0; c < 3; ++c) {
-    __m128i channel = _mm_shuffle_epi8(v[0], GrayMask16(g.mask[c][0]));
+    __m128i channel = _mm_shuffle_epi8(v[0], g.mask[c][0]);
 #pragma GCC unroll 3
     for (int k = 1; k < kSpp; ++k) {
-      channel = _mm_or_si128(channel, _mm_shuffle_epi8(v[k], GrayMask16(g.mask[c][k])));
+      channel = _mm_or_si128(channel, _mm_shuffle_epi8(v[k], g.mask[c][k]));
     }
     sum = _mm256_add_epi32(sum, _mm256_cvtepu16_epi32(channel));
   }
@@ -98,10 +108,11 @@ inline void Store4x16(uint8_t* d, __m256i four) {
 // fourth sample is kept).
 template <int kSpp>
 __attribute__((always_inline)) inline void GrayBlock8x16(const uint8_t* s, uint8_t* d,
-                                                         const int32_t* grayCurve, __m256i g) {
+                                                         const int32_t* grayCurve, __m256i g,
+                                                         const GrayMasks16& masks) {
   // The third of the sum (see ToneKernels.h).
   const __m256i gray = _mm256_cvttps_epi32(
-      _mm256_mul_ps(_mm256_cvtepi32_ps(GraySums16<kSpp>(s)), _mm256_set1_ps(1.0f / 3.0f)));
+      _mm256_mul_ps(_mm256_cvtepi32_ps(GraySums16<kSpp>(s, masks)), _mm256_set1_ps(1.0f / 3.0f)));
   // Unaligned: a mingw-w64 build keeps no more than 16-byte stack alignment.
   int32_t level[8];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(level), gray);

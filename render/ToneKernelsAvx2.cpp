@@ -162,11 +162,16 @@ struct Avx2Ops {
         _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(draws)), 4),
         _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(draws, 1)), 4)};
   }
+  template <int kSpp>
+  static GrayMasks16 Context16() {
+    return LoadGrayMasks16<kSpp>();
+  }
   template <bool kGray, int kSpp>
-  static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g) {
+  static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g,
+                      const GrayMasks16& masks) {
     if (kGray) {
-      GrayBlock8x16<kSpp>(s, d, t.grayCurve, g.lo);
-      GrayBlock8x16<kSpp>(s + 16 * kSpp, d + 16 * kSpp, t.grayCurve, g.hi);
+      GrayBlock8x16<kSpp>(s, d, t.grayCurve, g.lo, masks);
+      GrayBlock8x16<kSpp>(s + 16 * kSpp, d + 16 * kSpp, t.grayCurve, g.hi, masks);
     } else {
       CurveBlock8x16<kSpp>(s, d, t, g.lo);
       CurveBlock8x16<kSpp>(s + 16 * kSpp, d + 16 * kSpp, t, g.hi);

@@ -179,15 +179,20 @@ struct Avx512Ops {
         {_mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(draws)), table, 4),
          _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(draws, 1)), table, 4)}};
   }
+  template <int kSpp>
+  static GrayMasks16 Context16() {
+    return LoadGrayMasks16<kSpp>();
+  }
   template <bool kGray, int kSpp>
-  static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g) {
+  static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g,
+                      const GrayMasks16& masks) {
     for (int half = 0; half < 2; ++half) {
       const uint8_t* sh = s + 32 * kSpp * half;
       uint8_t* dh = d + 32 * kSpp * half;
       if (kGray) {
-        GrayBlock8x16<kSpp>(sh, dh, t.grayCurve, _mm512_castsi512_si256(g.half[half]));
+        GrayBlock8x16<kSpp>(sh, dh, t.grayCurve, _mm512_castsi512_si256(g.half[half]), masks);
         GrayBlock8x16<kSpp>(sh + 16 * kSpp, dh + 16 * kSpp, t.grayCurve,
-                            _mm512_extracti64x4_epi64(g.half[half], 1));
+                            _mm512_extracti64x4_epi64(g.half[half], 1), masks);
       } else {
         CurveBlock16x16<kSpp>(sh, dh, t, g.half[half]);
       }

@@ -115,8 +115,14 @@ struct Sse2Ops {
     _mm_store_si128(reinterpret_cast<__m128i*>(g.index), draws);
     return g;
   }
+  struct Row16 {};
+  template <int kSpp>
+  static Row16 Context16() {
+    return Row16();
+  }
   template <bool kGray, int kSpp>
-  static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g) {
+  static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g,
+                      const Row16&) {
     for (int p = 0; p < 8; ++p) {
       TonePixel<kGray, 2 * kSpp>(s + 2 * kSpp * p, d + 2 * kSpp * p, t, g.values[g.index[p]],
                                  nullptr);

@@ -23,7 +23,8 @@
 //   Values8<gray, bpp>(s, t, &a, &b), SpreadGrain8(g, half, &ga, &gb),
 //   StoreBytes<bpp>(d, out)          half a block's 8-bit values, its grain
 //                                    in their order, and its store
-//   Grain16, GrainOfDraws16, LoadGrain16, ZeroGrain16, Block16<gray, spp>
+//   Grain16, GrainOfDraws16, LoadGrain16, ZeroGrain16, Context16<spp> (what a
+//   row's blocks keep in registers), Block16<gray, spp>
 //                                    a block of 16-bit samples
 #pragma once
 
@@ -234,6 +235,7 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
     const Generator<Ops> gen = MakeGenerator<Ops>();
     const int32_t blockEnd = width - kBlock - Ops::Overreach(kBpp);
     if constexpr (kSixteen) {
+      const auto context = Ops::template Context16<kBpp / 2>();
       for (; x <= blockEnd; x += kBlock, s += kBlock * kBpp, d += kBlock * kBpp) {
         typename Ops::Grain16 g = Ops::ZeroGrain16();
         if (kGrain == GrainSource::kDrawn) {
@@ -242,7 +244,7 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
         } else if (kGrain == GrainSource::kRow) {
           g = Ops::LoadGrain16(grainRow + x);
         }
-        Ops::template Block16<kGray, kBpp / 2>(s, d, t, g);
+        Ops::template Block16<kGray, kBpp / 2>(s, d, t, g, context);
       }
     } else {
       const GrainLanes<Ops> lanes = MakeGrainLanes<Ops>(t);
