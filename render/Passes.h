@@ -15,17 +15,36 @@ inline bool ReportAndCheckAbort(const RenderJob& job, int32_t done, int32_t tota
   return job.abortProc != nullptr && job.abortProc() != 0;
 }
 
+struct ScaledGrain;
+
+// Grain given rather than drawn (GrainSource::kRow in render/ToneKernels.h):
+// destination row y's grain for pixel x is rows8[y * stride + x] (8 bits) or
+// rows16[y * stride + x] (16 bits, widened), or, with `scaled`, made a piece of
+// a row at a time from a scaled render's field (render/ScaledGrain.h); every
+// value within low..high (widened at 16 bits). The tone pass then draws no
+// number.
+struct ToneGrainField {
+  const int16_t* rows8;
+  const int32_t* rows16;
+  int32_t stride;
+  int32_t low;
+  int32_t high;
+  const ScaledGrain* scaled = nullptr;
+};
+
 // The background and the tone pass, in bands of rows on up to `threads` threads
 // (0: RenderThreadCount()) with the given kernel's rows; the same bytes, progress
 // reports and generator state for any number and kernel. Rows after the last row
-// reported when the host asked to stop keep their background.
+// reported when the host asked to stop keep their background. With `field` the
+// grain is the field's instead of drawn.
 bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads = 1,
-                 ToneKernel kernel = ToneKernel::kChosen);
+                 ToneKernel kernel = ToneKernel::kChosen, const ToneGrainField* field = nullptr);
 // The tone pass at 16 bits per channel (render/TonePass16.cpp); RunTonePass
 // hands 16-bit jobs to it. A kernel's rows where its tables could be made,
 // else the plain rows: the same bytes.
 bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads,
-                   ToneKernel kernel = ToneKernel::kChosen);
+                   ToneKernel kernel = ToneKernel::kChosen,
+                   const ToneGrainField* field = nullptr);
 // While set, the 16-bit pass finds no memory for its tables (for the test of
 // the plain rows it then runs).
 void FailTables16ForTesting(bool fail);

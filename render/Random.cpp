@@ -9,7 +9,7 @@ ClockSource gClockSource = nullptr;
 
 uint32_t RngStateAfter(uint32_t state, uint64_t steps) {
   uint32_t multiplier = 1, increment = 0;     // the steps taken so far: s -> m * s + i
-  uint32_t stepA = 214013u, stepC = 2531011u;  // 2^k steps at bit k
+  uint32_t stepA = kRandMultiplier, stepC = kRandIncrement;  // 2^k steps at bit k
   for (; steps != 0; steps >>= 1) {
     if (steps & 1) {
       multiplier *= stepA;

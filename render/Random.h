@@ -8,6 +8,9 @@
 #include <cstdint>
 
 const int32_t kRandMax = 32767;
+// One step of the generator: state * kRandMultiplier + kRandIncrement (mod 2^32).
+const uint32_t kRandMultiplier = 214013u;
+const uint32_t kRandIncrement = 2531011u;
 
 struct Rng {
   uint32_t state;
@@ -16,7 +19,7 @@ struct Rng {
 inline void SeedRng(Rng& rng, uint32_t seed) { rng.state = seed; }
 
 inline int32_t NextRand(Rng& rng) {
-  rng.state = rng.state * 214013u + 2531011u;
+  rng.state = rng.state * kRandMultiplier + kRandIncrement;
   return static_cast<int32_t>((rng.state >> 16) & 0x7FFF);
 }
 

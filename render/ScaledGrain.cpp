@@ -15,7 +15,7 @@
 
 namespace {
 
-const double kLargestRange = 131072.0;
+const double kLargestRange = 2048.0;
 const double kRoundingOffset = 4194304.0;  // 2^22
 
 // One axis of the resampling: for each picture pixel the cell it starts from
@@ -117,15 +117,11 @@ struct FieldMaker : BandedRows {
         here = after;
         after = cell + 1 < gridWidth ? next() : here;
       }
-      // Rounded halves up; |value| < 2^21 (kLargestRange), so the offset keeps the
+      // Rounded halves up; |value| < 2^15 (kLargestRange), so the offset keeps the
       // sum positive and exact, and the cast truncates it as floor would.
       const double value = (here + c.weight * (after - here)) * spread;
-      const int32_t rounded = int32_t(value + (0.5 + kRoundingOffset)) - int32_t(kRoundingOffset);
-      if (grain->rows16 != nullptr) {
-        grain->rows16[start + x] = int16_t(rounded);
-      } else {
-        grain->rows[start + x] = rounded;
-      }
+      grain->rows[start + x] =
+          int16_t(int32_t(value + (0.5 + kRoundingOffset)) - int32_t(kRoundingOffset));
     }
   }
 };
@@ -145,9 +141,9 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   if (wv.width <= 0 || wv.height <= 0 || gridRows.end <= gridRows.first) return true;
 
   // The draws' grain and its mean over every draw 0..32767. A range beyond
-  // kLargestRange (only a record from elsewhere has one) counts as that: every
-  // grain is then below -32768, which no stored value survives but one past
-  // white many times over, and the field stays within 32-bit values.
+  // kLargestRange (a Grain Amount of 800; only a record from elsewhere has one)
+  // counts as that: its grain already takes most pixels to black or white, and
+  // the field's values stay within 16 bits (16ths of at most 1.5 times 1024).
   const double range = wv.grainRange < kLargestRange ? wv.grainRange : kLargestRange;
   const int32_t modulus = TruncToInt(range);
   const double half = range / 2.0;
@@ -195,13 +191,9 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   }
   grain->rowCount = count;
   if (ok && count > 0) {
-    // 16ths of at most `reach` (+ 1/2 for the rounding) in 16 bits?
-    const bool narrow = (reach + 1.0) * 16.0 < 32767.0;
-    const int64_t bytes = int64_t(narrow ? sizeof(int16_t) : sizeof(int32_t)) * count * wv.width;
-    void* block = bytes <= INT32_MAX ? NewMemBlock(int32_t(bytes)) : nullptr;
-    grain->rows16 = narrow ? static_cast<int16_t*>(block) : nullptr;
-    grain->rows = narrow ? nullptr : static_cast<int32_t*>(block);
-    ok = block != nullptr;
+    const int64_t bytes = int64_t(sizeof(int16_t)) * count * wv.width;
+    grain->rows = bytes <= INT32_MAX ? static_cast<int16_t*>(NewMemBlock(int32_t(bytes))) : nullptr;
+    ok = grain->rows != nullptr;
   }
   if (ok && count > 0) {
     for (int32_t x = 0; x < wv.width; ++x) {
@@ -231,77 +223,57 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
 
 void FreeScaledGrain(ScaledGrain* grain) {
   FreeMemBlock(grain->rows);
-  FreeMemBlock(grain->rows16);
   FreeMemBlock(grain->blend);
   grain->rows = nullptr;
-  grain->rows16 = nullptr;
   grain->blend = nullptr;
   grain->rowCount = 0;
 }
 
 namespace {
 
-// The blended value of pixel x in 4096ths, the mean put back. Within 32 bits:
-// the field's values are below 2^21 in size (16ths of at most 1.5 times a
-// grain of at most 2^16, kLargestRange), their blend below 2^29, the mean's
-// 4096ths at most 2^28.
-template <typename T>
-inline int32_t FieldValue(const T* first, const T* second, int32_t weight, int32_t mean4096,
-                          int32_t x) {
+// The blended value of pixel x in 4096ths, the mean put back: within 32 bits
+// (the field's values are 16-bit, the weights 8-bit, the mean's 4096ths below
+// 2^22).
+inline int32_t FieldValue(const int16_t* first, const int16_t* second, int32_t weight,
+                          int32_t mean4096, int32_t x) {
   return int32_t(first[x]) * (256 - weight) + int32_t(second[x]) * weight + mean4096;
 }
 
 // The two field rows picture row y blends, and the second's weight.
-template <typename T>
-inline const T* FieldRows(const ScaledGrain& grain, const T* rows, int32_t y, const T** second,
-                          int32_t* weight) {
+inline const int16_t* FieldRows(const ScaledGrain& grain, int32_t y, const int16_t** second,
+                                int32_t* weight) {
   const int32_t* b = grain.blend + 3 * std::ptrdiff_t(y);
-  *second = rows + std::ptrdiff_t(b[1]) * grain.width;
+  *second = grain.rows + std::ptrdiff_t(b[1]) * grain.width;
   *weight = b[2];
-  return rows + std::ptrdiff_t(b[0]) * grain.width;
+  return grain.rows + std::ptrdiff_t(b[0]) * grain.width;
 }
 
 // Rounded halves up: floor((v + 2048) / 4096), an arithmetic shift.
-template <typename T, typename Out>
-void Piece(const ScaledGrain& grain, const T* rows, int32_t y, int32_t x0, int32_t count, Out* out) {
-  const T* second = nullptr;
+template <typename Out>
+void Piece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count, Out* out) {
+  const int16_t* second = nullptr;
   int32_t weight = 0;
-  const T* first = FieldRows(grain, rows, y, &second, &weight);
+  const int16_t* first = FieldRows(grain, y, &second, &weight);
   for (int32_t i = 0; i < count; ++i) {
     out[i] = Out((FieldValue(first, second, weight, grain.mean4096, x0 + i) + 2048) >> 12);
   }
 }
 
-// The 8-bit grain widened (render/Samples16.h), as a drawn grain is at 16 bits.
-template <typename T>
-void Piece16(const ScaledGrain& grain, const T* rows, int32_t y, int32_t x0, int32_t count,
-             int32_t* out) {
-  Piece(grain, rows, y, x0, count, out);
-  for (int32_t i = 0; i < count; ++i) out[i] = int32_t(WidenLevel(out[i]));
-}
-
 }  // namespace
 
 void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
-                      int32_t* out) {
-  if (grain.rows16 != nullptr) {
-    Piece(grain, grain.rows16, y, x0, count, out);
-  } else if (grain.rows != nullptr) {
-    Piece(grain, grain.rows, y, x0, count, out);
-  } else {
+                      int16_t* out) {
+  if (grain.rows == nullptr) {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
+    return;
   }
-}
-
-void ScaledGrainPieceNarrow(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
-                            int16_t* out) {
   int32_t i = 0;
 #if defined(__SSE2__)
   // Eight pixels at a time: each pair (first, second) times (256 - w, w) in one
   // multiply-add, the mean and the half added, shifted, packed.
   const int16_t* second = nullptr;
   int32_t weight = 0;
-  const int16_t* first = FieldRows(grain, grain.rows16, y, &second, &weight) + x0;
+  const int16_t* first = FieldRows(grain, y, &second, &weight) + x0;
   second += x0;
   const __m128i weights = _mm_set1_epi32(int32_t(uint32_t(256 - weight) | (uint32_t(weight) << 16)));
   const __m128i add = _mm_set1_epi32(grain.mean4096 + 2048);
@@ -313,16 +285,16 @@ void ScaledGrainPieceNarrow(const ScaledGrain& grain, int32_t y, int32_t x0, int
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(lo, hi));
   }
 #endif
-  Piece(grain, grain.rows16, y, x0 + i, count - i, out + i);
+  Piece(grain, y, x0 + i, count - i, out + i);
 }
 
 void ScaledGrainPiece16(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
                         int32_t* out) {
-  if (grain.rows16 != nullptr) {
-    Piece16(grain, grain.rows16, y, x0, count, out);
-  } else if (grain.rows != nullptr) {
-    Piece16(grain, grain.rows, y, x0, count, out);
-  } else {
+  if (grain.rows == nullptr) {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
+    return;
   }
+  // The 8-bit grain widened (render/Samples16.h), as a drawn grain is at 16 bits.
+  Piece(grain, y, x0, count, out);
+  for (int32_t i = 0; i < count; ++i) out[i] = int32_t(WidenLevel(out[i]));
 }

@@ -26,11 +26,8 @@ struct ScaledGrain {
   int32_t width;       // the picture's
   int32_t rowCount;    // the grid rows the picture samples
   // rowCount rows of `width` values: each sampled grid row resampled across
-  // the picture, less the mean, times the spread's factor, in 16ths; in 16 bits
-  // (rows16) when every value fits, as it does for any Grain Amount up to a
-  // thousand, else in 32 (rows).
-  int32_t* rows;
-  int16_t* rows16;
+  // the picture, less the mean, times the spread's factor, in 16ths.
+  int16_t* rows;
   // For each picture row: the two rows of `rows` it blends and the second's
   // weight in 256ths.
   int32_t* blend;      // 3 x height
@@ -52,10 +49,7 @@ uint32_t ScaledGrainEndState(const WorkingValues& wv, uint32_t startState);
 
 // The 8-bit grain of picture row y (a picture row), pixels x0 .. x0 + count - 1.
 void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
-                      int32_t* out);
-// The same in 16 bits, for a field kept in 16 bits (rows16).
-void ScaledGrainPieceNarrow(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
-                            int16_t* out);
+                      int16_t* out);
 // The same, each widened to its level of 0..32768 (WidenLevel).
 void ScaledGrainPiece16(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
                         int32_t* out);

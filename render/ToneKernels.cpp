@@ -7,6 +7,8 @@
 #include <cpuid.h>
 #endif
 
+#include "render/ToneRow.h"
+
 namespace {
 
 struct KernelName {
@@ -46,20 +48,9 @@ ToneKernel ProcessorKernel() {
 #endif
 }
 
-// Whether this build has the kernel's rows (asked only of kernels the processor
-// runs: the wide kernels' files are built for their instruction sets).
-bool Built(ToneKernel kernel) {
-  switch (kernel) {
-    case ToneKernel::kSse2:
-      return ToneLaneRowSse2(true, true, 3) != nullptr;
-    case ToneKernel::kAvx2:
-      return ToneLaneRowAvx2(true, true, 3) != nullptr;
-    case ToneKernel::kAvx512:
-      return ToneLaneRowAvx512(true, true, 3) != nullptr;
-    default:
-      return true;
-  }
-}
+// The scalar kernel's rows: the row template one pixel at a time, built for the
+// floor like this file.
+constexpr ToneRowSet kScalarRows = MakeToneRows<ScalarOps>();
 
 }  // namespace
 
@@ -73,7 +64,9 @@ const char* ToneKernelName(ToneKernel kernel) {
 ToneKernel BestToneKernel() {
   static const ToneKernel best = [] {
     ToneKernel k = ProcessorKernel();
-    while (!Built(k)) k = ToneKernel(int32_t(k) - 1);
+    // The wide kernels' files are built for their instruction sets: asked only
+    // of kernels the processor runs.
+    while (ToneRowsOf(k) == nullptr) k = ToneKernel(int32_t(k) - 1);
     return k;
   }();
   return best;
@@ -103,4 +96,21 @@ ToneKernel ToneKernelFrom(ToneKernel best, const char* setting) {
 ToneKernel RenderToneKernel() {
   static const ToneKernel kernel = ToneKernelFrom(BestToneKernel(), std::getenv("PATINEX_SIMD"));
   return kernel;
+}
+
+const ToneRowSet* ToneRowsScalar() { return &kScalarRows; }
+
+const ToneRowSet* ToneRowsOf(ToneKernel kernel) {
+  switch (kernel) {
+    case ToneKernel::kScalar:
+      return ToneRowsScalar();
+    case ToneKernel::kSse2:
+      return ToneRowsSse2();
+    case ToneKernel::kAvx2:
+      return ToneRowsAvx2();
+    case ToneKernel::kAvx512:
+      return ToneRowsAvx512();
+    default:
+      return nullptr;
+  }
 }

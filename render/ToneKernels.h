@@ -13,10 +13,11 @@
 // code built for the floor, so it holds only plain data and declarations: no
 // inline code compiled for a wider set can stand in for the floor's.
 //
-// A new kernel adds its value below (from the plainest up, so that a processor
-// that runs one runs those before it), its name in ToneKernels.cpp, what the
-// processor must have in BestToneKernel, and its rows in PickLaneRow
-// (render/TonePass.cpp).
+// Every kernel's rows are one template, render/ToneRow.h, instantiated in each
+// kernel's file for its instruction set's ops. A new kernel adds its value below
+// (from the plainest up, so that a processor that runs one runs those before
+// it), its name in ToneKernels.cpp, what the processor must have in
+// BestToneKernel, and its rows in ToneRowsOf.
 #pragma once
 
 #include <cstdint>
@@ -70,17 +71,20 @@ const int32_t kLaneGraySums = 3 * 255 + 1;
 // 0 <= r <= d <= 32767, so r fits a signed 16-bit lane. Tested for every draw
 // and every modulus.
 //
-// Values. With grain from gLow = -floorHalf to gHigh, a channel value v stores
-// the same byte as the value bounded to -gHigh .. 255 - gLow: below -gHigh,
-// v + g <= 0 for every g; above 255 - gLow, v + g >= 255. So every value fits
-// 16 bits (the kernels are used when floorHalf <= kLaneMaxFloorHalf), and
-// value + grain is added with signed saturation, which clamps as the 32-bit
-// sum would, before the unsigned saturating pack to bytes.
+// Values. With grain from gLow to gHigh (drawn: gLow = -floorHalf and gHigh the
+// grain of the largest remainder), a channel value v stores the same byte as
+// the value bounded to -gHigh .. 255 - gLow: below -gHigh, v + g <= 0 for every
+// g; above 255 - gLow, v + g >= 255. So every value fits 16 bits when gLow >=
+// -kLaneMaxFloorHalf and gHigh <= 32767 (FillToneLaneValues), and value + grain
+// is added with signed saturation, which clamps as the 32-bit sum would, before
+// the unsigned saturating pack to bytes.
 //
-// Each kernel keeps the draws and their grain (Draws, Remainders, Grain) apart
-// from the pixels' loads, look-ups and stores (Values*, Block*): rows of another
-// sample type (16 bits per channel) take the same draws and grain, with their
-// own loads, tables and stores.
+// The grain's source (GrainSource): none; drawn, one number per pixel from the
+// generator and its grain as above; or a row, pixel x's grain given as
+// grainRow[x] (the same n added to red, green and blue and clamped as a drawn
+// one), which draws no number and leaves the generator as it is.
+enum class GrainSource : int32_t { kNone = 0, kDrawn = 1, kRow = 2 };
+
 struct ToneLaneTables {
   // With gray on: the bounded red, green, blue of each sum of the three source
   // bytes (its gray level is sum / 3), and a fourth lane of 0: one 8-byte load.
@@ -91,24 +95,38 @@ struct ToneLaneTables {
   uint16_t reciprocal;  // 65535 / modulus
   int16_t floorHalf;
   int16_t ceilHalfLess1;
+  // The scalar kernel's look-ups where the tone pass made them (else null, and
+  // the rows compute): each draw's grain by the formula above (made when it
+  // lies within -128..127: a table that stays in the first-level cache), and
+  // the byte stored for a value plus its grain s at clamp[s + kLaneClampBias]
+  // (made when gHigh - gLow <= 255, so that every such sum lies within
+  // -255..510).
+  const int8_t* drawGrain;
+  const uint8_t* clamp;
 };
+const int32_t kLaneClampBias = 255;
+const int32_t kLaneClampSize = 3 * 255 + 1;
 
-// The largest floor(half) the lanes take: the bound 255 + floorHalf must fit a
-// signed 16-bit lane. Larger grain (a Grain Amount of more than 25500) goes to
-// the tone pass's general loop.
+// The largest -gLow the lanes take: the bound 255 - gLow must fit a signed
+// 16-bit lane. Larger grain (a Grain Amount of more than 25500) goes to the
+// tone pass's general loop.
 const int32_t kLaneMaxFloorHalf = 32767 - 255;
 
-// One picture row: `width` pixels of `bytesPerPixel` from s to d, drawing one
-// number per pixel from *state when grain is on, and leaving *state after the
-// row's last draw. With 4 bytes per pixel the destination's fourth byte is kept.
-typedef void (*ToneLaneRow)(const uint8_t* s, uint8_t* d, int32_t width,
-                            const ToneLaneTables& t, uint32_t* state);
+// Fills the lanes' values (curve, and gray when grayCurve is not null) from the
+// exact curve of every byte and the three tinted, curved channels of every gray
+// level, bounded for grain within gLow..gHigh. False when that range does not
+// fit the lanes (the plain rows then take the row); the grain fields are left,
+// and the scalar look-ups are none.
+bool FillToneLaneValues(const int32_t* curve, const int32_t (*grayCurve)[3], int32_t gLow,
+                        int32_t gHigh, ToneLaneTables* t);
 
-// Each kernel's row for the layout, or null when this build has no such kernel
-// (a build for another processor).
-ToneLaneRow ToneLaneRowSse2(bool gray, bool grain, int32_t bytesPerPixel);
-ToneLaneRow ToneLaneRowAvx2(bool gray, bool grain, int32_t bytesPerPixel);
-ToneLaneRow ToneLaneRowAvx512(bool gray, bool grain, int32_t bytesPerPixel);
+// One picture row: `width` pixels of `bytesPerPixel` from s to d, with the
+// grain of the row's source (GrainSource): drawn, one number per pixel from
+// *state, leaving *state after the row's last draw; or given, grainRow[x]
+// (otherwise ignored: pass null). With 4 bytes per pixel the destination's
+// fourth byte is kept.
+typedef void (*ToneLaneRow)(const uint8_t* s, uint8_t* d, int32_t width,
+                            const ToneLaneTables& t, uint32_t* state, const int16_t* grainRow);
 
 // Rows of 16-bit samples (render/Samples16.h), from tables the 16-bit tone pass
 // fills (render/TonePass16.cpp): the same draws as the 8-bit rows, each looked
@@ -139,18 +157,32 @@ struct ToneLaneTables16 {
 };
 
 // One picture row of 16-bit samples, `samplesPerPixel` (3 or 4) to a pixel, from
-// s to d; with 4 the destination's fourth sample is kept. Draws as ToneLaneRow.
+// s to d; with 4 the destination's fourth sample is kept. Grain as ToneLaneRow,
+// a given grain widened (within -kLaneMaxGrain16..kLaneMaxGrain16).
 typedef void (*ToneLaneRow16)(const uint8_t* s, uint8_t* d, int32_t width,
-                              const ToneLaneTables16& t, uint32_t* state);
-ToneLaneRow16 ToneLaneRow16Sse2(bool gray, bool grain, int32_t samplesPerPixel);
-ToneLaneRow16 ToneLaneRow16Avx2(bool gray, bool grain, int32_t samplesPerPixel);
-ToneLaneRow16 ToneLaneRow16Avx512(bool gray, bool grain, int32_t samplesPerPixel);
+                              const ToneLaneTables16& t, uint32_t* state,
+                              const int32_t* grainRow);
 
-// For the exhaustive test: the remainders of `count` draws (a multiple of 64)
-// by the kernel's own lane code, into out. False when the kernel is absent.
-bool ToneLaneRemaindersSse2(const uint16_t* draws, int32_t count, uint16_t modulus,
-                            uint16_t* out);
-bool ToneLaneRemaindersAvx2(const uint16_t* draws, int32_t count, uint16_t modulus,
-                            uint16_t* out);
-bool ToneLaneRemaindersAvx512(const uint16_t* draws, int32_t count, uint16_t modulus,
-                              uint16_t* out);
+// A kernel's rows: [gray][GrainSource] and in each pair 3, then 4 bytes (8
+// bits) or samples (16 bits) per pixel; and, for the exhaustive test, the
+// remainders of `count` draws (a multiple of 64) by the kernel's own lane code.
+struct ToneRowSet {
+  struct Pair8 {
+    ToneLaneRow row[2];
+  };
+  struct Pair16 {
+    ToneLaneRow16 row[2];
+  };
+  Pair8 rows8[2][3];
+  Pair16 rows16[2][3];
+  bool (*remainders)(const uint16_t* draws, int32_t count, uint16_t modulus, uint16_t* out);
+};
+
+// The row picker of every kernel and depth: the kernel's rows, or null when
+// this build has no such kernel (a build for another processor). Each kernel's
+// file gives its own (ToneRowsSse2 in ToneKernelsSse2.cpp, ...).
+const ToneRowSet* ToneRowsOf(ToneKernel kernel);
+const ToneRowSet* ToneRowsScalar();
+const ToneRowSet* ToneRowsSse2();
+const ToneRowSet* ToneRowsAvx2();
+const ToneRowSet* ToneRowsAvx512();

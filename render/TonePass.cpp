@@ -4,9 +4,8 @@
 //
 // Per pixel this is only table look-ups. Every input of the curve is a whole
 // number, so per call we tabulate trunc(pow(v / 255, toneExponent) * 255) exactly;
-// the scalar rows also tabulate the grain of each of the 32768 possible draws,
-// while the vector kernels (render/ToneKernels.h) work it out in lanes. Draws:
-// one per pixel of the picture rows, row by row, left to right, and only when
+// the kernels' rows (render/ToneRow.h) work the grain out in lanes. Draws: one
+// per pixel of the picture rows, row by row, left to right, and only when
 // grainRange > 0.
 //
 // Rows depend on nothing but their source row and the generator, so the band
@@ -22,8 +21,11 @@
 #include "render/PixelBlock.h"
 #include "render/Random.h"
 #include "render/RenderThreads.h"
+#include "render/Samples16.h"
 #include "render/ScaledGrain.h"
+#include "render/ToneBands.h"
 #include "render/ToneKernels.h"
+#include "render/ToneRow.h"
 
 namespace {
 
@@ -37,61 +39,18 @@ int32_t CurveValue(double v, double exponent) {
   return TruncToInt(scaled);
 }
 
-// The fast loops add grain of -128..127 to a curve value and clamp through one
-// table. A value below -128 stores the same byte as -128 after such grain (0),
-// one above 383 the same as 383 (255), so values are bounded to -128..383 and kept
-// with a bias of 128; the grain gets a bias of 128 too.
-const int32_t kValueLow = -128;
-const int32_t kValueHigh = 383;
-const int32_t kValueBias = 128;
-const int32_t kGrainBias = 128;
-const int32_t kClampBias = kValueBias + kGrainBias;  // clamp index = value + 256
-const int32_t kClampSize = (kValueHigh + kValueBias) + 255 + 1;
-
-const int32_t kDrawCount = kRandMax + 1;
-const int32_t kGraySums = 3 * 255 + 1;
-
-inline uint16_t BoundedValue(int32_t v) {
-  return uint16_t((v < kValueLow ? kValueLow : (v > kValueHigh ? kValueHigh : v)) + kValueBias);
-}
-
-// The generator four steps at a time: state(k) = A^k * state + C * (A^(k-1) + ... + 1),
-// so the four draws of a group come from independent multiplies instead of a chain.
-struct Lcg4 {
-  uint32_t a[4];
-  uint32_t c[4];
-};
-constexpr Lcg4 MakeLcg4() {
-  Lcg4 t = {{0, 0, 0, 0}, {0, 0, 0, 0}};
-  uint32_t a = 1, c = 0;
-  for (int k = 0; k < 4; ++k) {
-    a = a * 214013u;
-    c = c * 214013u + 2531011u;
-    t.a[k] = a;
-    t.c[k] = c;
-  }
-  return t;
-}
-constexpr Lcg4 kLcg4 = MakeLcg4();
-
-inline uint32_t DrawIndex(uint32_t state) { return (state >> 16) & 0x7FFF; }
-
 struct ToneTables {
   // Exact, unclamped curve of every whole input 0..255.
   int32_t curve[256];
   // With gray on: the three tinted, curved channels of each gray level.
   int32_t grayCurve[256][3];
-  // Bounded and biased forms for the fast loops: by channel byte, and (gray) by
-  // the sum of the three bytes, which saves the division by 3 per pixel.
-  uint16_t curveFast[256];
-  uint16_t grayFast[kGraySums][4];
-  uint8_t clamp[kClampSize];
-  // The biased grain of each possible draw (fast loops only).
-  uint8_t grain[kDrawCount];
+  // The scalar kernel's look-ups (render/ToneKernels.h).
+  int8_t drawGrain[kRandMax + 1];
+  uint8_t clamp[kLaneClampSize];
 };
 
 struct GrainRule {
-  bool on;
+  GrainSource source;
   int32_t modulus;  // trunc(grainRange); 0 or less counts every remainder as 0
   double half;      // grainRange / 2
 };
@@ -102,10 +61,6 @@ inline int32_t GrainOf(int32_t draw, const GrainRule& g) {
 
 void BuildCurves(const WorkingValues& wv, ToneTables* t) {
   for (int32_t i = 0; i < 256; ++i) t->curve[i] = CurveValue(i, wv.toneExponent);
-  for (int32_t i = 0; i < 256; ++i) {
-    t->curveFast[i] = BoundedValue(t->curve[i]);
-  }
-  for (int32_t i = 0; i < kClampSize; ++i) t->clamp[i] = ClampChannel(i - kClampBias);
   if (wv.grayOn == 0) return;
   for (int32_t g = 0; g < 256; ++g) {
     for (int c = 0; c < 3; ++c) {
@@ -116,78 +71,13 @@ void BuildCurves(const WorkingValues& wv, ToneTables* t) {
                                                           : CurveValue(tinted, wv.toneExponent);
     }
   }
-  for (int32_t sum = 0; sum < kGraySums; ++sum) {
-    for (int c = 0; c < 3; ++c) {
-      t->grayFast[sum][c] = BoundedValue(t->grayCurve[sum / 3][c]);
-    }
-    t->grayFast[sum][3] = 0;
-  }
 }
 
-// Fills the grain table when every draw's grain lies in -128..127 (always so
-// with Grain Amount in its range); false sends the render to the general loop.
-bool BuildFastGrain(const GrainRule& g, ToneTables* t) {
-  // The grain grows with the remainder, so the smallest and largest remainders
-  // bound it.
-  const int32_t largestRemainder =
-      g.modulus <= 0 ? 0 : (g.modulus > kRandMax ? kRandMax : g.modulus - 1);
-  const int32_t low = GrainOf(0, g);
-  const int32_t high = GrainOf(largestRemainder, g);
-  if (low < -kGrainBias || high > 255 - kGrainBias) return false;
-  int32_t remainder = 0;
-  for (int32_t draw = 0; draw < kDrawCount; ++draw) {
-    t->grain[draw] = uint8_t(TruncToInt(double(remainder) - g.half) + kGrainBias);
-    if (g.modulus > 0 && ++remainder == g.modulus) remainder = 0;
-  }
-  return true;
-}
-
-template <bool kGray, int kBpp>
-inline void StorePixel(const uint8_t* s, uint8_t* d, const ToneTables& t, uint32_t grainBiased) {
-  const uint8_t* clamp = t.clamp + grainBiased;
-  if (kGray) {
-    const uint16_t* v = t.grayFast[s[kRed] + s[kGreen] + s[kBlue]];
-    d[kRed] = clamp[v[0]];
-    d[kGreen] = clamp[v[1]];
-    d[kBlue] = clamp[v[2]];
-  } else {
-    d[kRed] = clamp[t.curveFast[s[kRed]]];
-    d[kGreen] = clamp[t.curveFast[s[kGreen]]];
-    d[kBlue] = clamp[t.curveFast[s[kBlue]]];
-  }
-}
-
-template <bool kGray, bool kGrain, int kBpp>
-void ToneRowFast(const uint8_t* s, uint8_t* d, int32_t width, const ToneTables& t,
-                 uint32_t* state) {
-  int32_t x = 0;
-  if (kGrain) {
-    uint32_t st = *state;
-    for (; x + 4 <= width; x += 4, s += 4 * kBpp, d += 4 * kBpp) {
-      const uint32_t s1 = st * kLcg4.a[0] + kLcg4.c[0];
-      const uint32_t s2 = st * kLcg4.a[1] + kLcg4.c[1];
-      const uint32_t s3 = st * kLcg4.a[2] + kLcg4.c[2];
-      st = st * kLcg4.a[3] + kLcg4.c[3];
-      StorePixel<kGray, kBpp>(s, d, t, t.grain[DrawIndex(s1)]);
-      StorePixel<kGray, kBpp>(s + kBpp, d + kBpp, t, t.grain[DrawIndex(s2)]);
-      StorePixel<kGray, kBpp>(s + 2 * kBpp, d + 2 * kBpp, t, t.grain[DrawIndex(s3)]);
-      StorePixel<kGray, kBpp>(s + 3 * kBpp, d + 3 * kBpp, t, t.grain[DrawIndex(st)]);
-    }
-    for (; x < width; ++x, s += kBpp, d += kBpp) {
-      st = st * kLcg4.a[0] + kLcg4.c[0];
-      StorePixel<kGray, kBpp>(s, d, t, t.grain[DrawIndex(st)]);
-    }
-    *state = st;
-  } else {
-    for (; x < width; ++x, s += kBpp, d += kBpp) StorePixel<kGray, kBpp>(s, d, t, kGrainBias);
-  }
-}
-
-
-// Any grain at all (a record from elsewhere with a huge Grain Amount): values
-// unbounded, grain added in 64 bits. Slow, exact, and only for such records.
+// The general loop: any grain at all (a record from elsewhere with a huge Grain
+// Amount, or a given grain past the lanes' range), values unbounded, grain
+// added in 64 bits. Slow, exact, and only for such grain.
 void ToneRowGeneral(const uint8_t* s, uint8_t* d, int32_t width, int32_t bpp, bool gray,
-                    const GrainRule& g, const ToneTables& t, Rng& rng) {
+                    const GrainRule& g, const ToneTables& t, Rng& rng, const int16_t* grainRow) {
   for (int32_t x = 0; x < width; ++x, s += bpp, d += bpp) {
     int32_t value[3];
     if (gray) {
@@ -196,7 +86,9 @@ void ToneRowGeneral(const uint8_t* s, uint8_t* d, int32_t width, int32_t bpp, bo
     } else {
       for (int c = 0; c < 3; ++c) value[c] = t.curve[s[c]];
     }
-    const int64_t n = g.on ? GrainOf(NextRand(rng), g) : 0;
+    int64_t n = 0;
+    if (g.source == GrainSource::kDrawn) n = GrainOf(NextRand(rng), g);
+    if (g.source == GrainSource::kRow) n = grainRow[x];
     for (int c = 0; c < 3; ++c) {
       const int64_t sum = int64_t(value[c]) + n;
       d[c] = uint8_t(sum < 0 ? 0 : (sum > 255 ? 255 : sum));
@@ -204,66 +96,45 @@ void ToneRowGeneral(const uint8_t* s, uint8_t* d, int32_t width, int32_t bpp, bo
   }
 }
 
-// A row's pixels with the grain of a scaled render (render/ScaledGrain.h), a
-// piece at a time: the values unbounded, the grain added in 64 bits.
-void ToneRowScaledGrain(const uint8_t* s, uint8_t* d, int32_t y, int32_t width, int32_t bpp,
-                        bool gray, const ScaledGrain& field, const ToneTables& t) {
-  int32_t grain[kScaledGrainPiece];
-  int16_t narrow[kScaledGrainPiece];
-  for (int32_t x0 = 0; x0 < width; x0 += kScaledGrainPiece) {
-    const int32_t count = width - x0 < kScaledGrainPiece ? width - x0 : kScaledGrainPiece;
-    if (field.rows16 != nullptr) {
-      ScaledGrainPieceNarrow(field, y, x0, count, narrow);
-      for (int32_t i = 0; i < count; ++i) grain[i] = narrow[i];
-    } else {
-      ScaledGrainPiece(field, y, x0, count, grain);
+// The drawn grain's fields of the lanes' tables (see render/ToneKernels.h) and
+// its range gLow..gHigh; false when it is too large for 16-bit lanes. Without
+// drawn grain the fields draw nothing.
+bool FillLaneGrain(const GrainRule& g, ToneLaneTables* lanes, int32_t* gLow, int32_t* gHigh) {
+  lanes->modulus = 1;
+  lanes->reciprocal = 65535;
+  lanes->floorHalf = 0;
+  lanes->ceilHalfLess1 = kRandMax;
+  if (g.source != GrainSource::kDrawn) return true;
+  // half > 0 here; the bound also rules out infinity.
+  if (!(g.half <= double(kLaneMaxFloorHalf))) return false;
+  const double floorHalf = std::floor(g.half);
+  const double ceilHalf = std::ceil(g.half);
+  lanes->modulus =
+      uint16_t(g.modulus <= 0 ? 1 : (g.modulus > kRandMax ? kRandMax + 1 : g.modulus));
+  lanes->reciprocal = uint16_t(65535 / lanes->modulus);
+  lanes->floorHalf = int16_t(floorHalf);
+  lanes->ceilHalfLess1 = int16_t(ceilHalf == floorHalf ? kRandMax : int32_t(ceilHalf) - 1);
+  const int32_t largest = lanes->modulus - 1;
+  *gLow = -lanes->floorHalf;
+  *gHigh = largest - lanes->floorHalf - (largest > lanes->ceilHalfLess1 ? 1 : 0);
+  return true;
+}
+
+// The scalar kernel's grain of every draw (the lanes' formula, tabulated) for
+// grain within -128..127 and, for grain within 256 values, its clamp as a
+// table: a row is then a few look-ups per pixel.
+void FillScalarLookUps(bool drawn, int32_t gLow, int32_t gHigh, ToneTables* t,
+                       ToneLaneTables* lanes) {
+  if (drawn && gLow >= -128 && gHigh <= 127) {
+    const GrainLanes<ScalarOps> one = MakeGrainLanes<ScalarOps>(*lanes);
+    for (uint32_t draw = 0; draw <= uint32_t(kRandMax); ++draw) {
+      t->drawGrain[draw] = int8_t(int16_t(Grain<ScalarOps>(draw, one)));
     }
-    for (int32_t i = 0; i < count; ++i, s += bpp, d += bpp) {
-      const int32_t* v = gray ? t.grayCurve[(s[kRed] + s[kGreen] + s[kBlue]) / 3] : nullptr;
-      for (int c = 0; c < 3; ++c) {
-        const int64_t sum = int64_t(gray ? v[c] : t.curve[s[c]]) + grain[i];
-        d[c] = uint8_t(sum < 0 ? 0 : (sum > 255 ? 255 : sum));
-      }
-    }
+    lanes->drawGrain = t->drawGrain;
   }
-}
-
-typedef void (*FastRow)(const uint8_t*, uint8_t*, int32_t, const ToneTables&, uint32_t*);
-
-template <template <bool, bool, int> class Rows>
-FastRow PickRows(bool gray, bool grain, int32_t bpp) {
-  if (bpp == 4) {
-    if (gray) return grain ? Rows<true, true, 4>::Run : Rows<true, false, 4>::Run;
-    return grain ? Rows<false, true, 4>::Run : Rows<false, false, 4>::Run;
-  }
-  if (gray) return grain ? Rows<true, true, 3>::Run : Rows<true, false, 3>::Run;
-  return grain ? Rows<false, true, 3>::Run : Rows<false, false, 3>::Run;
-}
-
-template <bool kGray, bool kGrain, int kBpp>
-struct ScalarRows {
-  static void Run(const uint8_t* s, uint8_t* d, int32_t width, const ToneTables& t,
-                  uint32_t* state) {
-    ToneRowFast<kGray, kGrain, kBpp>(s, d, width, t, state);
-  }
-};
-
-// The scalar rows: the kernel of a processor without vector lanes.
-FastRow PickScalarRow(bool gray, bool grain, int32_t bpp) {
-  return PickRows<ScalarRows>(gray, grain, bpp);
-}
-
-// The rows of a vector kernel (render/ToneKernels.h); null for the scalar one.
-ToneLaneRow PickLaneRow(ToneKernel kernel, bool gray, bool grain, int32_t bpp) {
-  switch (kernel) {
-    case ToneKernel::kSse2:
-      return ToneLaneRowSse2(gray, grain, bpp);
-    case ToneKernel::kAvx2:
-      return ToneLaneRowAvx2(gray, grain, bpp);
-    case ToneKernel::kAvx512:
-      return ToneLaneRowAvx512(gray, grain, bpp);
-    default:
-      return nullptr;
+  if (gHigh - gLow <= 255) {
+    for (int32_t i = 0; i < kLaneClampSize; ++i) t->clamp[i] = Clamp8Scalar(i - kLaneClampBias);
+    lanes->clamp = t->clamp;
   }
 }
 
@@ -271,45 +142,46 @@ int16_t LaneBounded(int32_t v, int32_t low, int32_t high) {
   return int16_t(v < low ? low : (v > high ? high : v));
 }
 
-// The vector kernels' tables (see render/ToneKernels.h); false when the grain is
-// too large for 16-bit lanes, which sends the render to the general loop.
-bool BuildLaneTables(const WorkingValues& wv, const GrainRule& g, const ToneTables& t,
-                     ToneLaneTables* lanes) {
-  int32_t low = 0, high = 255;  // no grain: the clamp itself
-  lanes->modulus = 1;
-  lanes->floorHalf = 0;
-  lanes->ceilHalfLess1 = kRandMax;
-  if (g.on) {
-    // half > 0 here; the bound also rules out infinity.
-    if (!(g.half <= double(kLaneMaxFloorHalf))) return false;
-    const double floorHalf = std::floor(g.half);
-    const double ceilHalf = std::ceil(g.half);
-    lanes->modulus =
-        uint16_t(g.modulus <= 0 ? 1 : (g.modulus > kRandMax ? kRandMax + 1 : g.modulus));
-    lanes->floorHalf = int16_t(floorHalf);
-    lanes->ceilHalfLess1 = int16_t(ceilHalf == floorHalf ? kRandMax : int32_t(ceilHalf) - 1);
-    const int32_t largest = lanes->modulus - 1;
-    const int32_t grainLow = -lanes->floorHalf;
-    const int32_t grainHigh =
-        largest - lanes->floorHalf - (largest > lanes->ceilHalfLess1 ? 1 : 0);
-    low = -grainHigh;
-    high = 255 - grainLow;
-  }
-  lanes->reciprocal = uint16_t(65535 / lanes->modulus);
-  for (int32_t i = 0; i < 256; ++i) lanes->curve[i] = LaneBounded(t.curve[i], low, high);
-  if (wv.grayOn == 0) return true;
-  for (int32_t sum = 0; sum < kLaneGraySums; ++sum) {
-    for (int c = 0; c < 3; ++c) {
-      lanes->gray[sum][c] = LaneBounded(t.grayCurve[sum / 3][c], low, high);
+// The 8-bit picture rows: a kernel's rows, or the general loop.
+class ToneRows : public ToneBandRows {
+ public:
+  const ToneTables* tables;
+  GrainRule grain;
+  const ToneGrainField* field;  // the given grain, with GrainSource::kRow
+  const ToneLaneTables* laneTables;
+  ToneLaneRow laneRow;  // a kernel's rows, when set: instead of the general loop
+
+  void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
+    if (grain.source == GrainSource::kRow && field->scaled != nullptr) {
+      // A scaled render's grain, a piece of the row at a time (no draws).
+      int16_t piece[kScaledGrainPiece];
+      const int32_t bpp = wv->bytesPerPixel;
+      for (int32_t x0 = 0; x0 < wv->width; x0 += kScaledGrainPiece) {
+        const int32_t count = wv->width - x0 < kScaledGrainPiece ? wv->width - x0 : kScaledGrainPiece;
+        ScaledGrainPiece(*field->scaled, y, x0, count, piece);
+        Run(s + std::ptrdiff_t(x0) * bpp, d + std::ptrdiff_t(x0) * bpp, count, rng, piece);
+      }
+      return;
     }
-    lanes->gray[sum][3] = 0;
+    const int16_t* grainRow = grain.source == GrainSource::kRow
+                                  ? field->rows8 + std::ptrdiff_t(y) * field->stride
+                                  : nullptr;
+    Run(s, d, wv->width, rng, grainRow);
   }
-  return true;
-}
+
+  void Run(const uint8_t* s, uint8_t* d, int32_t width, Rng& rng, const int16_t* grainRow) const {
+    if (laneRow != nullptr) {
+      laneRow(s, d, width, *laneTables, &rng.state, grainRow);
+    } else {
+      ToneRowGeneral(s, d, width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng,
+                     grainRow);
+    }
+  }
+};
 
 // Gives destination rows firstRow..endRow - 1 their background: the source rows
 // (alpha included) with Reveal Back Layer on, else black (red, green and blue;
-// alpha is kept).
+// alpha is kept); bytes or 16-bit samples.
 void RestoreBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
                            int32_t endRow) {
   if (firstRow < 0) firstRow = 0;
@@ -318,14 +190,21 @@ void RestoreBackgroundRows(const RenderJob& job, const WorkingValues& wv, int32_
   // the count of rows may be up to 65535.
   for (int32_t y = firstRow; y < endRow; ++y) {
     uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
+    const bool sixteen = wv.bytesPerSample == 2;
     if (wv.revealBackLayer != 0) {
-      CopyPixelBlock(job.srcData + std::ptrdiff_t(y) * job.srcRowBytes, job.srcRowBytes,
-                     job.srcHasAlpha != 0, d, job.dstRowBytes, job.dstHasAlpha != 0, wv.width, 1);
+      const uint8_t* s = job.srcData + std::ptrdiff_t(y) * job.srcRowBytes;
+      (sixteen ? CopyPixelBlock16 : CopyPixelBlock)(s, job.srcRowBytes, job.srcHasAlpha != 0, d,
+                                                    job.dstRowBytes, job.dstHasAlpha != 0,
+                                                    wv.width, 1);
     } else {
       Rect row = job.dstRect;
       row.top = 0;
       row.bottom = 1;
-      FillPixelBlock(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
+      if (sixteen) {
+        FillPixelBlock16(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
+      } else {
+        FillPixelBlock(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
+      }
     }
   }
 }
@@ -339,108 +218,117 @@ int32_t PictureRowsAbove(const WorkingValues& wv, int32_t y) {
   return below > first ? below - first : 0;
 }
 
-// The tone pass's rows for the band runner: each row's background and picture,
-// and the generator jumped ahead to a band's first row.
-class ToneRows : public BandedRows {
- public:
-  const RenderJob* job;
-  const WorkingValues* wv;
-  const ToneTables* tables;
-  GrainRule grain;
-  bool fast;
-  FastRow fastRow;
-  const ToneLaneTables* laneTables;
-  ToneLaneRow laneRow;  // a vector kernel's rows, when set: instead of fastRow
-  const ScaledGrain* scaledGrain;  // a scaled render's grain field, when set
-  uint32_t startState;  // the generator at the first row's first draw
+}  // namespace
 
-  // The generator as the row-by-row pass leaves it before row y.
-  Rng BandStart(int32_t y) const override {
-    if (!grain.on || wv->width <= 0 || scaledGrain != nullptr) return Rng{startState};
-    return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove(*wv, y)) * uint64_t(wv->width))};
+bool FillToneLaneValues(const int32_t* curve, const int32_t (*grayCurve)[3], int32_t gLow,
+                        int32_t gHigh, ToneLaneTables* t) {
+  if (gLow > gHigh || gLow < -kLaneMaxFloorHalf || gHigh > 32767) return false;
+  const int32_t low = -gHigh, high = 255 - gLow;
+  t->drawGrain = nullptr;
+  t->clamp = nullptr;
+  for (int32_t i = 0; i < 256; ++i) t->curve[i] = LaneBounded(curve[i], low, high);
+  if (grayCurve == nullptr) return true;
+  for (int32_t sum = 0; sum < kLaneGraySums; ++sum) {
+    for (int c = 0; c < 3; ++c) t->gray[sum][c] = LaneBounded(grayCurve[sum / 3][c], low, high);
+    t->gray[sum][3] = 0;
   }
+  return true;
+}
 
-  void Row(int32_t y, Rng& rng) const override {
-    const int64_t sourceRow = int64_t(y) + wv->jitterOffset;
-    const bool picture = sourceRow >= 0 && sourceRow < wv->height;
-    // With Reveal Back Layer the source row goes under the picture too: the tone
-    // pass writes red, green and blue, and alpha stays the source's.
-    if (!picture || wv->revealBackLayer != 0) RestoreBackgroundRows(*job, *wv, y, y + 1);
-    if (!picture || wv->width <= 0) return;
-    const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
-    uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
-    if (scaledGrain != nullptr) {
-      ToneRowScaledGrain(s, d, y, wv->width, wv->bytesPerPixel, wv->grayOn != 0, *scaledGrain,
-                         *tables);
-    } else if (laneRow != nullptr) {
-      laneRow(s, d, wv->width, *laneTables, &rng.state);
-    } else if (fast) {
-      fastRow(s, d, wv->width, *tables, &rng.state);
-    } else {
-      ToneRowGeneral(s, d, wv->width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng);
-    }
+namespace {
+
+// A scaled render's tone pass (render/ScaleLayout.h): the grain is the field of
+// the grid's draws (render/ScaledGrain.h), made first and handed to the rows as
+// a given grain; the generator is left after the grid's draws. Without memory
+// for the field the picture goes without grain, and the draws after it are the
+// same.
+bool RunScaledTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads,
+                       ToneKernel kernel) {
+  const uint32_t start = rng.state;
+  ScaledGrain grain;
+  bool finished;
+  if (BuildScaledGrain(wv, start, threads, &grain)) {
+    const bool sixteen = wv.bytesPerSample == 2;
+    ToneGrainField field = {nullptr, nullptr, 0,
+                            sixteen ? int32_t(WidenLevel(grain.low)) : grain.low,
+                            sixteen ? int32_t(WidenLevel(grain.high)) : grain.high, &grain};
+    finished = RunTonePass(job, wv, rng, threads, kernel, &field);
+    FreeScaledGrain(&grain);
+  } else {
+    WorkingValues plain = wv;
+    plain.grainRange = 0;
+    finished = RunTonePass(job, plain, rng, threads, kernel);
   }
-};
+  rng.state = ScaledGrainEndState(wv, start);
+  return finished;
+}
 
 }  // namespace
 
 bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads,
-                 ToneKernel kernel) {
-  if (wv.bytesPerSample == 2) return RunTonePass16(job, wv, rng, threads, kernel);
+                 ToneKernel kernel, const ToneGrainField* field) {
+  if (field == nullptr && wv.layout.scaled && wv.grainRange > 0) {
+    return RunScaledTonePass(job, wv, rng, threads, kernel);
+  }
+  if (wv.bytesPerSample == 2) return RunTonePass16(job, wv, rng, threads, kernel, field);
   GrainRule grain;
-  grain.on = wv.grainRange > 0;
+  grain.source = field != nullptr ? GrainSource::kRow
+                                  : (wv.grainRange > 0 ? GrainSource::kDrawn : GrainSource::kNone);
   grain.modulus = TruncToInt(wv.grainRange);
   grain.half = wv.grainRange / 2.0;
 
-  // About 40 KB: on the stack, so a render allocates nothing for its tables.
   ToneTables tables;
   BuildCurves(wv, &tables);
 
   ToneRows rows;
   rows.job = &job;
   rows.wv = &wv;
+  rows.drawn = grain.source == GrainSource::kDrawn;
   rows.tables = &tables;
   rows.grain = grain;
-  // A vector kernel's rows where the grain fits 16-bit lanes; otherwise the
-  // scalar rows, or the general loop for grain beyond -128..127.
+  rows.field = field;
+  // A kernel's rows where the grain fits 16-bit lanes; otherwise the general
+  // loop. About 7 KB: on the stack, so a render allocates nothing for its tables.
   if (kernel == ToneKernel::kChosen) kernel = RenderToneKernel();
   ToneLaneTables laneTables;
   rows.laneTables = &laneTables;
   rows.laneRow = nullptr;
-  if (kernel != ToneKernel::kScalar && BuildLaneTables(wv, grain, tables, &laneTables)) {
-    rows.laneRow = PickLaneRow(kernel, wv.grayOn != 0, grain.on, wv.bytesPerPixel);
+  int32_t gLow = 0, gHigh = 0;
+  if (field != nullptr) {
+    gLow = field->low;
+    gHigh = field->high;
   }
-  rows.fast = rows.laneRow != nullptr || !grain.on || BuildFastGrain(grain, &tables);
-  rows.fastRow = PickScalarRow(wv.grayOn != 0, grain.on, wv.bytesPerPixel);
+  const bool gray = wv.grayOn != 0;
+  if (FillLaneGrain(grain, &laneTables, &gLow, &gHigh) &&
+      FillToneLaneValues(tables.curve, gray ? tables.grayCurve : nullptr, gLow, gHigh,
+                         &laneTables)) {
+    if (kernel == ToneKernel::kScalar) FillScalarLookUps(grain.source == GrainSource::kDrawn, gLow, gHigh, &tables, &laneTables);
+    rows.laneRow = ToneRowsOf(kernel)->rows8[gray][int32_t(grain.source)].row[wv.bytesPerPixel == 4];
+  }
+  return RunToneBands(rows, rng, threads);
+}
+
+Rng ToneBandRows::BandStart(int32_t y) const {
+  if (!drawn || wv->width <= 0) return Rng{startState};
+  return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove(*wv, y)) * uint64_t(wv->width))};
+}
+
+void ToneBandRows::Row(int32_t y, Rng& rng) const {
+  const int64_t sourceRow = int64_t(y) + wv->jitterOffset;
+  const bool picture = sourceRow >= 0 && sourceRow < wv->height;
+  // With Reveal Back Layer the source row goes under the picture too: the tone
+  // pass writes red, green and blue, and alpha stays the source's.
+  if (!picture || wv->revealBackLayer != 0) RestoreBackgroundRows(*job, *wv, y, y + 1);
+  if (!picture || wv->width <= 0) return;
+  Picture(job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes,
+          job->dstData + std::ptrdiff_t(y) * job->dstRowBytes, y, rng);
+}
+
+bool RunToneBands(ToneBandRows& rows, Rng& rng, int32_t threads) {
   rows.startState = rng.state;
-  rows.scaledGrain = nullptr;
-
-  // A scaled render's grain: a field made from the grid's draws before the rows.
-  // Without memory for it the picture goes without grain, and the draws after it
-  // are the same.
-  ScaledGrain field;
-  const bool scaled = grain.on && wv.layout.scaled;
-  if (scaled) {
-    if (BuildScaledGrain(wv, rng.state, threads, &field)) {
-      rows.scaledGrain = &field;
-    } else {
-      rows.grain.on = false;
-      rows.laneRow = nullptr;
-      rows.fast = true;
-      rows.fastRow = PickScalarRow(wv.grayOn != 0, false, wv.bytesPerPixel);
-    }
-  }
-
   int32_t reported = 0;
-  const bool finished = RunRowBands(rows, wv.height, threads, job, &reported);
-  if (scaled) {
-    rng.state = ScaledGrainEndState(wv, rows.startState);
-    if (rows.scaledGrain != nullptr) FreeScaledGrain(&field);
-  } else {
-    rng = rows.BandStart(reported);
-  }
-  // Stopped: the rows not reported keep the background, also those a band had
-  // already rendered.
-  if (!finished) RestoreBackgroundRows(job, wv, reported, wv.height);
+  const bool finished = RunRowBands(rows, rows.wv->height, threads, *rows.job, &reported);
+  rng = rows.BandStart(reported);
+  if (!finished) RestoreBackgroundRows(*rows.job, *rows.wv, reported, rows.wv->height);
   return finished;
 }

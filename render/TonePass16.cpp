@@ -23,10 +23,9 @@
 #include "render/Passes.h"
 #include "render/PixelBlock.h"
 #include "render/Random.h"
-#include "render/RenderThreads.h"
 #include "render/Samples16.h"
 #include "render/ScaledGrain.h"
-#include "render/ToneKernelTail.h"
+#include "render/ToneBands.h"
 #include "render/ToneKernels.h"
 
 namespace {
@@ -48,7 +47,7 @@ int32_t CurveValue16(double v, double exponent) {
 struct Tone16 {
   double exponent;
   double tint[3];
-  bool grainOn;
+  GrainSource grainSource;
   int32_t grainModulus;
   double grainHalf;
   int32_t* curve;      // kLevels16: the curve of every whole input
@@ -87,10 +86,12 @@ int32_t Bounded16(int32_t v) {
 // Fills the tables and tells whether the lane rows can take them: every table
 // there, and every widened grain within -kLaneMaxGrain16..kLaneMaxGrain16 (a
 // grain table that would hold more is dropped: only Grain Amounts far past the
-// dialog's range draw such grain). For the lanes the curves are bounded as
+// dialog's range draw such grain; a given grain must lie within them too, as
+// gLow..gHigh says). For the lanes the curves are bounded as
 // render/ToneKernels.h says, which leaves every stored sample as it was.
-bool BuildTables(Tone16* t, bool gray) {
-  if (t->grainOn && t->grain != nullptr) {
+bool BuildTables(Tone16* t, bool gray, int32_t gLow, int32_t gHigh) {
+  const bool drawn = t->grainSource == GrainSource::kDrawn;
+  if (drawn && t->grain != nullptr) {
     int32_t* table = t->grain;
     t->grain = nullptr;  // Grain() computes while the table is filled
     bool fits = true;
@@ -106,7 +107,8 @@ bool BuildTables(Tone16* t, bool gray) {
     }
   }
   const bool lanes = t->curve != nullptr && (!gray || t->grayCurve != nullptr) &&
-                     (!t->grainOn || t->grain != nullptr);
+                     (!drawn || t->grain != nullptr) && gLow >= -kLaneMaxGrain16 &&
+                     gHigh <= kLaneMaxGrain16;
   auto stored = [lanes](int32_t v) { return lanes ? Bounded16(v) : v; };
   if (t->curve != nullptr) {
     for (int32_t v = 0; v < kLevels16; ++v) t->curve[v] = stored(CurveValue16(v, t->exponent));
@@ -126,9 +128,9 @@ inline uint32_t HostSample(const uint8_t* p) {
   return v > uint32_t(kMaxSample16) ? uint32_t(kMaxSample16) : v;
 }
 
-template <bool kGray, bool kGrain>
+template <bool kGray, GrainSource kGrain>
 void ToneRow16(const uint8_t* s, uint8_t* d, int32_t width, int32_t step, const Tone16& t,
-               Rng& rng) {
+               Rng& rng, const int32_t* grainRow) {
   for (int32_t x = 0; x < width; ++x, s += step, d += step) {
     const uint32_t red = HostSample(s + 2 * kRed);
     const uint32_t green = HostSample(s + 2 * kGreen);
@@ -142,130 +144,58 @@ void ToneRow16(const uint8_t* s, uint8_t* d, int32_t width, int32_t step, const 
       v[1] = t.Curve(int32_t(green));
       v[2] = t.Curve(int32_t(blue));
     }
-    if (kGrain) {
-      const int64_t n = t.Grain(NextRand(rng));
-      for (int c = 0; c < 3; ++c) v[c] += n;
-    }
+    int64_t n = 0;
+    if (kGrain == GrainSource::kDrawn) n = t.Grain(NextRand(rng));
+    if (kGrain == GrainSource::kRow) n = grainRow[x];
+    for (int c = 0; c < 3; ++c) v[c] += n;
     for (int c = 0; c < 3; ++c) StoreSample(d + 2 * (kRed + c), ClampSample(v[c]));
   }
 }
 
-// A row with the grain of a scaled render (render/ScaledGrain.h), widened, a
-// piece at a time.
-void ToneRowScaledGrain16(const uint8_t* s, uint8_t* d, int32_t y, int32_t width, int32_t step,
-                          bool gray, const ScaledGrain& field, const Tone16& t) {
-  int32_t grain[kScaledGrainPiece];
-  for (int32_t x0 = 0; x0 < width; x0 += kScaledGrainPiece) {
-    const int32_t count = width - x0 < kScaledGrainPiece ? width - x0 : kScaledGrainPiece;
-    ScaledGrainPiece16(field, y, x0, count, grain);
-    for (int32_t i = 0; i < count; ++i, s += step, d += step) {
-      const uint32_t red = HostSample(s + 2 * kRed);
-      const uint32_t green = HostSample(s + 2 * kGreen);
-      const uint32_t blue = HostSample(s + 2 * kBlue);
-      int64_t v[3];
-      if (gray) {
-        const int32_t level = int32_t((red + blue + green) / 3);
-        for (int c = 0; c < 3; ++c) v[c] = t.Gray(level, c);
-      } else {
-        v[0] = t.Curve(int32_t(red));
-        v[1] = t.Curve(int32_t(green));
-        v[2] = t.Curve(int32_t(blue));
-      }
-      for (int c = 0; c < 3; ++c) StoreSample(d + 2 * (kRed + c), ClampSample(v[c] + grain[i]));
-    }
-  }
+typedef void (*Row16)(const uint8_t*, uint8_t*, int32_t, int32_t, const Tone16&, Rng&,
+                      const int32_t*);
+
+Row16 PickRow16(bool gray, GrainSource grain) {
+  const GrainSource kNone = GrainSource::kNone, kDrawn = GrainSource::kDrawn,
+                    kRow = GrainSource::kRow;
+  static const Row16 rows[2][3] = {
+      {ToneRow16<false, kNone>, ToneRow16<false, kDrawn>, ToneRow16<false, kRow>},
+      {ToneRow16<true, kNone>, ToneRow16<true, kDrawn>, ToneRow16<true, kRow>}};
+  return rows[gray][int32_t(grain)];
 }
 
-typedef void (*Row16)(const uint8_t*, uint8_t*, int32_t, int32_t, const Tone16&, Rng&);
-
-Row16 PickRow16(bool gray, bool grain) {
-  if (gray) return grain ? ToneRow16<true, true> : ToneRow16<true, false>;
-  return grain ? ToneRow16<false, true> : ToneRow16<false, false>;
-}
-
-// The scalar kernel's rows on the lane tables: the vector kernels' tail over the
-// whole row.
-template <bool kGray, bool kGrain, int kSpp>
-void ScalarRow16(const uint8_t* s, uint8_t* d, int32_t width, const ToneLaneTables16& t,
-                 uint32_t* state) {
-  LaneTail16<kGray, kGrain, kSpp>(s, d, width, t, state);
-}
-
-ToneLaneRow16 PickLaneRow16(ToneKernel kernel, bool gray, bool grain, int32_t spp) {
-  switch (kernel) {
-    case ToneKernel::kSse2:
-      return ToneLaneRow16Sse2(gray, grain, spp);
-    case ToneKernel::kAvx2:
-      return ToneLaneRow16Avx2(gray, grain, spp);
-    case ToneKernel::kAvx512:
-      return ToneLaneRow16Avx512(gray, grain, spp);
-    default:
-      break;
-  }
-  if (spp == 4) {
-    if (gray) return grain ? ScalarRow16<true, true, 4> : ScalarRow16<true, false, 4>;
-    return grain ? ScalarRow16<false, true, 4> : ScalarRow16<false, false, 4>;
-  }
-  if (gray) return grain ? ScalarRow16<true, true, 3> : ScalarRow16<true, false, 3>;
-  return grain ? ScalarRow16<false, true, 3> : ScalarRow16<false, false, 3>;
-}
-
-// Rows firstRow..endRow - 1 get their background: the source rows (alpha
-// included) with Reveal Back Layer on, else black (alpha is kept).
-void RestoreBackgroundRows16(const RenderJob& job, const WorkingValues& wv, int32_t firstRow,
-                             int32_t endRow) {
-  Rect row = job.dstRect;
-  row.top = 0;
-  row.bottom = 1;
-  for (int32_t y = firstRow < 0 ? 0 : firstRow; y < endRow && y < wv.height; ++y) {
-    uint8_t* d = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
-    if (wv.revealBackLayer != 0) {
-      CopyPixelBlock16(job.srcData + std::ptrdiff_t(y) * job.srcRowBytes, job.srcRowBytes,
-                       job.srcHasAlpha != 0, d, job.dstRowBytes, job.dstHasAlpha != 0, wv.width, 1);
-    } else {
-      FillPixelBlock16(d, job.dstRowBytes, row, job.dstHasAlpha != 0, 0, 0, 0);
-    }
-  }
-}
-
-// The picture rows above row y: 0 <= row + jitterOffset < height.
-int32_t PictureRowsAbove16(const WorkingValues& wv, int32_t y) {
-  const int32_t first = wv.jitterOffset < 0 ? -wv.jitterOffset : 0;
-  const int32_t end = wv.jitterOffset > 0 ? wv.height - wv.jitterOffset : wv.height;
-  const int32_t below = y < end ? y : end;
-  return below > first ? below - first : 0;
-}
-
-class ToneRows16 : public BandedRows {
+// The 16-bit picture rows: a kernel's rows on the tables, or the plain rows.
+class ToneRows16 : public ToneBandRows {
  public:
-  const RenderJob* job;
-  const WorkingValues* wv;
   const Tone16* tone;
   Row16 row;
   const ToneLaneTables16* laneTables;
   ToneLaneRow16 laneRow;  // a kernel's rows on the lane tables, when set: instead of row
-  const ScaledGrain* scaledGrain;  // a scaled render's grain field, when set
-  uint32_t startState;
+  const ToneGrainField* field;  // the given grain, with GrainSource::kRow
 
-  Rng BandStart(int32_t y) const override {
-    if (!tone->grainOn || wv->width <= 0 || scaledGrain != nullptr) return Rng{startState};
-    return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove16(*wv, y)) * uint64_t(wv->width))};
+  void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
+    if (tone->grainSource == GrainSource::kRow && field->scaled != nullptr) {
+      // A scaled render's grain, widened, a piece of the row at a time.
+      int32_t piece[kScaledGrainPiece];
+      const int32_t step = 2 * wv->bytesPerPixel;
+      for (int32_t x0 = 0; x0 < wv->width; x0 += kScaledGrainPiece) {
+        const int32_t count = wv->width - x0 < kScaledGrainPiece ? wv->width - x0 : kScaledGrainPiece;
+        ScaledGrainPiece16(*field->scaled, y, x0, count, piece);
+        Run(s + std::ptrdiff_t(x0) * step, d + std::ptrdiff_t(x0) * step, count, rng, piece);
+      }
+      return;
+    }
+    const int32_t* grainRow = tone->grainSource == GrainSource::kRow
+                                  ? field->rows16 + std::ptrdiff_t(y) * field->stride
+                                  : nullptr;
+    Run(s, d, wv->width, rng, grainRow);
   }
 
-  void Row(int32_t y, Rng& rng) const override {
-    const int64_t sourceRow = int64_t(y) + wv->jitterOffset;
-    const bool picture = sourceRow >= 0 && sourceRow < wv->height;
-    if (!picture || wv->revealBackLayer != 0) RestoreBackgroundRows16(*job, *wv, y, y + 1);
-    if (!picture || wv->width <= 0) return;
-    const uint8_t* s = job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes;
-    uint8_t* d = job->dstData + std::ptrdiff_t(y) * job->dstRowBytes;
-    if (scaledGrain != nullptr) {
-      ToneRowScaledGrain16(s, d, y, wv->width, 2 * wv->bytesPerPixel, wv->grayOn != 0,
-                           *scaledGrain, *tone);
-    } else if (laneRow != nullptr) {
-      laneRow(s, d, wv->width, *laneTables, &rng.state);
+  void Run(const uint8_t* s, uint8_t* d, int32_t width, Rng& rng, const int32_t* grainRow) const {
+    if (laneRow != nullptr) {
+      laneRow(s, d, width, *laneTables, &rng.state, grainRow);
     } else {
-      row(s, d, wv->width, 2 * wv->bytesPerPixel, *tone, rng);
+      row(s, d, width, 2 * wv->bytesPerPixel, *tone, rng, grainRow);
     }
   }
 };
@@ -275,55 +205,39 @@ class ToneRows16 : public BandedRows {
 void FailTables16ForTesting(bool fail) { gFailTables16 = fail; }
 
 bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads,
-                   ToneKernel kernel) {
+                   ToneKernel kernel, const ToneGrainField* field) {
   Tone16 tone;
   tone.exponent = wv.toneExponent;
   for (int c = 0; c < 3; ++c) tone.tint[c] = wv.tintFactor[c];
-  tone.grainOn = wv.grainRange > 0;
+  tone.grainSource = field != nullptr
+                         ? GrainSource::kRow
+                         : (wv.grainRange > 0 ? GrainSource::kDrawn : GrainSource::kNone);
   tone.grainModulus = TruncToInt(wv.grainRange);
   tone.grainHalf = wv.grainRange / 2.0;
   const bool gray = wv.grayOn != 0;
   tone.curve = NewTable<int32_t>(kLevels16);
   tone.grayCurve = gray ? NewTable<int32_t>(4 * kLevels16) : nullptr;
-  tone.grain = tone.grainOn ? NewTable<int32_t>(kDrawCount16) : nullptr;
-  const bool lanes = BuildTables(&tone, gray);
+  tone.grain =
+      tone.grainSource == GrainSource::kDrawn ? NewTable<int32_t>(kDrawCount16) : nullptr;
+  const bool lanes =
+      BuildTables(&tone, gray, field != nullptr ? field->low : 0, field != nullptr ? field->high : 0);
 
   ToneRows16 rows;
   rows.job = &job;
   rows.wv = &wv;
+  rows.drawn = tone.grainSource == GrainSource::kDrawn;
   rows.tone = &tone;
-  rows.row = PickRow16(gray, tone.grainOn);
+  rows.row = PickRow16(gray, tone.grainSource);
+  rows.field = field;
   // A kernel's rows where the tables are there and fit its lanes; otherwise the
   // plain rows, which compute what a table lacks.
   const ToneLaneTables16 laneTables = {tone.curve, tone.grayCurve, tone.grain};
   rows.laneTables = &laneTables;
   if (kernel == ToneKernel::kChosen) kernel = RenderToneKernel();
-  rows.laneRow = lanes ? PickLaneRow16(kernel, gray, tone.grainOn, wv.bytesPerPixel) : nullptr;
-  rows.startState = rng.state;
-  rows.scaledGrain = nullptr;
-
-  // A scaled render's grain field, as at 8 bits (render/TonePass.cpp).
-  ScaledGrain field;
-  const bool scaled = tone.grainOn && wv.layout.scaled;
-  if (scaled) {
-    if (BuildScaledGrain(wv, rng.state, threads, &field)) {
-      rows.scaledGrain = &field;
-    } else {
-      tone.grainOn = false;
-      rows.row = PickRow16(gray, false);
-      rows.laneRow = lanes ? PickLaneRow16(kernel, gray, false, wv.bytesPerPixel) : nullptr;
-    }
-  }
-
-  int32_t reported = 0;
-  const bool finished = RunRowBands(rows, wv.height, threads, job, &reported);
-  if (scaled) {
-    rng.state = ScaledGrainEndState(wv, rows.startState);
-    if (rows.scaledGrain != nullptr) FreeScaledGrain(&field);
-  } else {
-    rng = rows.BandStart(reported);
-  }
-  if (!finished) RestoreBackgroundRows16(job, wv, reported, wv.height);
+  rows.laneRow =
+      lanes ? ToneRowsOf(kernel)->rows16[gray][int32_t(tone.grainSource)].row[wv.bytesPerPixel == 4]
+            : nullptr;
+  const bool finished = RunToneBands(rows, rng, threads);
   delete[] tone.curve;
   delete[] tone.grayCurve;
   delete[] tone.grain;

@@ -18,6 +18,7 @@
 #include "render/RenderThreads.h"
 #include "render/Samples16.h"
 #include "render/ToneKernels.h"
+#include "render/WorkingValues.h"
 #include "tests/native/RenderTestSupport.h"
 
 namespace {
@@ -67,6 +68,21 @@ int32_t Render(const RenderJob& job, uint32_t seed, int32_t threads = 1,
   const int32_t result = RenderEffectSeeded(&job, seed, &context);
   if (state != nullptr) *state = rng.state;
   return result;
+}
+
+// RenderEffect, or with a given grain (field) RunTonePass after RenderEffect's
+// set-up; *drew tells whether the tone pass then moved the generator.
+int32_t RenderTone(const RenderJob& job, uint32_t seed, ToneKernel kernel,
+                   const ToneGrainField* field, uint32_t* state, bool* drew) {
+  *drew = false;
+  if (field == nullptr) return Render(job, seed, 1, kernel, state);
+  Rng rng;
+  const WorkingValues wv = SetUpRender(job, seed, rng);
+  const uint32_t before = rng.state;
+  const bool finished = RunTonePass(job, wv, rng, 1, kernel, field);
+  *state = rng.state;
+  *drew = rng.state != before;
+  return finished ? 1 : 0;
 }
 
 // Samples over the whole 16-bit range, most of them up to white (32768), some
@@ -298,45 +314,66 @@ TEST(Depth16, EveryKernelAndThreadCountGivesTheBytesOfOne) {
 // Every kernel's rows give the bytes and the generator state of the plain rows
 // (which the pass runs when there is no memory for its tables) at every width
 // from 1 to 67, both layouts, samples above white, grain across its range and
-// past what the lanes take.
+// past what the lanes take, drawn or given (random widened grain within a
+// range: the lanes', its edge, and past it), a given grain drawing nothing.
 TEST(Depth16, EveryKernelGivesThePlainRowsBytes) {
   struct Set {
     const char* name;
     std::vector<std::pair<int, double>> changes;  // over the tone defaults
+    int32_t given[2];  // the given grain's range, or drawn where both are 0
   };
-  std::vector<Set> sets = {{"defaults, jitter", {{kJitterProbability, 100}}},
-                           {"no gray, film 0", {{kConvertToGray, 0}, {kFilmResponse, 0}}},
-                           {"no grain", {{kGrainAmount, 0}}},
-                           {"no grain, no gray", {{kGrainAmount, 0}, {kConvertToGray, 0}}},
+  std::vector<Set> sets = {{"defaults, jitter", {{kJitterProbability, 100}}, {0, 0}},
+                           {"no gray, film 0", {{kConvertToGray, 0}, {kFilmResponse, 0}}, {0, 0}},
+                           {"no grain", {{kGrainAmount, 0}}, {0, 0}},
+                           {"given grain, jitter", {{kJitterProbability, 100}}, {-3000, 2000}},
+                           {"no grain, no gray", {{kGrainAmount, 0}, {kConvertToGray, 0}}, {0, 0}},
                            {"negative exponent", {{kFilmResponse, 100}, {kFlickerSpeed, 10},
-                                                  {kFlickerAmount, 100}, {kFrameNumber, 3}}},
-                           {"tint past 255", {{kGrayTintRed, 400}, {kGrayTintGreen, 300}}}};
+                                                  {kFlickerAmount, 100}, {kFrameNumber, 3}}, {0, 0}},
+                           {"tint past 255", {{kGrayTintRed, 400}, {kGrayTintGreen, 300}}, {0, 0}},
+                           {"given grain, lanes' edge", {{kConvertToGray, 0}},
+                            {-kLaneMaxGrain16, kLaneMaxGrain16}},
+                           {"given grain past the lanes", {{kFilmResponse, 100}},
+                            {-kLaneMaxGrain16 - 1, 40000}}};
   // 100000: widened grain past the lanes' bound, the plain rows for every kernel.
   const double amounts[] = {0.4, 3.3, 100.0, 12849.8, 25499.7, 30000.0, 100000.0};
   for (size_t i = 0; i < sizeof amounts / sizeof amounts[0]; ++i) {
-    if (i % 2 == 0) sets.push_back({"grain", {{kGrainAmount, amounts[i]}, {kJitterProbability, 100}}});
-    if (i % 2 == 1) sets.push_back({"grain, no gray", {{kGrainAmount, amounts[i]}, {kConvertToGray, 0}}});
+    if (i % 2 == 0) sets.push_back({"grain", {{kGrainAmount, amounts[i]}, {kJitterProbability, 100}}, {0, 0}});
+    if (i % 2 == 1) sets.push_back({"grain, no gray", {{kGrainAmount, amounts[i]}, {kConvertToGray, 0}}, {0, 0}});
   }
   // Every block and tail length of every kernel (8, 16 and 32 pixels to a block)
-  // for the first three sets, the edges around them for the others.
+  // for the first four sets, the edges around them for the others.
   std::vector<int32_t> allWidths, edgeWidths = {1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 48, 67};
   for (int32_t width = 1; width <= 67; ++width) allWidths.push_back(width);
   uint32_t salt = 0;
   for (const Set& set : sets) {
     EffectParams p = test::ToneDefaults();
     for (const auto& change : set.changes) p.value[change.first] = change.second;
+    const bool given = set.given[0] != 0 || set.given[1] != 0;
     for (bool alpha : {false, true}) {
-      for (int32_t width : &set - sets.data() < 3 ? allWidths : edgeWidths) {
+      for (int32_t width : &set - sets.data() < 4 ? allWidths : edgeWidths) {
         const Image16 src = Noise16(width, 3, alpha, ++salt);
+        std::vector<int32_t> grain(size_t(width) * 3);
+        uint32_t r = salt;
+        for (int32_t& g : grain) {
+          r = r * 1103515245u + 12345u;
+          g = int32_t(set.given[0] + int64_t(r >> 4) % (int64_t(set.given[1]) - set.given[0] + 1));
+        }
+        const ToneGrainField field = {nullptr, grain.data(), width, set.given[0], set.given[1]};
         Image16 plain = MakeImage16(width, 3, alpha);
         uint32_t plainState = 0;
+        bool drew = false;
         FailTables16ForTesting(true);
-        ASSERT_EQ(Render(MakeJob16(p, src, plain), salt, 1, ToneKernel::kChosen, &plainState), 1);
+        ASSERT_EQ(RenderTone(MakeJob16(p, src, plain), salt, ToneKernel::kChosen,
+                             given ? &field : nullptr, &plainState, &drew), 1);
         FailTables16ForTesting(false);
+        if (given) {
+          EXPECT_FALSE(drew) << set.name;
+        }
         for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
           Image16 out = MakeImage16(width, 3, alpha);
           uint32_t state = 0;
-          ASSERT_EQ(Render(MakeJob16(p, src, out), salt, 1, ToneKernel(k), &state), 1);
+          ASSERT_EQ(RenderTone(MakeJob16(p, src, out), salt, ToneKernel(k), given ? &field : nullptr,
+                               &state, &drew), 1);
           const std::string at = std::string(set.name) + " " + std::to_string(p.value[kGrainAmount]) +
                                  ", " + ToneKernelName(ToneKernel(k)) + ", width " +
                                  std::to_string(width) + (alpha ? ", 4 samples" : ", 3 samples");

@@ -583,6 +583,58 @@ TEST(ToneKernels, EveryWidthAndGrainGivesThePlainFormulasBytes) {
   }
 }
 
+// A grain given per pixel instead of drawn, for every kernel and the general
+// loop: random values within each range of the table (the lanes' bounds come
+// from the range: a narrow one, one of one value, the widest the lanes take,
+// and past it), at every width from 1 to 67, with jitter, against the plain
+// formulas with the same grain; no number is drawn for it.
+TEST(ToneKernels, EveryWidthAndGivenGrainGivesThePlainFormulasBytes) {
+  const std::vector<std::pair<int, double>> sets[] = {
+      {{kJitterProbability, 100}},
+      {{kConvertToGray, 0}, {kFilmResponse, 0}},
+      {{kGrayTintRed, 400}, {kGrayTintGreen, 300}, {kFilmResponse, 100}},
+      {{kFilmResponse, 100}, {kFlickerSpeed, 10}, {kFlickerAmount, 100}, {kFrameNumber, 3}}};
+  const int32_t ranges[][2] = {{-29, 27}, {5, 5}, {-300, -200}, {200, 400},
+                               {-kLaneMaxFloorHalf, 32767}, {-kLaneMaxFloorHalf - 1, 0},
+                               {-32768, 32767}};
+  const int32_t height = 3;
+  uint32_t seed = 900;
+  for (const auto& changes : sets) {
+    EffectParams params = test::ToneDefaults();
+    for (const auto& change : changes) params.value[change.first] = change.second;
+    for (const auto& range : ranges) {
+      for (bool alpha : {false, true}) {
+        for (int32_t width = 1; width <= 67; ++width) {
+          ++seed;
+          std::vector<int16_t> grain(size_t(width) * height);
+          uint32_t r = seed;
+          for (int16_t& g : grain) {
+            r = r * 1103515245u + 12345u;
+            g = int16_t(range[0] + int64_t(r >> 8) % (int64_t(range[1]) - range[0] + 1));
+          }
+          const ToneGrainField field = {grain.data(), nullptr, width, range[0], range[1]};
+          const Image src = MakePattern(width, height, alpha, seed);
+          Image ref = MakePattern(width, height, alpha, seed + 1);
+          RenderJob refJob = MakeJob(params, src, ref);
+          const uint32_t refState = ReferenceToneRender(refJob, seed, grain.data(), width);
+          for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+            Image dst = MakePattern(width, height, alpha, seed + 1);
+            RenderJob job = MakeJob(params, src, dst);
+            Rng rng;
+            const WorkingValues wv = SetUpRender(job, seed, rng);
+            ASSERT_TRUE(RunTonePass(job, wv, rng, 1, ToneKernel(k), &field));
+            const std::string at = std::string(ToneKernelName(ToneKernel(k))) + " grain " +
+                                   std::to_string(range[0]) + ".." + std::to_string(range[1]) +
+                                   (alpha ? " rgba " : " rgb ") + std::to_string(width);
+            EXPECT_EQ(rng.state, refState) << at;
+            ASSERT_TRUE(dst.bytes == ref.bytes) << at;
+          }
+        }
+      }
+    }
+  }
+}
+
 // Every kernel on 1 to 16 threads gives the bytes and the generator state of
 // the scalar rows on one, also when the host stops the render after any row,
 // with and without grain, gray and jitter.
@@ -630,25 +682,20 @@ TEST(ToneKernels, EveryThreadCountAndStopGivesTheScalarBytes) {
 
 // The remainder in 16-bit lanes (a multiply-high by 65535 / m and one
 // correction) against the true remainder, for every draw 0..32767 and every
-// modulus 1..32768, in each vector kernel's own lane code.
+// modulus 1..32768, in each kernel's own lane code (the scalar kernel's tail
+// included).
 TEST(ToneKernels, LaneRemainderIsExactForEveryDrawAndModulus) {
-  typedef bool (*Remainders)(const uint16_t*, int32_t, uint16_t, uint16_t*);
-  const struct {
-    ToneKernel kernel;
-    Remainders remainders;
-  } kinds[] = {{ToneKernel::kSse2, ToneLaneRemaindersSse2},
-               {ToneKernel::kAvx2, ToneLaneRemaindersAvx2},
-               {ToneKernel::kAvx512, ToneLaneRemaindersAvx512}};
   std::vector<uint16_t> draws(32768), out(32768);
   for (int32_t d = 0; d < 32768; ++d) draws[d] = uint16_t(d);
-  for (const auto& kind : kinds) {
-    if (kind.kernel > BestToneKernel()) continue;
+  for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+    const ToneRowSet* rows = ToneRowsOf(ToneKernel(k));
+    ASSERT_NE(rows, nullptr);
     for (int32_t m = 1; m <= 32768; ++m) {
-      ASSERT_TRUE(kind.remainders(draws.data(), 32768, uint16_t(m), out.data()));
+      ASSERT_TRUE(rows->remainders(draws.data(), 32768, uint16_t(m), out.data()));
       int32_t expected = 0;  // d % m, stepped
       for (int32_t d = 0; d < 32768; ++d) {
         if (out[d] != expected) {
-          FAIL() << ToneKernelName(kind.kernel) << " draw " << d << " modulus " << m << ": "
+          FAIL() << ToneKernelName(ToneKernel(k)) << " draw " << d << " modulus " << m << ": "
                  << out[d] << " instead of " << expected;
         }
         if (++expected == m) expected = 0;

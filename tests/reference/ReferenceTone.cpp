@@ -23,7 +23,8 @@ uint8_t Store(int64_t v) { return uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 }  // namespace
 
-uint32_t ReferenceToneRender(const RenderJob& job, uint32_t seed) {
+uint32_t ReferenceToneRender(const RenderJob& job, uint32_t seed, const int16_t* grain,
+                             int32_t grainStride) {
   const double* P = job.params->value;
   const int32_t bpp = job.dstHasAlpha ? 4 : 3;
   double toneExponent = 1.0 / ((P[0] + 1.0) / 25.0);
@@ -78,7 +79,9 @@ uint32_t ReferenceToneRender(const RenderJob& job, uint32_t seed) {
         channel[c] = TruncToInt(curved);
       }
       int64_t n = 0;
-      if (grainRange > 0) {
+      if (grain != nullptr) {
+        n = grain[std::ptrdiff_t(y) * grainStride + x];
+      } else if (grainRange > 0) {
         n = TruncToInt(Remainder(rnd.Next(), TruncToInt(grainRange)) - grainRange / 2.0);
       }
       for (int c = 0; c < 3; ++c) q[c] = infinite[c] ? 0 : Store(channel[c] + n);

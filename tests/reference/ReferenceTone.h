@@ -11,5 +11,8 @@
 
 // Renders job as RenderEffect does when dust, hair and scratches draw nothing,
 // with the generator seeded by `seed`. Returns the generator's state after the
-// tone pass's last draw (where the dust pass would carry on).
-uint32_t ReferenceToneRender(const RenderJob& job, uint32_t seed);
+// tone pass's last draw (where the dust pass would carry on). With `grain`,
+// destination pixel (x, y) takes grain[y * grainStride + x] instead of a drawn
+// grain, and no grain is drawn.
+uint32_t ReferenceToneRender(const RenderJob& job, uint32_t seed, const int16_t* grain = nullptr,
+                             int32_t grainStride = 0);
