@@ -49,6 +49,12 @@ AxisSample SampleAxis(int32_t pixel, double unit, int32_t firstCell, int32_t end
   return a;
 }
 
+// A column's cell and the next cell's weight in 256ths.
+struct ColumnSample {
+  int32_t cell;
+  int32_t weight;
+};
+
 // The factor that gives each pixel's grain the spread of one draw: a blend
 // (1 - w) a + w b of independent draws varies (1 - w)^2 + w^2 as much, on
 // average over the picture's pixels; where cells are smaller than pixels, the
@@ -90,7 +96,7 @@ struct FieldMaker : BandedRows {
   const WorkingValues* wv;
   ScaledGrain* grain;
   const int32_t* gridRowOf;  // per field row: its grid row
-  const AxisSample* columns;
+  const ColumnSample* columns;
   int32_t modulus;
   double half;
   double mean;
@@ -101,27 +107,30 @@ struct FieldMaker : BandedRows {
   Rng BandStart(int32_t) const override { return Rng{startState}; }
 
   // Field row k: its grid row's draws, left to right, resampled across the
-  // picture. The cells are drawn in order as the columns reach them.
+  // picture. The cells are drawn in order as the columns reach them, each less
+  // the mean and times the spread's factor in 16ths (halves up); a pixel
+  // between two cells blends them in 256ths of its weight (halves up).
   void Row(int32_t k, Rng&) const override {
     const int32_t gridWidth = wv->layout.width;
     Rng rng{RngStateAfter(startState, uint64_t(gridRowOf[k] - firstGridRow) * uint64_t(gridWidth))};
-    const std::ptrdiff_t start = std::ptrdiff_t(k) * grain->width;
-    auto next = [&]() { return double(TruncToInt(double(ModOrZero(NextRand(rng), modulus)) - half)) - mean; };
+    int16_t* out = grain->rows + std::ptrdiff_t(k) * grain->width;
+    // |value| < 2^15 (kLargestRange), so the offset keeps the sum positive and
+    // exact, and the cast truncates it as floor would.
+    auto next = [&]() {
+      const double n = double(TruncToInt(double(ModOrZero(NextRand(rng), modulus)) - half));
+      return int32_t((n - mean) * spread + (0.5 + kRoundingOffset)) - int32_t(kRoundingOffset);
+    };
     int32_t cell = 0;
-    double here = next();
-    double after = gridWidth > 1 ? next() : here;
+    int32_t here = next();
+    int32_t after = gridWidth > 1 ? next() : here;
     for (int32_t x = 0; x < grain->width; ++x) {
-      const AxisSample& c = columns[x];
+      const ColumnSample c = columns[x];
       while (cell < c.cell) {
         ++cell;
         here = after;
         after = cell + 1 < gridWidth ? next() : here;
       }
-      // Rounded halves up; |value| < 2^15 (kLargestRange), so the offset keeps the
-      // sum positive and exact, and the cast truncates it as floor would.
-      const double value = (here + c.weight * (after - here)) * spread;
-      grain->rows[start + x] =
-          int16_t(int32_t(value + (0.5 + kRoundingOffset)) - int32_t(kRoundingOffset));
+      out[x] = int16_t((here * (256 - c.weight) + after * c.weight + 128) >> 8);
     }
   }
 };
@@ -165,7 +174,8 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   // they name, in order: both only grow down the picture.
   grain->blend = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 3 * wv.height));
   int32_t* gridRowOf = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 2 * wv.height));
-  AxisSample* columns = static_cast<AxisSample*>(NewMemBlock(int32_t(sizeof(AxisSample)) * wv.width));
+  ColumnSample* columns =
+      static_cast<ColumnSample*>(NewMemBlock(int32_t(sizeof(ColumnSample)) * wv.width));
   bool ok = grain->blend != nullptr && gridRowOf != nullptr && columns != nullptr;
   int32_t count = 0;
   for (int32_t y = 0; ok && y < wv.height; ++y) {
@@ -197,7 +207,8 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   }
   if (ok && count > 0) {
     for (int32_t x = 0; x < wv.width; ++x) {
-      columns[x] = SampleAxis(x, wv.layout.unitX, 0, wv.layout.width);
+      const AxisSample a = SampleAxis(x, wv.layout.unitX, 0, wv.layout.width);
+      columns[x] = ColumnSample{a.cell, TruncToInt(std::floor(a.weight * 256.0 + 0.5))};
     }
     FieldMaker maker;
     maker.wv = &wv;
