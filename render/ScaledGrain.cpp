@@ -49,12 +49,6 @@ AxisSample SampleAxis(int32_t pixel, double unit, int32_t firstCell, int32_t end
   return a;
 }
 
-// A column's cell and the next cell's weight in 256ths.
-struct ColumnSample {
-  int32_t cell;
-  int32_t weight;
-};
-
 // The factor that gives each pixel's grain the spread of one draw: a blend
 // (1 - w) a + w b of independent draws varies (1 - w)^2 + w^2 as much, on
 // average over the picture's pixels; where cells are smaller than pixels, the
@@ -96,11 +90,11 @@ struct FieldMaker : BandedRows {
   const WorkingValues* wv;
   ScaledGrain* grain;
   const int32_t* gridRowOf;  // per field row: its grid row
-  const ColumnSample* columns;
-  int32_t modulus;
-  double half;
-  double mean;
-  double spread;             // times 16: the values are kept in 16ths
+  // The picture's columns: each one's weight of the next cell in 256ths, and for
+  // each cell of the grid the column after the last that starts from it.
+  const int16_t* weights;
+  const int32_t* spanEnds;
+  const int16_t* cellValues;  // each draw's grain less the mean, times the spread's factor, in 16ths
   uint32_t startState;
   int32_t firstGridRow;
 
@@ -113,24 +107,25 @@ struct FieldMaker : BandedRows {
   void Row(int32_t k, Rng&) const override {
     const int32_t gridWidth = wv->layout.width;
     Rng rng{RngStateAfter(startState, uint64_t(gridRowOf[k] - firstGridRow) * uint64_t(gridWidth))};
-    int16_t* out = grain->rows + std::ptrdiff_t(k) * grain->width;
-    // |value| < 2^15 (kLargestRange), so the offset keeps the sum positive and
-    // exact, and the cast truncates it as floor would.
-    auto next = [&]() {
-      const double n = double(TruncToInt(double(ModOrZero(NextRand(rng), modulus)) - half));
-      return int32_t((n - mean) * spread + (0.5 + kRoundingOffset)) - int32_t(kRoundingOffset);
+    const int32_t width = grain->width;
+    int16_t* const out = grain->rows + std::ptrdiff_t(k) * width;
+    const int16_t* const values = cellValues;
+    const int16_t* const w = weights;
+    uint32_t state = rng.state;
+    auto next = [&state, values]() {
+      state = state * kRandMultiplier + kRandIncrement;
+      return int32_t(values[(state >> 16) & 0x7FFF]);
     };
-    int32_t cell = 0;
     int32_t here = next();
     int32_t after = gridWidth > 1 ? next() : here;
-    for (int32_t x = 0; x < grain->width; ++x) {
-      const ColumnSample c = columns[x];
-      while (cell < c.cell) {
-        ++cell;
-        here = after;
-        after = cell + 1 < gridWidth ? next() : here;
-      }
-      out[x] = int16_t((here * (256 - c.weight) + after * c.weight + 128) >> 8);
+    int32_t x = 0;
+    for (int32_t cell = 0; cell < gridWidth && x < width; ++cell) {
+      const int32_t end = spanEnds[cell];
+      const int32_t step = after - here;
+      // here (256 - w) + after w = here 256 + (after - here) w.
+      for (; x < end; ++x) out[x] = int16_t(here + ((step * w[x] + 128) >> 8));
+      here = after;
+      if (cell + 2 < gridWidth) after = next();
     }
   }
 };
@@ -174,9 +169,12 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   // they name, in order: both only grow down the picture.
   grain->blend = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 3 * wv.height));
   int32_t* gridRowOf = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 2 * wv.height));
-  ColumnSample* columns =
-      static_cast<ColumnSample*>(NewMemBlock(int32_t(sizeof(ColumnSample)) * wv.width));
-  bool ok = grain->blend != nullptr && gridRowOf != nullptr && columns != nullptr;
+  int16_t* weights = static_cast<int16_t*>(NewMemBlock(int32_t(sizeof(int16_t)) * wv.width));
+  int32_t* spanEnds =
+      static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.layout.width));
+  int16_t* cellValues = static_cast<int16_t*>(NewMemBlock(int32_t(sizeof(int16_t)) * (kRandMax + 1)));
+  bool ok = grain->blend != nullptr && gridRowOf != nullptr && weights != nullptr &&
+            spanEnds != nullptr && cellValues != nullptr;
   int32_t count = 0;
   for (int32_t y = 0; ok && y < wv.height; ++y) {
     const int64_t source = int64_t(y) + wv.jitterOffset;
@@ -206,19 +204,31 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
     ok = grain->rows != nullptr;
   }
   if (ok && count > 0) {
+    // The columns' cells only grow along the row: a cell's span ends where a
+    // column starts from a later cell (cells no column starts from span nothing).
+    for (int32_t c = 0; c < wv.layout.width; ++c) spanEnds[c] = wv.width;
+    int32_t previous = 0;
     for (int32_t x = 0; x < wv.width; ++x) {
       const AxisSample a = SampleAxis(x, wv.layout.unitX, 0, wv.layout.width);
-      columns[x] = ColumnSample{a.cell, TruncToInt(std::floor(a.weight * 256.0 + 0.5))};
+      weights[x] = int16_t(TruncToInt(std::floor(a.weight * 256.0 + 0.5)));
+      for (int32_t c = previous; c < a.cell; ++c) spanEnds[c] = x;
+      if (a.cell > previous) previous = a.cell;
     }
     FieldMaker maker;
     maker.wv = &wv;
     maker.grain = grain;
     maker.gridRowOf = gridRowOf;
-    maker.columns = columns;
-    maker.modulus = modulus;
-    maker.half = half;
-    maker.mean = mean;
-    maker.spread = spread * 16.0;
+    maker.weights = weights;
+    maker.spanEnds = spanEnds;
+    // Each draw's value as a cell of the field, halves up: |value| < 2^15
+    // (kLargestRange), so the offset keeps the sum positive and exact, and the
+    // cast truncates it as floor would.
+    for (int32_t d = 0; d <= kRandMax; ++d) {
+      const double n = double(TruncToInt(double(ModOrZero(d, modulus)) - half));
+      cellValues[d] = int16_t(int32_t((n - mean) * spread * 16.0 + (0.5 + kRoundingOffset)) -
+                              int32_t(kRoundingOffset));
+    }
+    maker.cellValues = cellValues;
     maker.startState = startState;
     maker.firstGridRow = gridRows.first;
     // The field rows are no rows of the picture: the host hears of none of them.
@@ -227,7 +237,9 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
     RunRowBands(maker, count, threads, quiet, &reported);
   }
   FreeMemBlock(gridRowOf);
-  FreeMemBlock(columns);
+  FreeMemBlock(weights);
+  FreeMemBlock(spanEnds);
+  FreeMemBlock(cellValues);
   if (!ok) FreeScaledGrain(grain);
   return ok;
 }
