@@ -311,8 +311,8 @@ void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t c
   Piece(grain, y, x0 + i, count - i, out + i);
 }
 
-void ScaledGrainPiece16(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
-                        int32_t* out) {
+void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
+                      int32_t* out) {
   if (grain.rows == nullptr) {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
     return;

@@ -50,6 +50,18 @@ uint32_t ScaledGrainEndState(const WorkingValues& wv, uint32_t startState);
 // The 8-bit grain of picture row y (a picture row), pixels x0 .. x0 + count - 1.
 void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
                       int16_t* out);
-// The same, each widened to its level of 0..32768 (WidenLevel).
-void ScaledGrainPiece16(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
-                        int32_t* out);
+// The same, each widened to its level of 0..32768 (WidenLevel), for 16-bit samples.
+void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
+                      int32_t* out);
+
+// Picture row y of `width` pixels a piece at a time: each piece's grain is made
+// (T: int16_t for bytes, int32_t for 16-bit samples), then run(x0, count, grain).
+template <typename T, typename Run>
+void ForEachGrainPiece(const ScaledGrain& grain, int32_t y, int32_t width, Run run) {
+  T piece[kScaledGrainPiece];
+  for (int32_t x0 = 0; x0 < width; x0 += kScaledGrainPiece) {
+    const int32_t count = width - x0 < kScaledGrainPiece ? width - x0 : kScaledGrainPiece;
+    ScaledGrainPiece(grain, y, x0, count, piece);
+    run(x0, count, piece);
+  }
+}

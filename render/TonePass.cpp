@@ -154,13 +154,12 @@ class ToneRows : public ToneBandRows {
   void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
     if (grain.source == GrainSource::kRow && field->scaled != nullptr) {
       // A scaled render's grain, a piece of the row at a time (no draws).
-      int16_t piece[kScaledGrainPiece];
       const int32_t bpp = wv->bytesPerPixel;
-      for (int32_t x0 = 0; x0 < wv->width; x0 += kScaledGrainPiece) {
-        const int32_t count = wv->width - x0 < kScaledGrainPiece ? wv->width - x0 : kScaledGrainPiece;
-        ScaledGrainPiece(*field->scaled, y, x0, count, piece);
-        Run(s + std::ptrdiff_t(x0) * bpp, d + std::ptrdiff_t(x0) * bpp, count, rng, piece);
-      }
+      ForEachGrainPiece<int16_t>(*field->scaled, y, wv->width,
+                                 [&](int32_t x0, int32_t count, const int16_t* piece) {
+                                   Run(s + std::ptrdiff_t(x0) * bpp, d + std::ptrdiff_t(x0) * bpp,
+                                       count, rng, piece);
+                                 });
       return;
     }
     const int16_t* grainRow = grain.source == GrainSource::kRow

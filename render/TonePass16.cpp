@@ -176,13 +176,12 @@ class ToneRows16 : public ToneBandRows {
   void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
     if (tone->grainSource == GrainSource::kRow && field->scaled != nullptr) {
       // A scaled render's grain, widened, a piece of the row at a time.
-      int32_t piece[kScaledGrainPiece];
       const int32_t step = 2 * wv->bytesPerPixel;
-      for (int32_t x0 = 0; x0 < wv->width; x0 += kScaledGrainPiece) {
-        const int32_t count = wv->width - x0 < kScaledGrainPiece ? wv->width - x0 : kScaledGrainPiece;
-        ScaledGrainPiece16(*field->scaled, y, x0, count, piece);
-        Run(s + std::ptrdiff_t(x0) * step, d + std::ptrdiff_t(x0) * step, count, rng, piece);
-      }
+      ForEachGrainPiece<int32_t>(*field->scaled, y, wv->width,
+                                 [&](int32_t x0, int32_t count, const int32_t* piece) {
+                                   Run(s + std::ptrdiff_t(x0) * step, d + std::ptrdiff_t(x0) * step,
+                                       count, rng, piece);
+                                 });
       return;
     }
     const int32_t* grainRow = tone->grainSource == GrainSource::kRow

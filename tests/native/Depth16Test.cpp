@@ -276,7 +276,7 @@ TEST(Depth16, GradientKeepsItsLevelsAndHighSamplesAreWhite) {
 
 // Every kernel on any number of threads gives the bytes and the generator
 // state of the scalar rows on one, also when the host stops the render after
-// any row.
+// any row, at Scale 1, Auto and 2.5.
 TEST(Depth16, EveryKernelAndThreadCountGivesTheBytesOfOne) {
   SetMinBandRowsForTesting(2);
   EffectParams p;
@@ -286,9 +286,11 @@ TEST(Depth16, EveryKernelAndThreadCountGivesTheBytesOfOne) {
   const int32_t height = 24;
   for (bool alpha : {false, true}) {
     const Image16 src = Noise16(37, height, alpha, 3);
+    for (double scale : {1.0, kScaleAuto, 2.5}) {
     for (int32_t stopAfter = 0; stopAfter <= height; ++stopAfter) {
       Image16 one = MakeImage16(37, height, alpha);
       RenderJob oneJob = MakeJob16(p, src, one);
+      oneJob.scale = scale;
       test::WatchCallbacks(&oneJob, stopAfter);
       uint32_t oneState = 0;
       const int32_t finished = Render(oneJob, 77, 1, ToneKernel::kScalar, &oneState);
@@ -296,16 +298,19 @@ TEST(Depth16, EveryKernelAndThreadCountGivesTheBytesOfOne) {
         for (int32_t threads : {1, 2, 3, 8}) {
           Image16 many = MakeImage16(37, height, alpha);
           RenderJob job = MakeJob16(p, src, many);
+          job.scale = scale;
           test::WatchCallbacks(&job, stopAfter);
           uint32_t state = 0;
           ASSERT_EQ(Render(job, 77, threads, ToneKernel(k), &state), finished);
           const std::string at = std::string(ToneKernelName(ToneKernel(k))) + ", " +
                                  std::to_string(threads) + " threads, stop " +
-                                 std::to_string(stopAfter) + (alpha ? ", 4 samples" : ", 3 samples");
+                                 std::to_string(stopAfter) + ", scale " + std::to_string(scale) +
+                                 (alpha ? ", 4 samples" : ", 3 samples");
           EXPECT_EQ(state, oneState) << at;
           ASSERT_EQ(many.bytes, one.bytes) << at;
         }
       }
+    }
     }
   }
   SetMinBandRowsForTesting(0);

@@ -7,8 +7,6 @@
 
 #include "render/Random.h"
 #include "render/RenderJob.h"
-#include "render/RenderThreads.h"
-#include "render/Samples16.h"
 #include "render/ScaleLayout.h"
 #include "tests/native/RenderTestSupport.h"
 
@@ -16,16 +14,13 @@ namespace {
 
 using test::Image;
 
-Image RenderScaled(const EffectParams& params, const Image& src, double scale, uint32_t seed,
-                   int32_t threads = 1, ToneKernel kernel = ToneKernel::kChosen,
-                   uint32_t* state = nullptr) {
+Image RenderScaled(const EffectParams& params, const Image& src, double scale, uint32_t seed) {
   Image dst = test::MakeImage(src.width, src.height, src.alpha, 7);
   RenderJob job = test::MakeJob(params, src, dst);
   job.scale = scale;
   Rng rng = {0};
-  RenderContext context = {&rng, nullptr, threads, kernel};
+  RenderContext context = {&rng, nullptr, 1};
   RenderEffectSeeded(&job, seed, &context);
-  if (state != nullptr) *state = rng.state;
   return dst;
 }
 
@@ -233,63 +228,4 @@ TEST(Scale, FactorFourIsSmoothNotEnlarged) {
     EXPECT_LT(profile[last], 0.5 * darkest);
   }
   EXPECT_TRUE(seen);
-}
-
-// Every kernel and thread count gives the same bytes and generator state at
-// Auto and at a factor set by hand, 8 and 16 bits, 3 and 4 samples, jittered
-// or not.
-TEST(Scale, EveryKernelAndThreadCountGivesTheSameBytes) {
-  SetMinBandRowsForTesting(8);
-  EffectParams p;
-  SetDefaultParams(&p);
-  p.value[kShowDialog] = 0;
-  p.value[kFrameNumber] = 17;
-  p.value[kDustAmount] = 60;
-  p.value[kHairAmount] = 40;
-  for (double jitter : {0.0, 100.0}) {
-    p.value[kJitterProbability] = jitter;
-    for (double scale : {kScaleAuto, 2.5}) {
-      for (bool alpha : {false, true}) {
-        for (bool sixteen : {false, true}) {
-          const Image src = test::MakePattern(203, 97, alpha, 21);
-          Image expected;
-          uint32_t expectedState = 0;
-          for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
-            for (int32_t threads : {1, 3}) {
-              Image wide = src, dst = src;
-              if (sixteen) {
-                // The same picture widened to 16-bit samples.
-                wide = test::MakeImage(src.width * 2, src.height, alpha);
-                for (int32_t y = 0; y < src.height; ++y) {
-                  for (int32_t i = 0; i < src.width * src.Bpp(); ++i) {
-                    StoreSample(wide.bytes.data() + size_t(y) * wide.rowBytes + 2 * i,
-                                uint16_t(WidenLevel(src.bytes[size_t(y) * src.rowBytes + i])));
-                  }
-                }
-                wide.width = src.width;
-                dst = wide;
-              }
-              RenderJob job = test::MakeJob(p, wide, dst);
-              job.sixteenBits = sixteen ? 1 : 0;
-              job.scale = scale;
-              Rng rng = {0};
-              RenderContext context = {&rng, nullptr, threads, ToneKernel(k)};
-              RenderEffectSeeded(&job, 40, &context);
-              const std::string at = std::string(ToneKernelName(ToneKernel(k))) + " threads " +
-                                     std::to_string(threads) + " scale " + std::to_string(scale) +
-                                     (alpha ? " rgba" : " rgb") + (sixteen ? " 16" : " 8");
-              if (expected.bytes.empty()) {
-                expected = dst;
-                expectedState = rng.state;
-                continue;
-              }
-              EXPECT_EQ(rng.state, expectedState) << at;
-              ASSERT_TRUE(dst.bytes == expected.bytes) << at;
-            }
-          }
-        }
-      }
-    }
-  }
-  SetMinBandRowsForTesting(0);
 }

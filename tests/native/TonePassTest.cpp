@@ -637,7 +637,8 @@ TEST(ToneKernels, EveryWidthAndGivenGrainGivesThePlainFormulasBytes) {
 
 // Every kernel on 1 to 16 threads gives the bytes and the generator state of
 // the scalar rows on one, also when the host stops the render after any row,
-// with and without grain, gray and jitter.
+// with and without grain, gray and jitter, at Scale 1, Auto (on 12 rows: cells
+// smaller than pixels) and 2.5 (cells larger: the grain blended between them).
 TEST(ToneKernels, EveryThreadCountAndStopGivesTheScalarBytes) {
   const std::vector<std::pair<int, double>> variants[] = {
       {{kJitterProbability, 100}, {kJitterMaxOffset, 30}},
@@ -651,6 +652,7 @@ TEST(ToneKernels, EveryThreadCountAndStopGivesTheScalarBytes) {
     for (const auto& change : changes) params.value[change.first] = change.second;
     for (bool alpha : {false, true}) {
       const Image src = MakePattern(width, height, alpha, ++seed);
+      for (double scale : {1.0, kScaleAuto, 2.5}) {
       for (int32_t stopAfter = 0; stopAfter < height; ++stopAfter) {
         Image expected;
         uint32_t expectedState = 0;
@@ -658,13 +660,15 @@ TEST(ToneKernels, EveryThreadCountAndStopGivesTheScalarBytes) {
           for (int32_t threads : {1, 2, 3, 16}) {
             Image dst = MakePattern(width, height, alpha, seed + 500);
             RenderJob job = MakeJob(params, src, dst);
+            job.scale = scale;
             test::WatchCallbacks(&job, stopAfter);
             Rng rng = {0};
             RenderContext context = {&rng, nullptr, threads, ToneKernel(k)};
             RenderEffectSeeded(&job, seed, &context);
             const std::string at = std::string(ToneKernelName(ToneKernel(k))) + " threads " +
                                    std::to_string(threads) + " stop " +
-                                   std::to_string(stopAfter) + (alpha ? " rgba" : " rgb");
+                                   std::to_string(stopAfter) + " scale " +
+                                   std::to_string(scale) + (alpha ? " rgba" : " rgb");
             if (expected.bytes.empty()) {
               expected = dst;
               expectedState = rng.state;
@@ -674,6 +678,7 @@ TEST(ToneKernels, EveryThreadCountAndStopGivesTheScalarBytes) {
             ASSERT_TRUE(dst.bytes == expected.bytes) << at;
           }
         }
+      }
       }
     }
   }
