@@ -7,7 +7,6 @@
 
 namespace {
 
-const int32_t kMaxGridSide = 32767;
 // The finest grid: 8 cells to a picture pixel. Auto on a picture of fewer than
 // kScaleAutoRows / 8 rows (an icon) lays its damage out on 8 times its height.
 const double kSmallestFactor = 1.0 / 8.0;

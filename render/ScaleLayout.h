@@ -40,8 +40,11 @@ struct ScaleLayout {
 // gives 1, one above kScaleMax gives kScaleMax, NaN gives 1.
 double ScaleFactorOf(double scale, int32_t height);
 
+// The most cells a side of the grid has: its positions are draws of 0..32767.
+const int32_t kMaxGridSide = 32767;
+
 // The grid for Scale's setting on a picture of width x height pixels: each side
-// round(side / factor), at least 1 and at most 32767 cells (and at most 8 cells
+// round(side / factor), at least 1 and at most kMaxGridSide cells (and at most 8 cells
 // to a pixel: a few pixels high picture at Auto keeps a grid it can draw).
 ScaleLayout LayoutFor(double scale, int32_t width, int32_t height);
 

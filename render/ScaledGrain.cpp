@@ -12,10 +12,17 @@
 #include "render/Random.h"
 #include "render/RenderThreads.h"
 #include "render/Samples16.h"
+#include "render/ScaleLayout.h"
 
 namespace {
 
 const double kLargestRange = 2048.0;
+
+// The generator four steps at a time: state * a^4 + c (a^3 + a^2 + a + 1).
+const uint32_t kFourStepsMultiplier = kRandMultiplier * kRandMultiplier * kRandMultiplier * kRandMultiplier;
+const uint32_t kFourStepsIncrement =
+    kRandIncrement * (kRandMultiplier * kRandMultiplier * kRandMultiplier +
+                      kRandMultiplier * kRandMultiplier + kRandMultiplier + 1u);
 const double kRoundingOffset = 4194304.0;  // 2^22
 
 // One axis of the resampling: for each picture pixel the cell it starts from
@@ -90,11 +97,15 @@ struct FieldMaker : BandedRows {
   const WorkingValues* wv;
   ScaledGrain* grain;
   const int32_t* gridRowOf;  // per field row: its grid row
-  // The picture's columns: each one's weight of the next cell in 256ths, and for
-  // each cell of the grid the column after the last that starts from it.
-  const int16_t* weights;
+  // The picture's columns: each one's weights of its cell and the next in
+  // 256ths, (256 - w) | w << 16, and for each cell of the grid the column after
+  // the last that starts from it.
+  const int32_t* weights;
   const int32_t* spanEnds;
   const int16_t* cellValues;  // each draw's grain less the mean, times the spread's factor, in 16ths
+  // The kernel's field rows (with each column's cell), or null: cell by cell.
+  FieldRowMaker fieldRow;
+  const int32_t* cellOf;
   uint32_t startState;
   int32_t firstGridRow;
 
@@ -103,27 +114,70 @@ struct FieldMaker : BandedRows {
   // Field row k: its grid row's draws, left to right, resampled across the
   // picture. The cells are drawn in order as the columns reach them, each less
   // the mean and times the spread's factor in 16ths (halves up); a pixel
-  // between two cells blends them in 256ths of its weight (halves up).
+  // between two cells blends them in 256ths of its weight, halves up:
+  // (here (256 - w) + after w + 128) >> 8.
   void Row(int32_t k, Rng&) const override {
     const int32_t gridWidth = wv->layout.width;
     Rng rng{RngStateAfter(startState, uint64_t(gridRowOf[k] - firstGridRow) * uint64_t(gridWidth))};
     const int32_t width = grain->width;
     int16_t* const out = grain->rows + std::ptrdiff_t(k) * width;
     const int16_t* const values = cellValues;
-    const int16_t* const w = weights;
+    const int32_t* const w = weights;
     uint32_t state = rng.state;
     auto next = [&state, values]() {
       state = state * kRandMultiplier + kRandIncrement;
       return int32_t(values[(state >> 16) & 0x7FFF]);
     };
+    if (fieldRow != nullptr) {
+      // The row's cells first, the last repeated (its columns weigh the next
+      // cell 0), then the kernel's pixels.
+      // The draws in four chains of the generator, each four steps at a time,
+      // so that no draw waits for the one before it.
+      int16_t cells[kMaxGridSide + 4];
+      uint32_t chain[4];
+      chain[0] = state * kRandMultiplier + kRandIncrement;
+      for (int j = 1; j < 4; ++j) chain[j] = chain[j - 1] * kRandMultiplier + kRandIncrement;
+      for (int32_t c = 0; c < gridWidth; c += 4) {
+        for (int j = 0; j < 4; ++j) {
+          cells[c + j] = values[(chain[j] >> 16) & 0x7FFF];
+          chain[j] = chain[j] * kFourStepsMultiplier + kFourStepsIncrement;
+        }
+      }
+      cells[gridWidth] = cells[gridWidth - 1];
+      fieldRow(cells, cellOf, w, width, out);
+      return;
+    }
     int32_t here = next();
     int32_t after = gridWidth > 1 ? next() : here;
     int32_t x = 0;
-    for (int32_t cell = 0; cell < gridWidth && x < width; ++cell) {
+    int32_t cell = 0;
+#if defined(__SSE2__)
+    // Eight columns at a time from each span's start, while the stores stay in
+    // the row: the columns past a span's end belong to the cells after it,
+    // which write them again.
+    const __m128i half = _mm_set1_epi32(128);
+    for (; cell < gridWidth && spanEnds[cell] <= width - 8; ++cell) {
       const int32_t end = spanEnds[cell];
-      const int32_t step = after - here;
-      // here (256 - w) + after w = here 256 + (after - here) w.
-      for (; x < end; ++x) out[x] = int16_t(here + ((step * w[x] + 128) >> 8));
+      const __m128i cells =
+          _mm_set1_epi32(int32_t((uint32_t(here) & 0xFFFFu) | (uint32_t(after) << 16)));
+      for (; x < end; x += 8) {
+        const __m128i lo = _mm_madd_epi16(cells, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + x)));
+        const __m128i hi = _mm_madd_epi16(cells, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + x + 4)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, half), 8),
+                                         _mm_srai_epi32(_mm_add_epi32(hi, half), 8)));
+      }
+      x = end;
+      here = after;
+      if (cell + 2 < gridWidth) after = next();
+    }
+#endif
+    for (; cell < gridWidth && x < width; ++cell) {
+      const int32_t end = spanEnds[cell];
+      for (; x < end; ++x) {
+        const int32_t wx = w[x] >> 16;
+        out[x] = int16_t((here * (256 - wx) + after * wx + 128) >> 8);
+      }
       here = after;
       if (cell + 2 < gridWidth) after = next();
     }
@@ -137,8 +191,10 @@ uint32_t ScaledGrainEndState(const WorkingValues& wv, uint32_t startState) {
 }
 
 bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t threads,
-                      ScaledGrain* grain) {
+                      const FieldKernels& kernels, ScaledGrain* grain) {
   *grain = ScaledGrain{};
+  grain->blender = kernels.blend;
+  const FieldRowMaker fieldRow = kernels.row;
   grain->width = wv.width;
   grain->endState = ScaledGrainEndState(wv, startState);
   const GridRows gridRows = GridPictureRows(wv);
@@ -169,12 +225,16 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   // they name, in order: both only grow down the picture.
   grain->blend = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 3 * wv.height));
   int32_t* gridRowOf = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 2 * wv.height));
-  int16_t* weights = static_cast<int16_t*>(NewMemBlock(int32_t(sizeof(int16_t)) * wv.width));
+  int32_t* weights = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width));
   int32_t* spanEnds =
       static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.layout.width));
   int16_t* cellValues = static_cast<int16_t*>(NewMemBlock(int32_t(sizeof(int16_t)) * (kRandMax + 1)));
+  int32_t* cellOf = fieldRow != nullptr
+                        ? static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width))
+                        : nullptr;
   bool ok = grain->blend != nullptr && gridRowOf != nullptr && weights != nullptr &&
-            spanEnds != nullptr && cellValues != nullptr;
+            spanEnds != nullptr && cellValues != nullptr &&
+            (fieldRow == nullptr || cellOf != nullptr) && wv.layout.width <= kMaxGridSide;
   int32_t count = 0;
   for (int32_t y = 0; ok && y < wv.height; ++y) {
     const int64_t source = int64_t(y) + wv.jitterOffset;
@@ -210,7 +270,9 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
     int32_t previous = 0;
     for (int32_t x = 0; x < wv.width; ++x) {
       const AxisSample a = SampleAxis(x, wv.layout.unitX, 0, wv.layout.width);
-      weights[x] = int16_t(TruncToInt(std::floor(a.weight * 256.0 + 0.5)));
+      const int32_t w = TruncToInt(std::floor(a.weight * 256.0 + 0.5));
+      weights[x] = int32_t(uint32_t(256 - w) | (uint32_t(w) << 16));
+      if (cellOf != nullptr) cellOf[x] = a.cell;
       for (int32_t c = previous; c < a.cell; ++c) spanEnds[c] = x;
       if (a.cell > previous) previous = a.cell;
     }
@@ -229,6 +291,8 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
                               int32_t(kRoundingOffset));
     }
     maker.cellValues = cellValues;
+    maker.fieldRow = fieldRow;
+    maker.cellOf = cellOf;
     maker.startState = startState;
     maker.firstGridRow = gridRows.first;
     // The field rows are no rows of the picture: the host hears of none of them.
@@ -240,6 +304,7 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   FreeMemBlock(weights);
   FreeMemBlock(spanEnds);
   FreeMemBlock(cellValues);
+  FreeMemBlock(cellOf);
   if (!ok) FreeScaledGrain(grain);
   return ok;
 }
@@ -288,6 +353,13 @@ void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t c
                       int16_t* out) {
   if (grain.rows == nullptr) {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
+    return;
+  }
+  if (grain.blender != nullptr) {
+    const int16_t* second = nullptr;
+    int32_t weight = 0;
+    const int16_t* first = FieldRows(grain, y, &second, &weight);
+    grain.blender(first + x0, second + x0, weight, grain.mean4096 + 2048, count, out);
     return;
   }
   int32_t i = 0;

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "render/ToneKernels.h"
 #include "render/WorkingValues.h"
 
 // Pixels per piece of a row: a row's grain is made a piece at a time into a
@@ -35,13 +36,17 @@ struct ScaledGrain {
   int32_t low;         // every 8-bit grain lies in low..high
   int32_t high;
   uint32_t endState;   // the generator after the grid's draws
+  FieldBlender blender;  // the kernel's blend of two field rows, or null
 };
 
 // Fills `grain` for the render (grain on, layout scaled) from the generator
-// state before the first draw; the rows are made on up to `threads` threads.
-// False when there is no memory for it (nothing is left to free).
+// state before the first draw; the rows are made on up to `threads` threads,
+// by the kernel's field rows (render/ToneKernels.h) or, where it has none,
+// cell by cell: the same values. The kernel's blend, where it has one, makes
+// the pieces (ScaledGrainPiece). False when there is no memory for it
+// (nothing is left to free).
 bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t threads,
-                      ScaledGrain* grain);
+                      const FieldKernels& kernels, ScaledGrain* grain);
 void FreeScaledGrain(ScaledGrain* grain);
 
 // The generator after the grid's draws, without making the field.

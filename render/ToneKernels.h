@@ -163,9 +163,26 @@ typedef void (*ToneLaneRow16)(const uint8_t* s, uint8_t* d, int32_t width,
                               const ToneLaneTables16& t, uint32_t* state,
                               const int32_t* grainRow);
 
+// A row of a scaled render's grain field (render/ScaledGrain.h) from its grid
+// row's cell values, one pixel at a time: out[x] = (cells[c] (256 - w) +
+// cells[c + 1] w + 128) >> 8, c = cellOf[x], weights[x] = (256 - w) | w << 16;
+// `cells` holds one value past the last cell a pixel starts from.
+typedef void (*FieldRowMaker)(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
+                              int32_t width, int16_t* out);
+// A picture row's grain from the two field rows it blends: out[i] =
+// (first[i] (256 - weight) + second[i] weight + add) >> 12.
+typedef void (*FieldBlender)(const int16_t* first, const int16_t* second, int32_t weight,
+                             int32_t add, int32_t count, int16_t* out);
+struct FieldKernels {
+  FieldRowMaker row;
+  FieldBlender blend;
+};
+
 // A kernel's rows: [gray][GrainSource] and in each pair 3, then 4 bytes (8
-// bits) or samples (16 bits) per pixel; and, for the exhaustive test, the
-// remainders of `count` draws (a multiple of 64) by the kernel's own lane code.
+// bits) or samples (16 bits) per pixel; for the exhaustive test, the
+// remainders of `count` draws (a multiple of 64) by the kernel's own lane code;
+// and its ways with a scaled grain's field, where it has faster ones than the
+// plain loops' (else null).
 struct ToneRowSet {
   struct Pair8 {
     ToneLaneRow row[2];
@@ -176,6 +193,7 @@ struct ToneRowSet {
   Pair8 rows8[2][3];
   Pair16 rows16[2][3];
   bool (*remainders)(const uint16_t* draws, int32_t count, uint16_t modulus, uint16_t* out);
+  FieldKernels field;
 };
 
 // The row picker of every kernel and depth: the kernel's rows, or null when
@@ -186,3 +204,8 @@ const ToneRowSet* ToneRowsScalar();
 const ToneRowSet* ToneRowsSse2();
 const ToneRowSet* ToneRowsAvx2();
 const ToneRowSet* ToneRowsAvx512();
+// The AVX2 field kernels (ToneKernelsAvx2.cpp, where that file is built for AVX2).
+void FieldRowAvx2(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
+                  int32_t width, int16_t* out);
+void FieldBlendAvx2(const int16_t* first, const int16_t* second, int32_t weight, int32_t add,
+                    int32_t count, int16_t* out);

@@ -200,7 +200,12 @@ struct Avx512Ops {
   }
 };
 
-constexpr ToneRowSet kRows = MakeToneRows<Avx512Ops>();
+// Its field rows are AVX2's (a processor with AVX-512 has AVX2).
+constexpr ToneRowSet WithFieldRow(ToneRowSet rows) {
+  rows.field = FieldKernels{FieldRowAvx2, FieldBlendAvx2};
+  return rows;
+}
+constexpr ToneRowSet kRows = WithFieldRow(MakeToneRows<Avx512Ops>());
 
 }  // namespace
 

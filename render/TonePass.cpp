@@ -246,7 +246,8 @@ bool RunScaledTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
   const uint32_t start = rng.state;
   ScaledGrain grain;
   bool finished;
-  if (BuildScaledGrain(wv, start, threads, &grain)) {
+  const ToneRowSet* rows = ToneRowsOf(kernel == ToneKernel::kChosen ? RenderToneKernel() : kernel);
+  if (BuildScaledGrain(wv, start, threads, rows != nullptr ? rows->field : FieldKernels{nullptr, nullptr}, &grain)) {
     const bool sixteen = wv.bytesPerSample == 2;
     ToneGrainField field = {nullptr, nullptr, 0,
                             sixteen ? int32_t(WidenLevel(grain.low)) : grain.low,

@@ -337,7 +337,21 @@ constexpr ToneRowSet MakeToneRows() {
            {Rows8<Ops, true, kNone>(), Rows8<Ops, true, kDrawn>(), Rows8<Ops, true, kRow>()}},
           {{Rows16<Ops, false, kNone>(), Rows16<Ops, false, kDrawn>(), Rows16<Ops, false, kRow>()},
            {Rows16<Ops, true, kNone>(), Rows16<Ops, true, kDrawn>(), Rows16<Ops, true, kRow>()}},
-          LaneRemainders<Ops>};
+          LaneRemainders<Ops>, {nullptr, nullptr}};
+}
+
+// The field's pixels one at a time (FieldRowMaker, FieldBlender): the tails
+// of a kernel's.
+inline void FieldPixels(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
+                        int32_t x, int32_t width, int16_t* out) {
+  for (; x < width; ++x) {
+    const int32_t c = cellOf[x], w = weights[x] >> 16;
+    out[x] = int16_t((cells[c] * (256 - w) + cells[c + 1] * w + 128) >> 8);
+  }
+}
+inline void BlendPixels(const int16_t* first, const int16_t* second, int32_t weight, int32_t add,
+                        int32_t i, int32_t count, int16_t* out) {
+  for (; i < count; ++i) out[i] = int16_t((first[i] * (256 - weight) + second[i] * weight + add) >> 12);
 }
 
 }  // namespace
