@@ -68,24 +68,24 @@ bool ReportRowsDone(Bands& b, Reports* reports) {
 
 // Runs one band, row by row, unless a stop is asked. The calling thread passes
 // its reports and reports after each of its rows; workers pass none.
-void RunBand(Bands& b, int32_t band, Reports* reports) {
+void RunBand(Bands& b, int32_t band, int32_t slot, Reports* reports) {
   const int32_t first = BandStart(b, band);
   const int32_t end = BandStart(b, band + 1);
   Rng rng = b.pass->BandStart(first);
   for (int32_t y = first; y < end; ++y) {
     if (b.stop.load(std::memory_order_relaxed)) return;
-    b.pass->Row(y, rng);
+    b.pass->Row(y, slot, rng);
     b.rowsDone[band].store(y + 1 - first, std::memory_order_release);
     if (reports != nullptr && !ReportRowsDone(b, reports)) return;
   }
 }
 
 // Takes bands from the top until none is left or a stop is asked.
-void RunBands(Bands& b, Reports* reports) {
+void RunBands(Bands& b, int32_t slot, Reports* reports) {
   for (;;) {
     const int32_t band = b.nextBand.fetch_add(1);
     if (band >= b.count || b.stop.load(std::memory_order_relaxed)) return;
-    RunBand(b, band, reports);
+    RunBand(b, band, slot, reports);
     if (reports == nullptr) {
       std::lock_guard<std::mutex> lock(b.mutex);
       ++b.finishedBands;
@@ -94,7 +94,7 @@ void RunBands(Bands& b, Reports* reports) {
   }
 }
 
-void RunWorker(Bands* b) { RunBands(*b, nullptr); }
+void RunWorker(Bands* b, int32_t slot) { RunBands(*b, slot, nullptr); }
 
 }  // namespace
 
@@ -156,7 +156,7 @@ bool RunRowBands(const BandedRows& pass, int32_t rows, int32_t threads, const Re
       if (WorkerStartRefusedForTesting(started)) {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
       }
-      workers[started] = std::thread(RunWorker, &b);
+      workers[started] = std::thread(RunWorker, &b, started + 1);
     } catch (...) {
       break;
     }
@@ -165,7 +165,7 @@ bool RunRowBands(const BandedRows& pass, int32_t rows, int32_t threads, const Re
   // The calling thread runs bands too, and reports; once no band is left it
   // reports the others' rows as they finish them.
   Reports reports = {0, 0};
-  RunBands(b, &reports);
+  RunBands(b, 0, &reports);
   int32_t seen = 0;
   while (!b.stop.load(std::memory_order_relaxed) && reports.rows < rows) {
     {

@@ -38,12 +38,15 @@ int32_t ToneBandCount(int32_t height, int32_t threads);
 // drawing row after row from the top: the runner calls BandStart once per band,
 // on the thread that takes the band, and Row for each of the band's rows in
 // order with the generator BandStart gave. Both may run on several threads at
-// once and must only read what they share.
+// once and must only read what they share, but for what belongs to the thread:
+// Row's `slot` is the running thread's own number (0 the calling thread, 1 ..
+// kMaxRenderThreads - 1 its workers), so scratch kept per slot is only ever
+// used by one thread at a time, row after row of its bands.
 class BandedRows {
  public:
   // The generator as a top-to-bottom run of every row leaves it before row y.
   virtual Rng BandStart(int32_t y) const = 0;
-  virtual void Row(int32_t y, Rng& rng) const = 0;
+  virtual void Row(int32_t y, int32_t slot, Rng& rng) const = 0;
 
  protected:
   ~BandedRows() = default;

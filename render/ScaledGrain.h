@@ -16,57 +16,56 @@
 
 #include <cstdint>
 
+#include "render/RenderThreads.h"
 #include "render/ToneKernels.h"
 #include "render/WorkingValues.h"
 
-// Pixels per piece of a row: a row's grain is made a piece at a time into a
-// buffer of this many values.
-const int32_t kScaledGrainPiece = 1024;
-
+// The field's rows are the grid rows resampled across the picture: each grid
+// row's draws, less the mean, times the spread's factor, in 16ths. They are
+// made as the picture's rows need them (ScaledGrainRows), on the thread that
+// renders the row, into that thread's slot (see BandedRows in
+// render/RenderThreads.h).
 struct ScaledGrain {
-  int32_t width;       // the picture's
-  int32_t rowCount;    // the grid rows the picture samples
-  // rowCount rows of `width` values: each sampled grid row resampled across
-  // the picture, less the mean, times the spread's factor, in 16ths.
-  int16_t* rows;
-  // For each picture row: the two rows of `rows` it blends and the second's
-  // weight in 256ths.
-  int32_t* blend;      // 3 x height
-  int32_t mean4096;    // the draws' mean grain in 4096ths
-  int32_t low;         // every 8-bit grain lies in low..high
+  int32_t width;      // the picture's
+  int32_t gridWidth;  // the grid's
+  // For each picture row: the two grid rows it blends and the second's weight
+  // in 256ths.
+  int32_t* blend;  // 3 x height
+  int32_t mean4096;  // the draws' mean grain in 4096ths
+  int32_t low;       // every 8-bit grain lies in low..high
   int32_t high;
-  uint32_t endState;   // the generator after the grid's draws
-  FieldBlender blender;  // the kernel's blend of two field rows, or null
+  uint32_t endState;  // the generator after the grid's draws
+  // What makes a field row: the generator before the first grid row's draws,
+  // each draw's value as a cell, the columns' weights ((256 - w) | w << 16),
+  // each grid cell's span of columns (its end), each column's cell, the
+  // kernel's ways.
+  uint32_t startState;
+  int32_t firstGridRow;
+  int16_t* cellValues;
+  int32_t* weights;
+  int32_t* spanEnds;
+  int32_t* cellOf;
+  FieldKernels kernels;
+  // Each thread slot's two field rows and the grid row each holds (-1: none),
+  // and its picture row's grain.
+  int16_t* slotRows;   // kMaxRenderThreads x 2 x width
+  int32_t* slotHeld;   // kMaxRenderThreads x 2
+  int32_t* slotGrain;  // kMaxRenderThreads x width (int16_t or int32_t values)
 };
 
 // Fills `grain` for the render (grain on, layout scaled) from the generator
-// state before the first draw; the rows are made on up to `threads` threads,
-// by the kernel's field rows (render/ToneKernels.h) or, where it has none,
-// cell by cell: the same values. The kernel's blend, where it has one, makes
-// the pieces (ScaledGrainPiece). False when there is no memory for it
-// (nothing is left to free).
-bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t threads,
-                      const FieldKernels& kernels, ScaledGrain* grain);
+// state before the first draw, with the kernel's field ways
+// (render/ToneKernels.h; where it has none, the plain loops: the same values).
+// False when there is no memory for it (nothing is left to free).
+bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, const FieldKernels& kernels,
+                      ScaledGrain* grain);
 void FreeScaledGrain(ScaledGrain* grain);
 
 // The generator after the grid's draws, without making the field.
 uint32_t ScaledGrainEndState(const WorkingValues& wv, uint32_t startState);
 
-// The 8-bit grain of picture row y (a picture row), pixels x0 .. x0 + count - 1.
-void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
-                      int16_t* out);
-// The same, each widened to its level of 0..32768 (WidenLevel), for 16-bit samples.
-void ScaledGrainPiece(const ScaledGrain& grain, int32_t y, int32_t x0, int32_t count,
-                      int32_t* out);
-
-// Picture row y of `width` pixels a piece at a time: each piece's grain is made
-// (T: int16_t for bytes, int32_t for 16-bit samples), then run(x0, count, grain).
-template <typename T, typename Run>
-void ForEachGrainPiece(const ScaledGrain& grain, int32_t y, int32_t width, Run run) {
-  T piece[kScaledGrainPiece];
-  for (int32_t x0 = 0; x0 < width; x0 += kScaledGrainPiece) {
-    const int32_t count = width - x0 < kScaledGrainPiece ? width - x0 : kScaledGrainPiece;
-    ScaledGrainPiece(grain, y, x0, count, piece);
-    run(x0, count, piece);
-  }
-}
+// Picture row y's grain, made on the thread of `slot` into that slot's row:
+// 8-bit grain, or each widened to its level of 0..32768 (WidenLevel) for
+// 16-bit samples.
+const int16_t* ScaledGrainRow8(const ScaledGrain& grain, int32_t slot, int32_t y);
+const int32_t* ScaledGrainRow16(const ScaledGrain& grain, int32_t slot, int32_t y);

@@ -21,9 +21,10 @@ class ToneBandRows : public BandedRows {
 
   // The generator as the row-by-row pass leaves it before row y.
   Rng BandStart(int32_t y) const override;
-  void Row(int32_t y, Rng& rng) const override;
-  // Destination row y's picture: `width` pixels from s to d.
-  virtual void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const = 0;
+  void Row(int32_t y, int32_t slot, Rng& rng) const override;
+  // Destination row y's picture: `width` pixels from s to d, on the thread of
+  // `slot` (see BandedRows).
+  virtual void Picture(const uint8_t* s, uint8_t* d, int32_t y, int32_t slot, Rng& rng) const = 0;
 
  protected:
   ~ToneBandRows() = default;

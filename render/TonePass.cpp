@@ -151,15 +151,10 @@ class ToneRows : public ToneBandRows {
   const ToneLaneTables* laneTables;
   ToneLaneRow laneRow;  // a kernel's rows, when set: instead of the general loop
 
-  void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
+  void Picture(const uint8_t* s, uint8_t* d, int32_t y, int32_t slot, Rng& rng) const override {
     if (grain.source == GrainSource::kRow && field->scaled != nullptr) {
-      // A scaled render's grain, a piece of the row at a time (no draws).
-      const int32_t bpp = wv->bytesPerPixel;
-      ForEachGrainPiece<int16_t>(*field->scaled, y, wv->width,
-                                 [&](int32_t x0, int32_t count, const int16_t* piece) {
-                                   Run(s + std::ptrdiff_t(x0) * bpp, d + std::ptrdiff_t(x0) * bpp,
-                                       count, rng, piece);
-                                 });
+      // A scaled render's grain (no draws).
+      Run(s, d, wv->width, rng, ScaledGrainRow8(*field->scaled, slot, y));
       return;
     }
     const int16_t* grainRow = grain.source == GrainSource::kRow
@@ -247,7 +242,8 @@ bool RunScaledTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
   ScaledGrain grain;
   bool finished;
   const ToneRowSet* rows = ToneRowsOf(kernel == ToneKernel::kChosen ? RenderToneKernel() : kernel);
-  if (BuildScaledGrain(wv, start, threads, rows != nullptr ? rows->field : FieldKernels{nullptr, nullptr}, &grain)) {
+  if (BuildScaledGrain(wv, start, rows != nullptr ? rows->field : FieldKernels{nullptr, nullptr},
+                       &grain)) {
     const bool sixteen = wv.bytesPerSample == 2;
     ToneGrainField field = {nullptr, nullptr, 0,
                             sixteen ? int32_t(WidenLevel(grain.low)) : grain.low,
@@ -313,7 +309,7 @@ Rng ToneBandRows::BandStart(int32_t y) const {
   return Rng{RngStateAfter(startState, uint64_t(PictureRowsAbove(*wv, y)) * uint64_t(wv->width))};
 }
 
-void ToneBandRows::Row(int32_t y, Rng& rng) const {
+void ToneBandRows::Row(int32_t y, int32_t slot, Rng& rng) const {
   const int64_t sourceRow = int64_t(y) + wv->jitterOffset;
   const bool picture = sourceRow >= 0 && sourceRow < wv->height;
   // With Reveal Back Layer the source row goes under the picture too: the tone
@@ -321,7 +317,7 @@ void ToneBandRows::Row(int32_t y, Rng& rng) const {
   if (!picture || wv->revealBackLayer != 0) RestoreBackgroundRows(*job, *wv, y, y + 1);
   if (!picture || wv->width <= 0) return;
   Picture(job->srcData + std::ptrdiff_t(sourceRow) * job->srcRowBytes,
-          job->dstData + std::ptrdiff_t(y) * job->dstRowBytes, y, rng);
+          job->dstData + std::ptrdiff_t(y) * job->dstRowBytes, y, slot, rng);
 }
 
 bool RunToneBands(ToneBandRows& rows, Rng& rng, int32_t threads) {

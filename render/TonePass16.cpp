@@ -173,15 +173,10 @@ class ToneRows16 : public ToneBandRows {
   ToneLaneRow16 laneRow;  // a kernel's rows on the lane tables, when set: instead of row
   const ToneGrainField* field;  // the given grain, with GrainSource::kRow
 
-  void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
+  void Picture(const uint8_t* s, uint8_t* d, int32_t y, int32_t slot, Rng& rng) const override {
     if (tone->grainSource == GrainSource::kRow && field->scaled != nullptr) {
-      // A scaled render's grain, widened, a piece of the row at a time.
-      const int32_t step = 2 * wv->bytesPerPixel;
-      ForEachGrainPiece<int32_t>(*field->scaled, y, wv->width,
-                                 [&](int32_t x0, int32_t count, const int32_t* piece) {
-                                   Run(s + std::ptrdiff_t(x0) * step, d + std::ptrdiff_t(x0) * step,
-                                       count, rng, piece);
-                                 });
+      // A scaled render's grain, widened.
+      Run(s, d, wv->width, rng, ScaledGrainRow16(*field->scaled, slot, y));
       return;
     }
     const int32_t* grainRow = tone->grainSource == GrainSource::kRow
