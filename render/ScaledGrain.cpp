@@ -105,11 +105,12 @@ void MakeFieldRow(const ScaledGrain& grain, int32_t gridRow, int16_t* out) {
   uint32_t state =
       RngStateAfter(grain.startState, uint64_t(gridRow - grain.firstGridRow) * uint64_t(gridWidth));
   if (grain.kernels.row != nullptr) {
-    // The row's cells first, the last repeated (its columns weigh the next
-    // cell 0), then the kernel's pixels. The draws in four chains of the
+    // The row's cells first, the last repeated past the end (its columns weigh
+    // the next cell 0; a kernel reads up to nine cells on), then the kernel's
+    // pixels. The draws in four chains of the
     // generator, each four steps at a time, so that no draw waits for the one
     // before it.
-    int16_t cells[kMaxGridSide + 4];
+    int16_t cells[kMaxGridSide + 12];
     uint32_t s0 = state * kRandMultiplier + kRandIncrement;
     uint32_t s1 = s0 * kRandMultiplier + kRandIncrement;
     uint32_t s2 = s1 * kRandMultiplier + kRandIncrement;
@@ -124,7 +125,7 @@ void MakeFieldRow(const ScaledGrain& grain, int32_t gridRow, int16_t* out) {
       s2 = s2 * kFourStepsMultiplier + kFourStepsIncrement;
       s3 = s3 * kFourStepsMultiplier + kFourStepsIncrement;
     }
-    cells[gridWidth] = cells[gridWidth - 1];
+    for (int32_t c = gridWidth; c < gridWidth + 9; ++c) cells[c] = cells[gridWidth - 1];
     grain.kernels.row(cells, grain.cellOf, w, width, out);
     return;
   }

@@ -166,7 +166,8 @@ typedef void (*ToneLaneRow16)(const uint8_t* s, uint8_t* d, int32_t width,
 // A row of a scaled render's grain field (render/ScaledGrain.h) from its grid
 // row's cell values, one pixel at a time: out[x] = (cells[c] (256 - w) +
 // cells[c + 1] w + 128) >> 8, c = cellOf[x], weights[x] = (256 - w) | w << 16;
-// `cells` holds one value past the last cell a pixel starts from.
+// `cells` holds nine values past the last cell a pixel starts from (a kernel
+// reads eight cells from a pixel's).
 typedef void (*FieldRowMaker)(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
                               int32_t width, int16_t* out);
 // A picture row's grain from the two field rows it blends: out[i] =

@@ -187,8 +187,10 @@ constexpr ToneRowSet kRows = WithFieldRow(MakeToneRows<Avx2Ops>());
 
 }  // namespace
 
-// Sixteen pixels at a time: each pixel's two cells in one 32-bit gather (a
-// cell and the next lie side by side), times its weights in one multiply-add.
+// Sixteen pixels at a time: each pixel's two cells side by side in a 32-bit
+// lane, times its weights in one multiply-add. Eight pixels whose cells lie
+// within eight of the first's (cells as large as pixels or larger) take them
+// from the eight pairs there by a permute; others gather them.
 void FieldRowAvx2(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
                   int32_t width, int16_t* out) {
   const __m256i half = _mm256_set1_epi32(128);
@@ -197,8 +199,18 @@ void FieldRowAvx2(const int16_t* cells, const int32_t* cellOf, const int32_t* we
   for (; x + 16 <= width; x += 16) {
     __m256i r[2];
     for (int k = 0; k < 2; ++k) {
-      const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cellOf + x + 8 * k));
-      const __m256i pairs = _mm256_i32gather_epi32(base, at, 2);
+      const int32_t* of = cellOf + x + 8 * k;
+      const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(of));
+      __m256i pairs;
+      if (of[7] - of[0] < 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + of[0]));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + of[0] + 1));
+        const __m256i eight = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)),
+                                                      _mm_unpackhi_epi16(a, b), 1);
+        pairs = _mm256_permutevar8x32_epi32(eight, _mm256_sub_epi32(at, _mm256_set1_epi32(of[0])));
+      } else {
+        pairs = _mm256_i32gather_epi32(base, at, 2);
+      }
       const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + x + 8 * k));
       r[k] = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(pairs, w), half), 8);
     }
