@@ -104,7 +104,7 @@ void MakeFieldRow(const ScaledGrain& grain, int32_t gridRow, int16_t* out) {
   const int32_t* const w = grain.weights;
   uint32_t state =
       RngStateAfter(grain.startState, uint64_t(gridRow - grain.firstGridRow) * uint64_t(gridWidth));
-  if (grain.kernels.row != nullptr) {
+  if (grain.fieldRow != nullptr) {
     // The row's cells first, the last repeated past the end (its columns weigh
     // the next cell 0; a kernel reads up to nine cells on), then the kernel's
     // pixels. The draws in four chains of the
@@ -126,7 +126,7 @@ void MakeFieldRow(const ScaledGrain& grain, int32_t gridRow, int16_t* out) {
       s3 = s3 * kFourStepsMultiplier + kFourStepsIncrement;
     }
     for (int32_t c = gridWidth; c < gridWidth + 9; ++c) cells[c] = cells[gridWidth - 1];
-    grain.kernels.row(cells, grain.cellOf, w, width, out);
+    grain.fieldRow(cells, grain.cellOf, w, width, out);
     return;
   }
   const int32_t* const spanEnds = grain.spanEnds;
@@ -176,10 +176,10 @@ uint32_t ScaledGrainEndState(const WorkingValues& wv, uint32_t startState) {
   return RngStateAfter(startState, GridDraws(wv));
 }
 
-bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, const FieldKernels& kernels,
+bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, FieldRowMaker fieldRow,
                       ScaledGrain* grain) {
   *grain = ScaledGrain{};
-  grain->kernels = kernels;
+  grain->fieldRow = fieldRow;
   grain->width = wv.width;
   grain->gridWidth = wv.layout.width;
   grain->startState = startState;
@@ -227,14 +227,14 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, const FieldK
   grain->weights = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width));
   grain->spanEnds = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.layout.width));
   grain->cellValues = static_cast<int16_t*>(NewMemBlock(int32_t(sizeof(int16_t)) * (kRandMax + 1)));
-  if (kernels.row != nullptr) {
+  if (fieldRow != nullptr) {
     grain->cellOf = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width));
   }
   const bool ok = grain->slotRows != nullptr && grain->slotHeld != nullptr &&
                   grain->slotGrain != nullptr &&
                   grain->blend != nullptr && grain->weights != nullptr &&
                   grain->spanEnds != nullptr && grain->cellValues != nullptr &&
-                  (kernels.row == nullptr || grain->cellOf != nullptr) &&
+                  (fieldRow == nullptr || grain->cellOf != nullptr) &&
                   wv.layout.width <= kMaxGridSide;
   if (!ok) {
     FreeScaledGrain(grain);
@@ -297,17 +297,7 @@ void FreeScaledGrain(ScaledGrain* grain) {
   grain->cellOf = none.cellOf;
 }
 
-namespace {
-
-// The two field rows picture row y blends, made into the slot's where it does
-// not hold them, and the second's weight in 256ths.
-struct FieldRowPair {
-  const int16_t* first;
-  const int16_t* second;
-  int32_t weight;
-};
-
-FieldRowPair FieldRowsOf(const ScaledGrain& grain, int32_t slot, int32_t y) {
+FieldRowPair ScaledGrainRows(const ScaledGrain& grain, int32_t slot, int32_t y) {
   FieldRowPair pair;
   const int32_t* b = grain.blend + 3 * std::ptrdiff_t(y);
   int32_t* held = grain.slotHeld + 2 * slot;
@@ -329,6 +319,8 @@ FieldRowPair FieldRowsOf(const ScaledGrain& grain, int32_t slot, int32_t y) {
   return pair;
 }
 
+namespace {
+
 // Rounded halves up: floor((v + 2048) / 4096), an arithmetic shift; the
 // blended value in 4096ths, the mean put back, is within 32 bits (the field's
 // values are 16-bit, the weights 8-bit, the mean's 4096ths below 2^22).
@@ -344,16 +336,8 @@ void BlendRows(const FieldRowPair& rows, int32_t add, int32_t x, int32_t count, 
 
 const int16_t* ScaledGrainRow8(const ScaledGrain& grain, int32_t slot, int32_t y) {
   int16_t* out = reinterpret_cast<int16_t*>(grain.slotGrain + std::ptrdiff_t(slot) * grain.width);
-  if (grain.blend == nullptr) {
-    for (int32_t x = 0; x < grain.width; ++x) out[x] = 0;
-    return out;
-  }
-  const FieldRowPair rows = FieldRowsOf(grain, slot, y);
+  const FieldRowPair rows = ScaledGrainRows(grain, slot, y);
   const int32_t add = grain.mean4096 + 2048;
-  if (grain.kernels.blend != nullptr) {
-    grain.kernels.blend(rows.first, rows.second, rows.weight, add, grain.width, out);
-    return out;
-  }
   int32_t x = 0;
 #if defined(__SSE2__)
   // Eight pixels at a time: each pair (first, second) times (256 - w, w) in one
@@ -374,12 +358,8 @@ const int16_t* ScaledGrainRow8(const ScaledGrain& grain, int32_t slot, int32_t y
 
 const int32_t* ScaledGrainRow16(const ScaledGrain& grain, int32_t slot, int32_t y) {
   int32_t* out = grain.slotGrain + std::ptrdiff_t(slot) * grain.width;
-  if (grain.blend == nullptr) {
-    for (int32_t x = 0; x < grain.width; ++x) out[x] = 0;
-    return out;
-  }
   // The 8-bit grain widened (render/Samples16.h), as a drawn grain is at 16 bits.
-  BlendRows(FieldRowsOf(grain, slot, y), grain.mean4096 + 2048, 0, grain.width, out);
+  BlendRows(ScaledGrainRows(grain, slot, y), grain.mean4096 + 2048, 0, grain.width, out);
   for (int32_t x = 0; x < grain.width; ++x) out[x] = int32_t(WidenLevel(out[x]));
   return out;
 }

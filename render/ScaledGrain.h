@@ -45,7 +45,7 @@ struct ScaledGrain {
   int32_t* weights;
   int32_t* spanEnds;
   int32_t* cellOf;
-  FieldKernels kernels;
+  FieldRowMaker fieldRow;  // the kernel's, or null: the plain loop
   // Each thread slot's two field rows and the grid row each holds (-1: none),
   // and its picture row's grain.
   int16_t* slotRows;   // kMaxRenderThreads x 2 x width
@@ -54,15 +54,28 @@ struct ScaledGrain {
 };
 
 // Fills `grain` for the render (grain on, layout scaled) from the generator
-// state before the first draw, with the kernel's field ways
-// (render/ToneKernels.h; where it has none, the plain loops: the same values).
-// False when there is no memory for it (nothing is left to free).
-bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, const FieldKernels& kernels,
+// state before the first draw, with the kernel's field rows
+// (render/ToneKernels.h; null: the plain loop, the same values). False when
+// there is no memory for it (nothing is left to free). A field with no grid
+// rows to draw (the jitter moved them all out, so no picture row is left
+// either) has no blend table and nothing else; the rows below need one.
+bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, FieldRowMaker fieldRow,
                       ScaledGrain* grain);
 void FreeScaledGrain(ScaledGrain* grain);
 
 // The generator after the grid's draws, without making the field.
 uint32_t ScaledGrainEndState(const WorkingValues& wv, uint32_t startState);
+
+// The two field rows picture row y blends, made on the thread of `slot` into
+// that slot's where it does not hold them, and the second's weight in 256ths:
+// the row's 8-bit grain is (first[x] (256 - weight) + second[x] weight +
+// mean4096 + 2048) >> 12.
+struct FieldRowPair {
+  const int16_t* first;
+  const int16_t* second;
+  int32_t weight;
+};
+FieldRowPair ScaledGrainRows(const ScaledGrain& grain, int32_t slot, int32_t y);
 
 // Picture row y's grain, made on the thread of `slot` into that slot's row:
 // 8-bit grain, or each widened to its level of 0..32768 (WidenLevel) for

@@ -80,10 +80,23 @@ const int32_t kLaneGraySums = 3 * 255 + 1;
 // the unsigned saturating pack to bytes.
 //
 // The grain's source (GrainSource): none; drawn, one number per pixel from the
-// generator and its grain as above; or a row, pixel x's grain given as
+// generator and its grain as above; a row, pixel x's grain given as
 // grainRow[x] (the same n added to red, green and blue and clamped as a drawn
-// one), which draws no number and leaves the generator as it is.
-enum class GrainSource : int32_t { kNone = 0, kDrawn = 1, kRow = 2 };
+// one), which draws no number and leaves the generator as it is; or, at 8 bits,
+// a scaled render's field (render/ScaledGrain.h): pixel x's grain the blend of
+// two field rows, given as a row is.
+enum class GrainSource : int32_t { kNone = 0, kDrawn = 1, kRow = 2, kField = 3 };
+
+// The grain given to an 8-bit row: with GrainSource::kRow, row[x]; with
+// GrainSource::kField, (first[x] * (256 - weight) + second[x] * weight + add)
+// >> 12 (within 32 bits: the field's values are 16-bit, the weight 0..256).
+struct GivenGrain8 {
+  const int16_t* row;
+  const int16_t* first;
+  const int16_t* second;
+  int32_t weight;
+  int32_t add;
+};
 
 struct ToneLaneTables {
   // With gray on: the bounded red, green, blue of each sum of the three source
@@ -122,11 +135,11 @@ bool FillToneLaneValues(const int32_t* curve, const int32_t (*grayCurve)[3], int
 
 // One picture row: `width` pixels of `bytesPerPixel` from s to d, with the
 // grain of the row's source (GrainSource): drawn, one number per pixel from
-// *state, leaving *state after the row's last draw; or given, grainRow[x]
-// (otherwise ignored: pass null). With 4 bytes per pixel the destination's
-// fourth byte is kept.
+// *state, leaving *state after the row's last draw; or given (otherwise
+// ignored: pass null). With 4 bytes per pixel the destination's fourth byte is
+// kept.
 typedef void (*ToneLaneRow)(const uint8_t* s, uint8_t* d, int32_t width,
-                            const ToneLaneTables& t, uint32_t* state, const int16_t* grainRow);
+                            const ToneLaneTables& t, uint32_t* state, const GivenGrain8* given);
 
 // Rows of 16-bit samples (render/Samples16.h), from tables the 16-bit tone pass
 // fills (render/TonePass16.cpp): the same draws as the 8-bit rows, each looked
@@ -170,20 +183,11 @@ typedef void (*ToneLaneRow16)(const uint8_t* s, uint8_t* d, int32_t width,
 // reads eight cells from a pixel's).
 typedef void (*FieldRowMaker)(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
                               int32_t width, int16_t* out);
-// A picture row's grain from the two field rows it blends: out[i] =
-// (first[i] (256 - weight) + second[i] weight + add) >> 12.
-typedef void (*FieldBlender)(const int16_t* first, const int16_t* second, int32_t weight,
-                             int32_t add, int32_t count, int16_t* out);
-struct FieldKernels {
-  FieldRowMaker row;
-  FieldBlender blend;
-};
 
-// A kernel's rows: [gray][GrainSource] and in each pair 3, then 4 bytes (8
-// bits) or samples (16 bits) per pixel; for the exhaustive test, the
+// A kernel's rows: [gray][GrainSource] (16 bits: no field) and in each pair 3,
+// then 4 bytes (8 bits) or samples (16 bits) per pixel; for the exhaustive test, the
 // remainders of `count` draws (a multiple of 64) by the kernel's own lane code;
-// and its ways with a scaled grain's field, where it has faster ones than the
-// plain loops' (else null).
+// and its field rows, where it has a faster way than the plain loop (else null).
 struct ToneRowSet {
   struct Pair8 {
     ToneLaneRow row[2];
@@ -191,10 +195,10 @@ struct ToneRowSet {
   struct Pair16 {
     ToneLaneRow16 row[2];
   };
-  Pair8 rows8[2][3];
+  Pair8 rows8[2][4];
   Pair16 rows16[2][3];
   bool (*remainders)(const uint16_t* draws, int32_t count, uint16_t modulus, uint16_t* out);
-  FieldKernels field;
+  FieldRowMaker fieldRow;
 };
 
 // The row picker of every kernel and depth: the kernel's rows, or null when
@@ -205,8 +209,6 @@ const ToneRowSet* ToneRowsScalar();
 const ToneRowSet* ToneRowsSse2();
 const ToneRowSet* ToneRowsAvx2();
 const ToneRowSet* ToneRowsAvx512();
-// The AVX2 field kernels (ToneKernelsAvx2.cpp, where that file is built for AVX2).
+// The AVX2 field rows (ToneKernelsAvx2.cpp, where that file is built for AVX2).
 void FieldRowAvx2(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
                   int32_t width, int16_t* out);
-void FieldBlendAvx2(const int16_t* first, const int16_t* second, int32_t weight, int32_t add,
-                    int32_t count, int16_t* out);

@@ -94,6 +94,10 @@ struct Avx2Ops {
   static V32 Add32(V32 a, V32 b) { return _mm256_add_epi32(a, b); }
   static V32 Sra16By16(V32 a) { return _mm256_srai_epi32(a, 16); }
   static V16 PackS32(V32 a, V32 b) { return _mm256_packs_epi32(a, b); }
+  static V32 UnpackLo16(V16 a, V16 b) { return _mm256_unpacklo_epi16(a, b); }
+  static V32 UnpackHi16(V16 a, V16 b) { return _mm256_unpackhi_epi16(a, b); }
+  static V32 MAdd16(V32 a, V32 b) { return _mm256_madd_epi16(a, b); }
+  static V32 Sra32By12(V32 a) { return _mm256_srai_epi32(a, 12); }
   static V AddS16(V a, V b) { return _mm256_adds_epi16(a, b); }
   static V PackUS16(V a, V b) { return _mm256_packus_epi16(a, b); }
 
@@ -180,10 +184,31 @@ struct Avx2Ops {
 };
 
 constexpr ToneRowSet WithFieldRow(ToneRowSet rows) {
-  rows.field = FieldKernels{FieldRowAvx2, FieldBlendAvx2};
+  rows.fieldRow = FieldRowAvx2;
   return rows;
 }
 constexpr ToneRowSet kRows = WithFieldRow(MakeToneRows<Avx2Ops>());
+
+}  // namespace
+
+namespace {
+
+// Eight pixels of a field row from their cells (see FieldRowAvx2), in 32-bit lanes.
+inline __m256i FieldEight(const int16_t* cells, const int32_t* of, const int32_t* weights) {
+  const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(of));
+  __m256i pairs;
+  if (of[7] - of[0] < 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + of[0]));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + of[0] + 1));
+    const __m256i eight = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)),
+                                                  _mm_unpackhi_epi16(a, b), 1);
+    pairs = _mm256_permutevar8x32_epi32(eight, _mm256_sub_epi32(at, _mm256_set1_epi32(of[0])));
+  } else {
+    pairs = _mm256_i32gather_epi32(reinterpret_cast<const int*>(cells), at, 2);
+  }
+  const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights));
+  return _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(pairs, w), _mm256_set1_epi32(128)), 8);
+}
 
 }  // namespace
 
@@ -193,50 +218,15 @@ constexpr ToneRowSet kRows = WithFieldRow(MakeToneRows<Avx2Ops>());
 // from the eight pairs there by a permute; others gather them.
 void FieldRowAvx2(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
                   int32_t width, int16_t* out) {
-  const __m256i half = _mm256_set1_epi32(128);
-  const int* base = reinterpret_cast<const int*>(cells);
   int32_t x = 0;
   for (; x + 16 <= width; x += 16) {
-    __m256i r[2];
-    for (int k = 0; k < 2; ++k) {
-      const int32_t* of = cellOf + x + 8 * k;
-      const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(of));
-      __m256i pairs;
-      if (of[7] - of[0] < 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + of[0]));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + of[0] + 1));
-        const __m256i eight = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)),
-                                                      _mm_unpackhi_epi16(a, b), 1);
-        pairs = _mm256_permutevar8x32_epi32(eight, _mm256_sub_epi32(at, _mm256_set1_epi32(of[0])));
-      } else {
-        pairs = _mm256_i32gather_epi32(base, at, 2);
-      }
-      const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + x + 8 * k));
-      r[k] = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(pairs, w), half), 8);
-    }
+    const __m256i lo = FieldEight(cells, cellOf + x, weights + x);
+    const __m256i hi = FieldEight(cells, cellOf + x + 8, weights + x + 8);
     // The pack works in 128-bit halves: pixels 0-3, 8-11, 4-7, 12-15 back in order.
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
-                        _mm256_permute4x64_epi64(_mm256_packs_epi32(r[0], r[1]), 0xD8));
+                        _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), 0xD8));
   }
   FieldPixels(cells, cellOf, weights, x, width, out);
-}
-
-// Sixteen pixels at a time: each pixel's two field values side by side, times
-// the weights in one multiply-add.
-void FieldBlendAvx2(const int16_t* first, const int16_t* second, int32_t weight, int32_t add,
-                    int32_t count, int16_t* out) {
-  const __m256i weights = _mm256_set1_epi32(int32_t(uint32_t(256 - weight) | (uint32_t(weight) << 16)));
-  const __m256i offset = _mm256_set1_epi32(add);
-  int32_t i = 0;
-  for (; i + 16 <= count; i += 16) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + i));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(second + i));
-    // Unpacking and packing both work in 128-bit halves: the pixels keep their order.
-    const __m256i lo = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights), offset), 12);
-    const __m256i hi = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights), offset), 12);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_packs_epi32(lo, hi));
-  }
-  BlendPixels(first, second, weight, add, i, count, out);
 }
 
 const ToneRowSet* ToneRowsAvx2() { return &kRows; }

@@ -114,6 +114,10 @@ struct Avx512Ops {
   static V32 Add32(V32 a, V32 b) { return _mm512_add_epi32(a, b); }
   static V32 Sra16By16(V32 a) { return _mm512_srai_epi32(a, 16); }
   static V16 PackS32(V32 a, V32 b) { return _mm512_packs_epi32(a, b); }
+  static V32 UnpackLo16(V16 a, V16 b) { return _mm512_unpacklo_epi16(a, b); }
+  static V32 UnpackHi16(V16 a, V16 b) { return _mm512_unpackhi_epi16(a, b); }
+  static V32 MAdd16(V32 a, V32 b) { return _mm512_madd_epi16(a, b); }
+  static V32 Sra32By12(V32 a) { return _mm512_srai_epi32(a, 12); }
   static V AddS16(V a, V b) { return _mm512_adds_epi16(a, b); }
   static V PackUS16(V a, V b) { return _mm512_packus_epi16(a, b); }
 
@@ -202,7 +206,7 @@ struct Avx512Ops {
 
 // Its field rows are AVX2's (a processor with AVX-512 has AVX2).
 constexpr ToneRowSet WithFieldRow(ToneRowSet rows) {
-  rows.field = FieldKernels{FieldRowAvx2, FieldBlendAvx2};
+  rows.fieldRow = FieldRowAvx2;
   return rows;
 }
 constexpr ToneRowSet kRows = WithFieldRow(MakeToneRows<Avx512Ops>());

@@ -46,6 +46,10 @@ struct Sse2Ops {
   static V32 Add32(V32 a, V32 b) { return _mm_add_epi32(a, b); }
   static V32 Sra16By16(V32 a) { return _mm_srai_epi32(a, 16); }
   static V16 PackS32(V32 a, V32 b) { return _mm_packs_epi32(a, b); }
+  static V32 UnpackLo16(V16 a, V16 b) { return _mm_unpacklo_epi16(a, b); }
+  static V32 UnpackHi16(V16 a, V16 b) { return _mm_unpackhi_epi16(a, b); }
+  static V32 MAdd16(V32 a, V32 b) { return _mm_madd_epi16(a, b); }
+  static V32 Sra32By12(V32 a) { return _mm_srai_epi32(a, 12); }
   static V AddS16(V a, V b) { return _mm_adds_epi16(a, b); }
   static V PackUS16(V a, V b) { return _mm_packus_epi16(a, b); }
 

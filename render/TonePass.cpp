@@ -88,7 +88,7 @@ void ToneRowGeneral(const uint8_t* s, uint8_t* d, int32_t width, int32_t bpp, bo
     }
     int64_t n = 0;
     if (g.source == GrainSource::kDrawn) n = GrainOf(NextRand(rng), g);
-    if (g.source == GrainSource::kRow) n = grainRow[x];
+    if (g.source == GrainSource::kRow || g.source == GrainSource::kField) n = grainRow[x];
     for (int c = 0; c < 3; ++c) {
       const int64_t sum = int64_t(value[c]) + n;
       d[c] = uint8_t(sum < 0 ? 0 : (sum > 255 ? 255 : sum));
@@ -152,23 +152,25 @@ class ToneRows : public ToneBandRows {
   ToneLaneRow laneRow;  // a kernel's rows, when set: instead of the general loop
 
   void Picture(const uint8_t* s, uint8_t* d, int32_t y, int32_t slot, Rng& rng) const override {
-    if (grain.source == GrainSource::kRow && field->scaled != nullptr) {
-      // A scaled render's grain (no draws).
-      Run(s, d, wv->width, rng, ScaledGrainRow8(*field->scaled, slot, y));
-      return;
+    GivenGrain8 given = {nullptr, nullptr, nullptr, 0, 0};
+    if (grain.source == GrainSource::kField) {
+      // A scaled render's grain (no draws): the kernel blends the field's two
+      // rows; the general loop takes the row made.
+      const ScaledGrain& scaled = *field->scaled;
+      if (laneRow == nullptr) {
+        given.row = ScaledGrainRow8(scaled, slot, y);
+      } else {
+        const FieldRowPair rows = ScaledGrainRows(scaled, slot, y);
+        given = {nullptr, rows.first, rows.second, rows.weight, scaled.mean4096 + 2048};
+      }
+    } else if (grain.source == GrainSource::kRow) {
+      given.row = field->rows8 + std::ptrdiff_t(y) * field->stride;
     }
-    const int16_t* grainRow = grain.source == GrainSource::kRow
-                                  ? field->rows8 + std::ptrdiff_t(y) * field->stride
-                                  : nullptr;
-    Run(s, d, wv->width, rng, grainRow);
-  }
-
-  void Run(const uint8_t* s, uint8_t* d, int32_t width, Rng& rng, const int16_t* grainRow) const {
     if (laneRow != nullptr) {
-      laneRow(s, d, width, *laneTables, &rng.state, grainRow);
+      laneRow(s, d, wv->width, *laneTables, &rng.state, &given);
     } else {
-      ToneRowGeneral(s, d, width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng,
-                     grainRow);
+      ToneRowGeneral(s, d, wv->width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng,
+                     given.row);
     }
   }
 };
@@ -242,8 +244,9 @@ bool RunScaledTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
   ScaledGrain grain;
   bool finished;
   const ToneRowSet* rows = ToneRowsOf(kernel == ToneKernel::kChosen ? RenderToneKernel() : kernel);
-  if (BuildScaledGrain(wv, start, rows != nullptr ? rows->field : FieldKernels{nullptr, nullptr},
-                       &grain)) {
+  // A field with no rows (the jitter moved every grid row out) is no grain.
+  if (BuildScaledGrain(wv, start, rows != nullptr ? rows->fieldRow : nullptr, &grain) &&
+      grain.blend != nullptr) {
     const bool sixteen = wv.bytesPerSample == 2;
     ToneGrainField field = {nullptr, nullptr, 0,
                             sixteen ? int32_t(WidenLevel(grain.low)) : grain.low,
@@ -268,8 +271,8 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_
   }
   if (wv.bytesPerSample == 2) return RunTonePass16(job, wv, rng, threads, kernel, field);
   GrainRule grain;
-  grain.source = field != nullptr ? GrainSource::kRow
-                                  : (wv.grainRange > 0 ? GrainSource::kDrawn : GrainSource::kNone);
+  grain.source = field == nullptr ? (wv.grainRange > 0 ? GrainSource::kDrawn : GrainSource::kNone)
+                                  : (field->scaled != nullptr ? GrainSource::kField : GrainSource::kRow);
   grain.modulus = TruncToInt(wv.grainRange);
   grain.half = wv.grainRange / 2.0;
 

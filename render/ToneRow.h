@@ -19,6 +19,8 @@
 //   Add16, Sub16, MulLo16, MulHiU16, MinU16, CmpGt16 (signed, -1 where a > b)
 //   MulLo32, Add32, Sra16By16 (each 32-bit lane's bits 16..31, sign kept),
 //   PackS32 (two V32 to one V16 in pixel order, see MakeGenerator), And16
+//   UnpackLo16, UnpackHi16, MAdd16, Sra32By12
+//                                    a field's blend (see FieldGrain)
 //   AddS16, PackUS16                 the 8-bit clamp (see Clamp8)
 //   Values8<gray, bpp>(s, t, &a, &b), SpreadGrain8(g, half, &ga, &gb),
 //   StoreBytes<bpp>(d, out)          half a block's 8-bit values, its grain
@@ -220,13 +222,39 @@ inline void TonePixel(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, i
 template <int kBpp>
 using ToneTablesOf = typename std::conditional<(kBpp > 4), ToneLaneTables16, ToneLaneTables>::type;
 template <int kBpp>
-using GrainRowOf = typename std::conditional<(kBpp > 4), int32_t, int16_t>::type;
+using GivenGrainOf = typename std::conditional<(kBpp > 4), int32_t, GivenGrain8>::type;
+
+// A block's grain from a scaled render's field (GrainSource::kField): each
+// pixel's two field values side by side in 32-bit lanes, times (256 - weight,
+// weight) in one multiply-add, the offset added, shifted, packed back in pixel
+// order (the unpacks and the pack both work within 128-bit parts).
+template <class Ops>
+struct FieldLanes {
+  typename Ops::V32 weights, add;
+};
+template <class Ops>
+inline FieldLanes<Ops> MakeFieldLanes(const GivenGrain8* given) {
+  FieldLanes<Ops> f = {Ops::Set1_32(0), Ops::Set1_32(0)};
+  if (given != nullptr) {
+    f.weights = Ops::Set1_32(uint32_t(256 - given->weight) | (uint32_t(given->weight) << 16));
+    f.add = Ops::Set1_32(uint32_t(given->add));
+  }
+  return f;
+}
+template <class Ops>
+inline typename Ops::V16 FieldGrain(const int16_t* first, const int16_t* second,
+                                    const FieldLanes<Ops>& f) {
+  const typename Ops::V16 a = Ops::LoadU16(first), b = Ops::LoadU16(second);
+  const typename Ops::V32 lo = Ops::Sra32By12(Ops::Add32(Ops::MAdd16(Ops::UnpackLo16(a, b), f.weights), f.add));
+  const typename Ops::V32 hi = Ops::Sra32By12(Ops::Add32(Ops::MAdd16(Ops::UnpackHi16(a, b), f.weights), f.add));
+  return Ops::PackS32(lo, hi);
+}
 
 // One picture row (see ToneLaneRow): whole blocks of Ops::kPixels, then the
 // last pixels one at a time with the same grain.
 template <class Ops, bool kGray, GrainSource kGrain, int kBpp>
 void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBpp>& t,
-             uint32_t* state, const GrainRowOf<kBpp>* grainRow) {
+             uint32_t* state, const GivenGrainOf<kBpp>* given) {
   const bool kSixteen = kBpp > 4;
   uint32_t st = *state;
   int32_t x = 0;
@@ -242,12 +270,13 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
           g = Ops::GrainOfDraws16(t.grain, Draws<Ops>(gen, st));
           st = st * kLaneSteps.a[kBlock - 1] + kLaneSteps.c[kBlock - 1];
         } else if (kGrain == GrainSource::kRow) {
-          g = Ops::LoadGrain16(grainRow + x);
+          g = Ops::LoadGrain16(given + x);
         }
         Ops::template Block16<kGray, kBpp / 2>(s, d, t, g, context);
       }
     } else {
       const GrainLanes<Ops> lanes = MakeGrainLanes<Ops>(t);
+      const FieldLanes<Ops> field = MakeFieldLanes<Ops>(kGrain == GrainSource::kField ? given : nullptr);
       const int32_t kHalf = kBlock / 2;
       for (; x <= blockEnd; x += kBlock, s += kBlock * kBpp, d += kBlock * kBpp) {
         typename Ops::V16 g = Ops::Zero16();
@@ -255,7 +284,9 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
           g = Grain<Ops>(Draws<Ops>(gen, st), lanes);
           st = st * kLaneSteps.a[kBlock - 1] + kLaneSteps.c[kBlock - 1];
         } else if (kGrain == GrainSource::kRow) {
-          g = Ops::LoadU16(grainRow + x);
+          g = Ops::LoadU16(given->row + x);
+        } else if (kGrain == GrainSource::kField) {
+          g = FieldGrain<Ops>(given->first + x, given->second + x, field);
         }
 #pragma GCC unroll 2
         for (int half = 0; half < 2; ++half) {
@@ -301,8 +332,12 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
     if (kGrain == GrainSource::kDrawn) {
       st = st * kLaneSteps.a[0] + kLaneSteps.c[0];
       g = grainOf((st >> 16) & 0x7FFF);
+    } else if constexpr (kSixteen) {
+      if (kGrain == GrainSource::kRow) g = given[x];
     } else if (kGrain == GrainSource::kRow) {
-      g = grainRow[x];
+      g = given->row[x];
+    } else if (kGrain == GrainSource::kField) {
+      g = (given->first[x] * (256 - given->weight) + given->second[x] * given->weight + given->add) >> 12;
     }
     TonePixel<kGray, kBpp>(s, d, t, g, clamp);
   }
@@ -332,26 +367,23 @@ constexpr ToneRowSet::Pair16 Rows16() {
 template <class Ops>
 constexpr ToneRowSet MakeToneRows() {
   const GrainSource kNone = GrainSource::kNone, kDrawn = GrainSource::kDrawn,
-                    kRow = GrainSource::kRow;
-  return {{{Rows8<Ops, false, kNone>(), Rows8<Ops, false, kDrawn>(), Rows8<Ops, false, kRow>()},
-           {Rows8<Ops, true, kNone>(), Rows8<Ops, true, kDrawn>(), Rows8<Ops, true, kRow>()}},
+                    kRow = GrainSource::kRow, kField = GrainSource::kField;
+  return {{{Rows8<Ops, false, kNone>(), Rows8<Ops, false, kDrawn>(), Rows8<Ops, false, kRow>(),
+            Rows8<Ops, false, kField>()},
+           {Rows8<Ops, true, kNone>(), Rows8<Ops, true, kDrawn>(), Rows8<Ops, true, kRow>(),
+            Rows8<Ops, true, kField>()}},
           {{Rows16<Ops, false, kNone>(), Rows16<Ops, false, kDrawn>(), Rows16<Ops, false, kRow>()},
            {Rows16<Ops, true, kNone>(), Rows16<Ops, true, kDrawn>(), Rows16<Ops, true, kRow>()}},
-          LaneRemainders<Ops>, {nullptr, nullptr}};
+          LaneRemainders<Ops>, nullptr};
 }
 
-// The field's pixels one at a time (FieldRowMaker, FieldBlender): the tails
-// of a kernel's.
+// A field row's pixels one at a time (FieldRowMaker): the tail of a kernel's.
 inline void FieldPixels(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
                         int32_t x, int32_t width, int16_t* out) {
   for (; x < width; ++x) {
     const int32_t c = cellOf[x], w = weights[x] >> 16;
     out[x] = int16_t((cells[c] * (256 - w) + cells[c + 1] * w + 128) >> 8);
   }
-}
-inline void BlendPixels(const int16_t* first, const int16_t* second, int32_t weight, int32_t add,
-                        int32_t i, int32_t count, int16_t* out) {
-  for (; i < count; ++i) out[i] = int16_t((first[i] * (256 - weight) + second[i] * weight + add) >> 12);
 }
 
 }  // namespace
