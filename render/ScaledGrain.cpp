@@ -18,11 +18,6 @@ namespace {
 
 const double kLargestRange = 2048.0;
 
-// The generator four steps at a time: state * a^4 + c (a^3 + a^2 + a + 1).
-const uint32_t kFourStepsMultiplier = kRandMultiplier * kRandMultiplier * kRandMultiplier * kRandMultiplier;
-const uint32_t kFourStepsIncrement =
-    kRandIncrement * (kRandMultiplier * kRandMultiplier * kRandMultiplier +
-                      kRandMultiplier * kRandMultiplier + kRandMultiplier + 1u);
 const double kRoundingOffset = 4194304.0;  // 2^22
 
 // One axis of the resampling: for each picture pixel the cell it starts from
@@ -105,28 +100,8 @@ void MakeFieldRow(const ScaledGrain& grain, int32_t gridRow, int16_t* out) {
   uint32_t state =
       RngStateAfter(grain.startState, uint64_t(gridRow - grain.firstGridRow) * uint64_t(gridWidth));
   if (grain.fieldRow != nullptr) {
-    // The row's cells first, the last repeated past the end (its columns weigh
-    // the next cell 0; a kernel reads up to nine cells on), then the kernel's
-    // pixels. The draws in four chains of the
-    // generator, each four steps at a time, so that no draw waits for the one
-    // before it.
-    int16_t cells[kMaxGridSide + 12];
-    uint32_t s0 = state * kRandMultiplier + kRandIncrement;
-    uint32_t s1 = s0 * kRandMultiplier + kRandIncrement;
-    uint32_t s2 = s1 * kRandMultiplier + kRandIncrement;
-    uint32_t s3 = s2 * kRandMultiplier + kRandIncrement;
-    for (int32_t c = 0; c < gridWidth; c += 4) {
-      cells[c] = values[(s0 >> 16) & 0x7FFF];
-      cells[c + 1] = values[(s1 >> 16) & 0x7FFF];
-      cells[c + 2] = values[(s2 >> 16) & 0x7FFF];
-      cells[c + 3] = values[(s3 >> 16) & 0x7FFF];
-      s0 = s0 * kFourStepsMultiplier + kFourStepsIncrement;
-      s1 = s1 * kFourStepsMultiplier + kFourStepsIncrement;
-      s2 = s2 * kFourStepsMultiplier + kFourStepsIncrement;
-      s3 = s3 * kFourStepsMultiplier + kFourStepsIncrement;
-    }
-    for (int32_t c = gridWidth; c < gridWidth + 9; ++c) cells[c] = cells[gridWidth - 1];
-    grain.fieldRow(cells, grain.cellOf, w, width, out);
+    int16_t cells[kMaxGridSide + 16];
+    grain.fieldRow(state, values, gridWidth, cells, grain.cellOf, w, width, out);
     return;
   }
   const int32_t* const spanEnds = grain.spanEnds;
@@ -226,7 +201,8 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, FieldRowMake
   grain->blend = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 3 * wv.height));
   grain->weights = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width));
   grain->spanEnds = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.layout.width));
-  grain->cellValues = static_cast<int16_t*>(NewMemBlock(int32_t(sizeof(int16_t)) * (kRandMax + 1)));
+  // One value past the draws': a kernel reads each draw's value and the next.
+  grain->cellValues = static_cast<int16_t*>(NewMemBlock(int32_t(sizeof(int16_t)) * (kRandMax + 2)));
   if (fieldRow != nullptr) {
     grain->cellOf = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width));
   }

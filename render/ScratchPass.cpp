@@ -234,12 +234,17 @@ void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
     for (int32_t c = cols.first; c < cols.end; ++c, p += pixelBytes) {
       const double d = darkening * double(across[c]);
       if (!(d > 0.0)) continue;
-      for (int k = kRed; k <= kBlue; ++k) {
-        if (sixteenBits) {
+      if (sixteenBits) {
+        for (int k = kRed; k <= kBlue; ++k) {
           StoreSample(p + 2 * k, ClampSample(int64_t(LoadSample(p + 2 * k)) - int64_t(WidenLevelOf(d))));
-        } else {
-          p[k] = ClampChannel(TruncToInt(double(p[k]) - d));
         }
+        continue;
+      }
+      // d is at most 255 (the covers of a pixel's cells add up to 1 at most),
+      // so byte - d is a small number: truncated as it is, clamped at 0 only.
+      for (int k = kRed; k <= kBlue; ++k) {
+        const int32_t v = static_cast<int32_t>(double(p[k]) - d);
+        p[k] = uint8_t(v < 0 ? 0 : v);
       }
     }
   }

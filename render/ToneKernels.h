@@ -176,12 +176,14 @@ typedef void (*ToneLaneRow16)(const uint8_t* s, uint8_t* d, int32_t width,
                               const ToneLaneTables16& t, uint32_t* state,
                               const int32_t* grainRow);
 
-// A row of a scaled render's grain field (render/ScaledGrain.h) from its grid
-// row's cell values, one pixel at a time: out[x] = (cells[c] (256 - w) +
-// cells[c + 1] w + 128) >> 8, c = cellOf[x], weights[x] = (256 - w) | w << 16;
-// `cells` holds nine values past the last cell a pixel starts from (a kernel
-// reads eight cells from a pixel's).
-typedef void (*FieldRowMaker)(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
+// A row of a scaled render's grain field (render/ScaledGrain.h): its grid
+// row's `gridWidth` cells drawn into `cells` from `state` (the generator before
+// the row's first draw), each cell values[draw] (`values` has one value past
+// its 32768), the last repeated after them up to gridWidth + 16 values; then the
+// row, one pixel at a time: out[x] = (cells[c] (256 - w) + cells[c + 1] w +
+// 128) >> 8, c = cellOf[x], weights[x] = (256 - w) | w << 16.
+typedef void (*FieldRowMaker)(uint32_t state, const int16_t* values, int32_t gridWidth,
+                              int16_t* cells, const int32_t* cellOf, const int32_t* weights,
                               int32_t width, int16_t* out);
 
 // A kernel's rows: [gray][GrainSource] (16 bits: no field) and in each pair 3,
@@ -210,5 +212,5 @@ const ToneRowSet* ToneRowsSse2();
 const ToneRowSet* ToneRowsAvx2();
 const ToneRowSet* ToneRowsAvx512();
 // The AVX2 field rows (ToneKernelsAvx2.cpp, where that file is built for AVX2).
-void FieldRowAvx2(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
-                  int32_t width, int16_t* out);
+void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t gridWidth, int16_t* cells,
+                  const int32_t* cellOf, const int32_t* weights, int32_t width, int16_t* out);

@@ -212,12 +212,36 @@ inline __m256i FieldEight(const int16_t* cells, const int32_t* of, const int32_t
 
 }  // namespace
 
-// Sixteen pixels at a time: each pixel's two cells side by side in a 32-bit
-// lane, times its weights in one multiply-add. Eight pixels whose cells lie
-// within eight of the first's (cells as large as pixels or larger) take them
-// from the eight pairs there by a permute; others gather them.
-void FieldRowAvx2(const int16_t* cells, const int32_t* cellOf, const int32_t* weights,
-                  int32_t width, int16_t* out) {
+// The cells sixteen draws at a time, in two vectors of eight lanes of the
+// generator each jumped ahead by its place, each draw's value by a gather
+// (its low 16 bits: the value, the next value above them); then the pixels
+// sixteen at a time: each pixel's two cells side by side in a 32-bit lane,
+// times its weights in one multiply-add. Eight pixels whose cells lie within
+// eight of the first's (cells as large as pixels or larger) take them from the
+// eight pairs there by a permute; others gather them.
+void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t gridWidth, int16_t* cells,
+                  const int32_t* cellOf, const int32_t* weights, int32_t width, int16_t* out) {
+  const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLaneSteps.a));
+  const __m256i c0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLaneSteps.c));
+  const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLaneSteps.a + 8));
+  const __m256i c1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLaneSteps.c + 8));
+  const __m256i st = _mm256_set1_epi32(int32_t(state));
+  __m256i s0 = _mm256_add_epi32(_mm256_mullo_epi32(st, a0), c0);
+  __m256i s1 = _mm256_add_epi32(_mm256_mullo_epi32(st, a1), c1);
+  const __m256i a16 = _mm256_set1_epi32(int32_t(kLaneSteps.a[15]));
+  const __m256i c16 = _mm256_set1_epi32(int32_t(kLaneSteps.c[15]));
+  const __m256i draw = _mm256_set1_epi32(0x7FFF);
+  const int* table = reinterpret_cast<const int*>(values);
+  for (int32_t c = 0; c < gridWidth; c += 16) {
+    const __m256i v0 = _mm256_i32gather_epi32(table, _mm256_and_si256(_mm256_srli_epi32(s0, 16), draw), 2);
+    const __m256i v1 = _mm256_i32gather_epi32(table, _mm256_and_si256(_mm256_srli_epi32(s1, 16), draw), 2);
+    const __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(v0, 16), 16),
+                                              _mm256_srai_epi32(_mm256_slli_epi32(v1, 16), 16));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + c), _mm256_permute4x64_epi64(packed, 0xD8));
+    s0 = _mm256_add_epi32(_mm256_mullo_epi32(s0, a16), c16);
+    s1 = _mm256_add_epi32(_mm256_mullo_epi32(s1, a16), c16);
+  }
+  for (int32_t c = gridWidth; c < gridWidth + 16; ++c) cells[c] = cells[gridWidth - 1];
   int32_t x = 0;
   for (; x + 16 <= width; x += 16) {
     const __m256i lo = FieldEight(cells, cellOf + x, weights + x);
