@@ -13,13 +13,36 @@ void CoveredSpan(int32_t i, int32_t previewSize, int32_t sourceSize, int32_t* fi
 
 namespace {
 
-// Channel c (0 red, 1 green, 2 blue) of a picture's pixel; alpha, when there is
-// one, follows the three.
-inline uint32_t Sample(const PictureView& p, const uint8_t* pixel, int c) {
-  if (!p.sixteenBits) return pixel[c];
-  const uint8_t* s = pixel + 2 * c;
-  return uint32_t(s[0]) | uint32_t(s[1]) << 8;  // the machine's order (little-endian)
+// Adds one picture row into the preview row's sums: each preview column's run of
+// pixels summed in registers first. `load` reads channel c of a pixel.
+template <typename Load>
+void AddRow(const uint8_t* row, int32_t pixelBytes, const int32_t* first, const int32_t* end,
+            int32_t dstWidth, uint64_t* sums, Load load) {
+  for (int32_t x = 0; x < dstWidth; ++x) {
+    // A run is at most 32767 pixels of at most 32768: the sums fit 32 bits.
+    uint32_t red = 0, green = 0, blue = 0;
+    const uint8_t* pixel = row + size_t(first[x]) * size_t(pixelBytes);
+    for (int32_t sx = first[x]; sx < end[x]; ++sx, pixel += pixelBytes) {
+      red += load(pixel, 0);
+      green += load(pixel, 1);
+      blue += load(pixel, 2);
+    }
+    sums[3 * x] += red;
+    sums[3 * x + 1] += green;
+    sums[3 * x + 2] += blue;
+  }
 }
+
+// Channel c (0 red, 1 green, 2 blue) of a pixel; alpha, when there is one,
+// follows the three.
+struct LoadByte {
+  uint32_t operator()(const uint8_t* pixel, int c) const { return pixel[c]; }
+};
+struct LoadSample16 {  // the machine's order (little-endian)
+  uint32_t operator()(const uint8_t* pixel, int c) const {
+    return uint32_t(pixel[2 * c]) | uint32_t(pixel[2 * c + 1]) << 8;
+  }
+};
 
 }  // namespace
 
@@ -28,50 +51,30 @@ bool ReducePicture(const PictureView& picture, uint8_t* dst, int32_t dstRowBytes
   if (dstWidth <= 0 || dstHeight <= 0 || picture.width <= 0 || picture.height <= 0) return true;
   const int32_t pixelBytes = (picture.alpha ? 4 : 3) * (picture.sixteenBits ? 2 : 1);
   std::vector<uint64_t> sums;
-  std::vector<int32_t> columnOf;
-  std::vector<int32_t> firstColumn;
+  std::vector<int32_t> first, end;
   try {
     sums.resize(size_t(dstWidth) * 3);
-    columnOf.resize(size_t(picture.width), -1);
-    firstColumn.resize(size_t(dstWidth) + 1);
+    first.resize(size_t(dstWidth));
+    end.resize(size_t(dstWidth));
   } catch (const std::bad_alloc&) {
     return false;
   }
-  // Where the preview is wider than the picture, a picture column feeds several
-  // preview columns; the sums are then made per preview column below.
-  const bool enlarged = dstWidth > picture.width;
-  for (int32_t x = 0; x < dstWidth; ++x) {
-    int32_t first = 0, end = 0;
-    CoveredSpan(x, dstWidth, picture.width, &first, &end);
-    firstColumn[size_t(x)] = first;
-    if (!enlarged) {
-      for (int32_t sx = first; sx < end; ++sx) columnOf[size_t(sx)] = x;
-    }
-  }
+  for (int32_t x = 0; x < dstWidth; ++x) CoveredSpan(x, dstWidth, picture.width, &first[x], &end[x]);
   for (int32_t y = 0; y < dstHeight; ++y) {
     int32_t top = 0, bottom = 0;
     CoveredSpan(y, dstHeight, picture.height, &top, &bottom);
     for (uint64_t& s : sums) s = 0;
     for (int32_t sy = top; sy < bottom; ++sy) {
       const uint8_t* row = picture.data + size_t(sy) * size_t(picture.rowBytes);
-      if (enlarged) {
-        for (int32_t x = 0; x < dstWidth; ++x) {
-          const uint8_t* pixel = row + size_t(firstColumn[size_t(x)]) * size_t(pixelBytes);
-          for (int c = 0; c < 3; ++c) sums[size_t(x) * 3 + c] += Sample(picture, pixel, c);
-        }
-        continue;
-      }
-      for (int32_t sx = 0; sx < picture.width; ++sx) {
-        const uint8_t* pixel = row + size_t(sx) * size_t(pixelBytes);
-        uint64_t* sum = &sums[size_t(columnOf[size_t(sx)]) * 3];
-        for (int c = 0; c < 3; ++c) sum[c] += Sample(picture, pixel, c);
+      if (picture.sixteenBits) {
+        AddRow(row, pixelBytes, first.data(), end.data(), dstWidth, sums.data(), LoadSample16());
+      } else {
+        AddRow(row, pixelBytes, first.data(), end.data(), dstWidth, sums.data(), LoadByte());
       }
     }
     uint8_t* out = dst + size_t(y) * size_t(dstRowBytes);
     for (int32_t x = 0; x < dstWidth; ++x) {
-      int32_t first = 0, end = 0;
-      CoveredSpan(x, dstWidth, picture.width, &first, &end);
-      const uint64_t count = uint64_t(end - first) * uint64_t(bottom - top);
+      const uint64_t count = uint64_t(end[x] - first[x]) * uint64_t(bottom - top);
       for (int c = 0; c < 3; ++c) {
         const uint64_t sum = sums[size_t(x) * 3 + c];
         // Halves up: (2 sum + count) / (2 count), and at 16 bits the mean's level
