@@ -306,11 +306,28 @@ void PassThrough(GeglBuffer* input, GeglBuffer* output, const GeglRectangle* res
   gegl_buffer_copy(input, result, GEGL_ABYSS_NONE, output, result);
 }
 
+// The whole input at full resolution into pixels (rows rowBytes apart, in format).
+// A zoomed-out view (GIMP's on-canvas preview below 100 %) is processed at a
+// mipmap level above 0: the nodes before this one then computed only that
+// level's reduced pixels, and the full-resolution pixels of `input` may not be
+// there. The source node is then asked for them at level 0, so the render is
+// always that of the whole picture and the view is the full render reduced.
+void ReadWholeInput(GeglOperation* operation, GeglBuffer* input, gint level,
+                    const GeglRectangle& whole, const Babl* format, void* pixels,
+                    size_t rowBytes) {
+  GeglNode* source = level > 0 ? gegl_operation_get_source_node(operation, "input") : nullptr;
+  if (source != nullptr) {
+    gegl_node_blit(source, 1.0, &whole, format, pixels, gint(rowBytes), GEGL_BLIT_DEFAULT);
+  } else {
+    gegl_buffer_get(input, &whole, 1.0, format, pixels, gint(rowBytes), GEGL_ABYSS_NONE);
+  }
+}
+
 // Renders the whole picture from input into pixels (whole.width x whole.height in
 // format); false without memory.
-bool RenderWhole(GeglBuffer* input, const GeglRectangle& whole, const Babl* format,
-                 const EffectParams& params, uint32_t seed, double scale,
-                 std::vector<uint8_t>* pixels) {
+bool RenderWhole(GeglOperation* operation, GeglBuffer* input, gint level,
+                 const GeglRectangle& whole, const Babl* format, const EffectParams& params,
+                 uint32_t seed, double scale, std::vector<uint8_t>* pixels) {
   const bool sixteenBits = babl_format_get_bytes_per_pixel(format) == 8;
   const size_t pixelBytes = sixteenBits ? 8 : 4;
   const size_t rowBytes = size_t(whole.width) * pixelBytes;
@@ -328,11 +345,11 @@ bool RenderWhole(GeglBuffer* input, const GeglRectangle& whole, const Babl* form
   }
   std::vector<uint8_t>& destination = *pixels;
   if (sixteenBits) {
-    gegl_buffer_get(input, &whole, 1.0, format, original.data(), gint(rowBytes), GEGL_ABYSS_NONE);
+    ReadWholeInput(operation, input, level, whole, format, original.data(), rowBytes);
     uint16_t* renderer = reinterpret_cast<uint16_t*>(source.data());
     for (size_t i = 0; i < samples; ++i) renderer[i] = ToRendererSample(original[i]);
   } else {
-    gegl_buffer_get(input, &whole, 1.0, format, source.data(), gint(rowBytes), GEGL_ABYSS_NONE);
+    ReadWholeInput(operation, input, level, whole, format, source.data(), rowBytes);
   }
   // The renderer leaves the alpha of the destination as it was (the back
   // layer's rows copy the source's): starting from the input keeps alpha.
@@ -362,7 +379,7 @@ bool RenderWhole(GeglBuffer* input, const GeglRectangle& whole, const Babl* form
 }
 
 gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output,
-                 const GeglRectangle* result, gint) {
+                 const GeglRectangle* result, gint level) {
   const PatinexOp* self = reinterpret_cast<const PatinexOp*>(operation);
   const GeglRectangle whole = WholeOr(operation, result);
   if (whole.width <= 0 || whole.height <= 0) return TRUE;
@@ -393,7 +410,8 @@ gboolean Process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
                     std::memcmp(&kept->record, &record, sizeof record) == 0;
   if (!same) {
     kept->valid = false;
-    if (!RenderWhole(input, whole, format, record, self->seed, self->scale, &kept->pixels)) {
+    if (!RenderWhole(operation, input, level, whole, format, record, self->seed, self->scale,
+                     &kept->pixels)) {
       g_warning("lumivex:patinex: no memory for %d x %d pixels; left unchanged", whole.width,
                 whole.height);
       PassThrough(input, output, result);

@@ -118,16 +118,25 @@ int16_t DoContinue(PluginGlobals* globals) {
   // The dialog when the parameters selector asked for it. A non-zero result
   // afterwards (cancelled, or the dialog could not open) ends the call at once,
   // leaving inRect, outRect and the flag as they are; OK clears the flag.
+  // The dialog's preview showed the next frame rendered from the clock reading
+  // taken when the dialog opened; the render after OK seeds from that reading,
+  // so it gives what the preview showed. A repeat without the dialog reads the
+  // clock as it renders.
+  bool dialogSeeded = false;
+  uint32_t dialogSeed = 0;
   if (params->value[kShowDialog] != 0.0) {
-    ShowParametersDialog(globals);
+    ShowParametersDialog(globals, &dialogSeed);
     if (globals->result != noErr) return globals->result;
     params->value[kShowDialog] = 0.0;
+    dialogSeeded = true;
   }
 
   globals->frameCounter += 1;
   params->value[kFrameNumber] = double(globals->frameCounter);
 
-  const RenderJob job = ContinueRenderJob(*record, params);
+  RenderJob job = ContinueRenderJob(*record, params);
+  job.seeded = dialogSeeded ? 1 : 0;
+  job.seed = dialogSeed;
   const int16_t code = RenderEffect(&job) == 0 ? userCanceledOrAborted : noErr;
 
   // Nothing more to deliver, even after an abort.

@@ -119,5 +119,6 @@ RenderJob MakeRenderJob(const EffectParams* params, const Rect& rect, bool alpha
 
 int32_t RenderEffect(const RenderJob* job) {
   RenderContext context = {&ModuleRng(), ModuleScratchCache(), 0};
-  return RenderEffectSeeded(job, static_cast<uint32_t>(ReadRenderClock()), &context);
+  const uint32_t seed = job->seeded ? job->seed : static_cast<uint32_t>(ReadRenderClock());
+  return RenderEffectSeeded(job, seed, &context);
 }

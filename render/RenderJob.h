@@ -34,6 +34,11 @@ struct RenderJob {
   // size with soft edges and a smooth grain; kScaleAuto takes the factor from the
   // picture's height (height / kScaleAutoRows). See ScaleFactorOf.
   double scale = 1.0;
+  // With `seeded` the render seeds its generator from `seed` instead of reading
+  // the clock: the parameters dialog reads the clock once when it opens, and its
+  // preview and the render after OK all seed from that reading.
+  uint8_t seeded = 0;
+  uint32_t seed = 0;
 };
 
 // Scale's setting: 0 is Auto, 1..kScaleMax a factor (a value between 0 and 1

@@ -3,4 +3,7 @@
 #include "host/FilterRecord.h"
 #include "ui/ParametersDialog.h"
 
-void ShowParametersDialog(PluginGlobals* globals) { globals->result = userCanceledOrAborted; }
+void ShowParametersDialog(PluginGlobals* globals, uint32_t* seed) {
+  *seed = 0;
+  globals->result = userCanceledOrAborted;
+}

@@ -5,6 +5,7 @@
 #include "host/ModuleWin32.h"
 #include "host/ParamTable.h"
 #include "render/Numerics.h"
+#include "render/Random.h"
 #include "resources/ResourceIds.h"
 #include "ui/AboutBox.h"
 #include "ui/ColorPicker.h"
@@ -21,6 +22,10 @@ namespace {
 // The working copy of PluginGlobals the dialog was opened with; set by every
 // WM_INITDIALOG, valid while the dialog runs (one dialog at a time).
 PluginGlobals* gGlobals = nullptr;
+
+// The clock reading taken when the dialog opened: the preview's renders and the
+// render after OK seed from it.
+uint32_t gDialogSeed = 0;
 
 // The dialog's rows are the rows of host/ParamTable.h with a control: a number
 // row (value or frame number) is an edit with its slider at edit id +
@@ -74,7 +79,7 @@ void FillControls(HWND dialog) {
 
 BOOL OnInitDialog(HWND dialog, PluginGlobals* globals) {
   gGlobals = globals;
-  if (!SetUpPreview(dialog, globals)) return FALSE;  // the dialog has been ended
+  if (!SetUpPreview(dialog, globals, gDialogSeed)) return FALSE;  // the dialog has been ended
   ShowControl(dialog, IDC_FRAME_NUMBER, 0);
   ShowControl(dialog, IDC_FRAME_NUMBER + kSliderIdOffset, 0);
   ShowControl(dialog, IDC_FRAME_NUMBER_LABEL, 0);
@@ -179,11 +184,15 @@ extern "C" INT_PTR CALLBACK PatinexProc(HWND dialog, UINT message, WPARAM wParam
   }
   if (message == WM_DESTROY) {
     DeleteDialogPictures(dialog);  // the film strip picture, however the dialog ended
+    EndPreview(dialog);            // its worker stopped before the host's pixels go
     return FALSE;
   }
   if (gGlobals == nullptr) return FALSE;
   switch (message) {
     case WM_PAINT: return OnPaint(dialog);
+    case kPreviewReadyMessage: InvalidatePreview(dialog); return TRUE;
+    case WM_LBUTTONDOWN:
+      return ClickPreview(dialog, gGlobals, int16_t(LOWORD(lParam)), int16_t(HIWORD(lParam)));
     case WM_HSCROLL: return OnHScroll(dialog, wParam, reinterpret_cast<HWND>(lParam));
     case WM_COMMAND: return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
     default: return FALSE;
@@ -198,13 +207,16 @@ extern "C" INT_PTR CALLBACK PatinexProc(HWND dialog, UINT message, WPARAM wParam
 //   anything else -- (0 when the owner window is not valid) result stays 0.
 // The preview buffers are released as soon as the dialog has closed, since some
 // hosts skip the finish selector after a cancelled run.
-void ShowParametersDialog(PluginGlobals* globals) {
+void ShowParametersDialog(PluginGlobals* globals, uint32_t* seed) {
   RegisterCommonControls();  // not every host has registered the trackbar
+  gDialogSeed = uint32_t(ReadRenderClock());
+  *seed = gDialogSeed;
   const INT_PTR end =
       DialogBoxParamA(ModuleInstance(), "IDD_PARAMS",
                       HostWindow(static_cast<const FilterRecord*>(globals->hostRecord)),
                       PatinexProc, reinterpret_cast<LPARAM>(globals));
   gGlobals = nullptr;
+  EndPreview(nullptr);  // done on WM_DESTROY already when the dialog was made
   ReleasePreviewBuffers(globals);
   if (end == IDCANCEL || end == -1) globals->result = userCanceledOrAborted;
 }

@@ -313,6 +313,58 @@ TEST_F(PatinexOpTest, AKeptRenderServesPartsUntilTheInputOrAPropertyChanges) {
   g_object_unref(buffer);
 }
 
+// GIMP renders a zoomed-out view at a mipmap level above 0, where the nodes
+// before the operation compute only that level's reduced pixels. The view must
+// still be the full render seen at that zoom: what GEGL shows of the render of
+// the whole picture, here blitted at the same scale from a plain buffer.
+TEST_F(PatinexOpTest, AZoomedOutViewIsTheFullRenderAtThatZoom) {
+  const int width = 160, height = 120;
+  const Babl* format = babl_format("R'G'B'A u8");
+  const GeglRectangle whole = {0, 0, width, height};
+  std::vector<uint8_t> in(size_t(width) * height * 4);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = uint8_t(i * 7 + i / 4);
+  gboolean mipmaps = FALSE;
+  g_object_get(gegl_config(), "mipmap-rendering", &mipmaps, nullptr);
+  g_object_set(gegl_config(), "mipmap-rendering", TRUE, nullptr);
+  for (double zoom : {0.5, 0.25}) {
+    SCOPED_TRACE(zoom);
+    GeglBuffer* buffer = gegl_buffer_new(&whole, format);
+    gegl_buffer_set(buffer, &whole, 0, format, in.data(), GEGL_AUTO_ROWSTRIDE);
+    GeglNode* graph = gegl_node_new();
+    GeglNode* source = gegl_node_new_child(graph, "operation", "gegl:buffer-source", "buffer",
+                                           buffer, nullptr);
+    // A computed node before the operation, as GIMP's graph has.
+    GeglNode* before = gegl_node_new_child(graph, "operation", "gegl:invert-gamma", nullptr);
+    GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "dust-amount", 60.0,
+                                       "frame-number", 4, "scale", 1.0, nullptr);
+    gegl_node_link_many(source, before, op, nullptr);
+    const GeglRectangle view = {0, 0, int(width * zoom), int(height * zoom)};
+    std::vector<uint8_t> zoomed(size_t(view.width) * view.height * 4);
+    gegl_node_blit(op, zoom, &view, format, zoomed.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
+
+    // The full render, then the same zoom of it from a plain buffer.
+    std::vector<uint8_t> full(in.size());
+    gegl_node_set(op, "frame-number", 5, nullptr);  // a new render, at level 0
+    gegl_node_set(op, "frame-number", 4, nullptr);
+    gegl_node_blit(op, 1.0, &whole, format, full.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
+    GeglBuffer* rendered = gegl_buffer_new(&whole, format);
+    gegl_buffer_set(rendered, &whole, 0, format, full.data(), GEGL_AUTO_ROWSTRIDE);
+    GeglNode* plain = gegl_node_new();
+    GeglNode* from = gegl_node_new_child(plain, "operation", "gegl:buffer-source", "buffer",
+                                         rendered, nullptr);
+    GeglNode* nop = gegl_node_new_child(plain, "operation", "gegl:nop", nullptr);
+    gegl_node_link(from, nop);
+    std::vector<uint8_t> want(zoomed.size());
+    gegl_node_blit(nop, zoom, &view, format, want.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
+    EXPECT_EQ(zoomed, want);
+    g_object_unref(plain);
+    g_object_unref(rendered);
+    g_object_unref(graph);
+    g_object_unref(buffer);
+  }
+  g_object_set(gegl_config(), "mipmap-rendering", mipmaps, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -86,6 +86,14 @@ TEST(RenderWalkers, WholeRendersReplayExactly) {
             ASSERT_EQ(dst.bytes, expected.bytes) << "bpp " << bpp << " jitter " << jitterProbability
                                                  << " reveal " << reveal << " frame " << frame
                                                  << " seed " << seed;
+            // A job that carries its seed (the dialog's) does not read the clock.
+            ModelImage seededDst = UniformImage(64, 48, bpp, 9);
+            RenderJob seeded = JobOver(p, seededDst, &src);
+            seeded.seeded = 1;
+            seeded.seed = uint32_t(seed);
+            ResetProgressLog();
+            ASSERT_EQ(RenderWithSeed(seeded, seed + 1000), 1);
+            ASSERT_EQ(seededDst.bytes, expected.bytes) << "seeded job, seed " << seed;
           }
         }
       }

@@ -155,3 +155,52 @@ TEST(DialogNoMemory, TheBufferObtainedIsReleasedWhenTheDialogCloses) {
   const int16_t result = RunContinueWithDialog(host, [](HWND d) { Click(d, IDOK); });
   EXPECT_EQ(result, 0);
 }
+
+// No memory for the full render (the third block of the dialog, after the two of
+// the reduced copy): the dialog still opens, its preview is the reduced copy's
+// render with a note drawn over it, a click does not switch to 100 %, and OK
+// filters as ever.
+TEST(DialogNoMemory, WithoutMemoryForTheFullRenderThePreviewIsTheReducedCopySaidSo) {
+  DialogHost host(300, 200, 3);
+  ASSERT_EQ(0, host.Call(filterSelectorParameters));
+  HMODULE module = PatinexModule();
+  gRealAlloc = reinterpret_cast<GlobalAllocProc>(
+      PatchImport(module, "KERNEL32.dll", "GlobalAlloc", reinterpret_cast<void*>(RefusingGlobalAlloc)));
+  gRealFree = reinterpret_cast<GlobalFreeProc>(
+      PatchImport(module, "KERNEL32.dll", "GlobalFree", reinterpret_cast<void*>(TrackingGlobalFree)));
+  ASSERT_NE(gRealAlloc, nullptr);
+  ASSERT_NE(gRealFree, nullptr);
+  gCalls = 0;
+  gFailCall = 3;
+  gObtained.clear();
+  gFreed.clear();
+  intptr_t shows = 0, showsAfterClick = 0;
+  int whiteInFrame = 0;
+  gArmed = true;
+  const int16_t result = RunContinueWithDialog(host, [&](HWND d) {
+    RepaintNow(d);
+    shows = reinterpret_cast<intptr_t>(GetPropA(d, "Patinex.PreviewShows"));
+    // The note's white band: the picture itself (black in, tinted out) has no white.
+    const WindowCapture shot = CaptureWindow(d);
+    const RECT frame = ControlRectInWindow(d, 201);
+    for (int32_t y = frame.top; y < frame.bottom; ++y) {
+      for (int32_t x = frame.left; x < frame.right; ++x) whiteInFrame += shot.At(x, y) == 0xFFFFFFu;
+    }
+    RECT client;
+    GetClientRect(GetDlgItem(d, 201), &client);
+    MapWindowPoints(GetDlgItem(d, 201), d, reinterpret_cast<POINT*>(&client), 2);
+    const LPARAM centre = MAKELPARAM((client.left + client.right) / 2, (client.top + client.bottom) / 2);
+    SendMessageA(d, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    RepaintNow(d);
+    showsAfterClick = reinterpret_cast<intptr_t>(GetPropA(d, "Patinex.PreviewShows"));
+    Click(d, IDOK);
+  });
+  gArmed = false;
+  PatchImport(module, "KERNEL32.dll", "GlobalAlloc", reinterpret_cast<void*>(gRealAlloc));
+  PatchImport(module, "KERNEL32.dll", "GlobalFree", reinterpret_cast<void*>(gRealFree));
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(shows, 3);
+  EXPECT_EQ(showsAfterClick, 3);
+  EXPECT_GT(whiteInFrame, 100);
+  EXPECT_EQ(host.Globals()->frameCounter, 1);
+}
