@@ -310,7 +310,9 @@ TEST(DialogControls, StoredValuesFromElsewhereNeverBecomeNonFinite) {
 TEST(DialogControls, PictureIsDeletedWhenTheDialogCloses) {
   Fixture host;
   for (int round = 0; round < 20; ++round) {
-    if (round > 0) EXPECT_EQ(0, host.Call(filterSelectorParameters));  // asks for the dialog
+    if (round > 0) {
+      EXPECT_EQ(0, host.Call(filterSelectorParameters));  // asks for the dialog
+    }
     const bool ok = round % 2 == 0;
     HGDIOBJ picture = nullptr;
     const int16_t result = RunContinueWithDialog(host, [&](HWND d) {
