@@ -92,7 +92,7 @@ uint64_t GridDraws(const WorkingValues& wv) {
 // less the mean and times the spread's factor in 16ths (halves up); a pixel
 // between two cells blends them in 256ths of its weight, halves up:
 // (here (256 - w) + after w + 128) >> 8.
-void MakeFieldRow(const ScaledGrain& grain, int32_t gridRow, int16_t* out) {
+void MakeFieldRow(const ScaledGrain& grain, int32_t slot, int32_t gridRow, int16_t* out) {
   const int32_t gridWidth = grain.gridWidth;
   const int32_t width = grain.width;
   const int16_t* const values = grain.cellValues;
@@ -100,7 +100,7 @@ void MakeFieldRow(const ScaledGrain& grain, int32_t gridRow, int16_t* out) {
   uint32_t state =
       RngStateAfter(grain.startState, uint64_t(gridRow - grain.firstGridRow) * uint64_t(gridWidth));
   if (grain.fieldRow != nullptr) {
-    int16_t cells[kMaxGridSide + 16];
+    int16_t* cells = grain.slotCells + std::ptrdiff_t(slot) * (gridWidth + 16);
     grain.fieldRow(state, values, gridWidth, cells, grain.cellOf, w, width, out);
     return;
   }
@@ -205,12 +205,16 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, FieldRowMake
   grain->cellValues = static_cast<int16_t*>(NewMemBlock(int32_t(sizeof(int16_t)) * (kRandMax + 2)));
   if (fieldRow != nullptr) {
     grain->cellOf = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width));
+    if (wv.layout.width <= kMaxGridSide) {
+      grain->slotCells = static_cast<int16_t*>(
+          NewMemBlock(int32_t(sizeof(int16_t)) * kMaxRenderThreads * (wv.layout.width + 16)));
+    }
   }
   const bool ok = grain->slotRows != nullptr && grain->slotHeld != nullptr &&
                   grain->slotGrain != nullptr &&
                   grain->blend != nullptr && grain->weights != nullptr &&
                   grain->spanEnds != nullptr && grain->cellValues != nullptr &&
-                  (fieldRow == nullptr || grain->cellOf != nullptr) &&
+                  (fieldRow == nullptr || (grain->cellOf != nullptr && grain->slotCells != nullptr)) &&
                   wv.layout.width <= kMaxGridSide;
   if (!ok) {
     FreeScaledGrain(grain);
@@ -262,6 +266,7 @@ void FreeScaledGrain(ScaledGrain* grain) {
   FreeMemBlock(grain->spanEnds);
   FreeMemBlock(grain->cellValues);
   FreeMemBlock(grain->cellOf);
+  FreeMemBlock(grain->slotCells);
   const ScaledGrain none = ScaledGrain{};
   grain->slotRows = none.slotRows;
   grain->slotHeld = none.slotHeld;
@@ -271,6 +276,7 @@ void FreeScaledGrain(ScaledGrain* grain) {
   grain->spanEnds = none.spanEnds;
   grain->cellValues = none.cellValues;
   grain->cellOf = none.cellOf;
+  grain->slotCells = none.slotCells;
 }
 
 FieldRowPair ScaledGrainRows(const ScaledGrain& grain, int32_t slot, int32_t y) {
@@ -284,7 +290,7 @@ FieldRowPair ScaledGrainRows(const ScaledGrain& grain, int32_t slot, int32_t y) 
     if (i < 0) {
       // The entry that does not hold the other row this one is blended with.
       i = held[0] == b[1 - k] ? 1 : 0;
-      MakeFieldRow(grain, b[k], rows + std::ptrdiff_t(i) * grain.width);
+      MakeFieldRow(grain, slot, b[k], rows + std::ptrdiff_t(i) * grain.width);
       held[i] = b[k];
     }
     found[k] = rows + std::ptrdiff_t(i) * grain.width;

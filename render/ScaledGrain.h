@@ -47,10 +47,11 @@ struct ScaledGrain {
   int32_t* cellOf;
   FieldRowMaker fieldRow;  // the kernel's, or null: the plain loop
   // Each thread slot's two field rows and the grid row each holds (-1: none),
-  // and its picture row's grain.
+  // its picture row's grain, and its grid row's cells.
   int16_t* slotRows;   // kMaxRenderThreads x 2 x width
   int32_t* slotHeld;   // kMaxRenderThreads x 2
   int32_t* slotGrain;  // kMaxRenderThreads x width (int16_t or int32_t values)
+  int16_t* slotCells;  // with the kernel's field rows: kMaxRenderThreads x (grid width + 16)
 };
 
 // Fills `grain` for the render (grain on, layout scaled) from the generator

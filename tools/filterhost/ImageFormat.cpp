@@ -74,7 +74,7 @@ uint64_t RunMemoryBytes(uint32_t width, uint32_t height, int32_t planes, int32_t
   // The image, the source copy, the two areas; in 16 bits the samples as read.
   uint64_t filtering = image * (sampleBytes == 2 ? 5 : 4);
   if (scaledRender) {
-    filtering += 144 * uint64_t(width) + 12 * uint64_t(height) + 65536;
+    filtering += 176 * uint64_t(width) + 12 * uint64_t(height) + 65536;
   }
   // The image, an encoder's copy, and a 16-bit image's copy made to reduce it.
   const uint64_t writing = image + pixels * 4 + (sampleBytes == 2 ? image : 0);

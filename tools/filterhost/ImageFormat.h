@@ -55,7 +55,7 @@ bool CheckImageSize(const std::string& path, uint32_t width, uint32_t height,
 // run takes, and at most 20 % above from 2 megapixels on.
 // With `scaledRender` (the 64-bit host, whose module renders at Auto unless told
 // otherwise) filtering also counts the renderer's grain field: each of its up
-// to 16 threads' two field rows and grain row across the picture, a few values
+// to 16 threads' two field rows, grain row and grid row's cells, a few values
 // per row and column, and the table of the draws' values.
 uint64_t RunMemoryBytes(uint32_t width, uint32_t height, int32_t planes, int32_t sampleBytes,
                         uint64_t decodedBytes, uint64_t fileBytes, bool scaledRender = false);

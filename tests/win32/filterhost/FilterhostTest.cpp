@@ -1460,7 +1460,7 @@ TEST_F(Filterhost, TheMemoryCheckCountsTheDepthOfTheRun) {
   };
   // The 16-bit run's figure: 30 bytes a pixel, the buffers, and (the 64-bit
   // module renders at Auto) the grain field of a scaled render.
-  const double field = sixteen ? 144.0 * width + 12.0 * height + 65536.0 : 0.0;
+  const double field = sixteen ? 176.0 * width + 12.0 * height + 65536.0 : 0.0;
   char needs[64];
   std::snprintf(needs, sizeof needs, "needs %.1f MB of memory; this process can have 7.6 MB",
                 (30.0 * width * height + field + (4 << 20)) / (1 << 20));
