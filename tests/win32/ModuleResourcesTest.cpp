@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "host/ParamTable.h"
-#include "tests/win32/ModuleHost.h"
+#include "testing/ModuleHost.h"
 
 namespace {
 
