@@ -32,7 +32,6 @@
 #include <string>
 #include <vector>
 
-#include "frei0r/Frei0rParams.h"
 #include "host/ParamTable.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
