@@ -341,7 +341,7 @@ bool RenderWhole(GeglBuffer* input, const GeglRectangle& whole, const Babl* form
   const int32_t frameNumber = int32_t(record.value[kFrameNumber]);
   const Rect frame = {0, 0, int16_t(whole.height), int16_t(whole.width)};
   RenderJob job = MakeRenderJob(&record, frame, true, source.data(), int32_t(rowBytes),
-                                destination.data(), int32_t(rowBytes), nullptr, nullptr, nullptr);
+                                destination.data(), int32_t(rowBytes), nullptr, nullptr);
   job.sixteenBits = sixteenBits ? 1 : 0;
   job.scale = scale;
   // No scratch cache: the frame numbers are few (0..9999), and a replay from

@@ -69,7 +69,7 @@ RenderJob ContinueRenderJob(const FilterRecord& record, const EffectParams* para
   RenderJob job = MakeRenderJob(
       params, record.filterRect, record.planes == 4, static_cast<const uint8_t*>(record.inData),
       record.inRowBytes, static_cast<uint8_t*>(record.outData), record.outRowBytes,
-      record.progressProc, record.abortProc, record.getProperty);
+      record.progressProc, record.abortProc);
   job.sixteenBits = HasSixteenBitSamples(record) ? 1 : 0;
   // The handle's data holds the module's whole record, Scale included.
   job.scale = RecordScale(reinterpret_cast<const double*>(params), kModuleParamCount);

@@ -11,7 +11,13 @@
 #include "host/MemHandle.h"
 #include "render/CallConv.h"
 #include "render/Rect.h"
-#include "render/RenderJob.h"
+
+// The host's callbacks, called with the interface's convention (cdecl):
+// progress after each unit of work, abort to ask whether the user stopped the
+// run (non-zero: stop). getProperty is kept in the record but never called.
+typedef void(PATINEX_CDECL* ProgressProc)(int32_t done, int32_t total);
+typedef uint8_t(PATINEX_CDECL* AbortProc)(void);
+typedef void* PropertyProc;
 
 // Selectors and results.
 const int16_t filterSelectorAbout = 0;

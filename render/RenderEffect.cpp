@@ -99,8 +99,8 @@ int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* c
 
 RenderJob MakeRenderJob(const EffectParams* params, const Rect& rect, bool alpha,
                         const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
-                        int32_t dstRowBytes, ProgressProc progress, AbortProc abort,
-                        PropertyProc property) {
+                        int32_t dstRowBytes, RenderProgressProc progress,
+                        RenderAbortProc abort) {
   RenderJob job;
   job.params = params;
   job.srcRect = rect;
@@ -112,7 +112,6 @@ RenderJob MakeRenderJob(const EffectParams* params, const Rect& rect, bool alpha
   job.srcHasAlpha = alpha ? 1 : 0;
   job.dstHasAlpha = alpha ? 1 : 0;
   job.progressProc = progress;
-  job.propertyProc = property;
   job.abortProc = abort;
   return job;
 }

@@ -76,8 +76,7 @@ bool SetUpPreview(HWND dialog, PluginGlobals* globals) {
   gPreviewJob = MakeRenderJob(static_cast<const EffectParams*>(HandleData(record->parameters)),
                               globals->previewRect, false, globals->previewSource,
                               globals->previewRowBytes, globals->previewOutput,
-                              globals->previewRowBytes, record->progressProc, record->abortProc,
-                              nullptr);
+                              globals->previewRowBytes, record->progressProc, record->abortProc);
   return true;
 }
 
