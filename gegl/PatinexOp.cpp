@@ -60,7 +60,7 @@ uint16_t FromRendererSample(uint16_t s) {
 // The operation's properties: the rows the dialog has a control for (the frame
 // number's included) and the seed. A property's id is 1 + its row's position.
 bool IsOpRow(const ParamRow& row) {
-  return row.controlId != 0 || &row == &kParamRows[kSeedRow];
+  return row.inDialog || &row == &kParamRows[kSeedRow];
 }
 
 // The last render of the whole picture and what it was made from. GEGL may ask
