@@ -5,7 +5,7 @@
 
 #include "host/ParamTable.h"
 #include "host/MemHandle.h"
-#include "host/Selectors.h"
+#include "plugin/Selectors.h"
 #include "render/RenderJob.h"
 #include "ui/ParametersDialog.h"
 

@@ -1,7 +1,7 @@
 // The Win32 side of the entry: the about box.
 #include <windows.h>
 
-#include "host/Selectors.h"
+#include "plugin/Selectors.h"
 #include "ui/AboutBox.h"
 
 // The owner is the host window named by the about record's platform data; a host
