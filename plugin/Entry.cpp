@@ -7,12 +7,6 @@
 #include "host/MemHandle.h"
 #include "plugin/Selectors.h"
 #include "render/RenderJob.h"
-#include "ui/ParametersDialog.h"
-
-void InitPluginGlobals(PluginGlobals* globals) {
-  std::memset(globals, 0, sizeof *globals);
-  for (int i = 0; i < kCustomColorCount; ++i) globals->customColors[i] = uint32_t(i) * 0x010101u;
-}
 
 namespace {
 
@@ -119,7 +113,7 @@ int16_t DoContinue(PluginGlobals* globals) {
   // afterwards (cancelled, or the dialog could not open) ends the call at once,
   // leaving inRect, outRect and the flag as they are; OK clears the flag.
   if (params->value[kShowDialog] != 0.0) {
-    ShowParametersDialog(globals);
+    ShowHostParametersDialog(globals);
     if (globals->result != noErr) return globals->result;
     params->value[kShowDialog] = 0.0;
   }
@@ -138,10 +132,7 @@ int16_t DoContinue(PluginGlobals* globals) {
 
 // Releases the preview buffers; safe when the dialog has released them already.
 int16_t DoFinish(PluginGlobals* globals) {
-  FreeMemBlock(globals->previewSource);
-  globals->previewSource = nullptr;
-  FreeMemBlock(globals->previewOutput);
-  globals->previewOutput = nullptr;
+  ReleasePreviewBuffers(globals);
   return noErr;
 }
 

@@ -23,9 +23,6 @@ void DrawPreview(HWND dialog, HDC dc, const PluginGlobals* globals);
 // Asks for a repaint of the preview area only.
 void InvalidatePreview(HWND dialog);
 
-// Frees both buffers and clears their fields; safe when they are already gone.
-void ReleasePreviewBuffers(PluginGlobals* globals);
-
 // The message box of a failure: string `stringId` of the module's table as text,
 // string 2 as caption, the error icon, no owner.
 void ShowErrorMessage(int stringId);

@@ -29,13 +29,6 @@ void ShowErrorMessage(int stringId) {
   MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR);
 }
 
-void ReleasePreviewBuffers(PluginGlobals* globals) {
-  FreeMemBlock(globals->previewSource);
-  globals->previewSource = nullptr;
-  FreeMemBlock(globals->previewOutput);
-  globals->previewOutput = nullptr;
-}
-
 bool SetUpPreview(HWND dialog, PluginGlobals* globals) {
   const FilterRecord* record = static_cast<const FilterRecord*>(globals->hostRecord);
   const RECT frame = ControlRectInDialog(dialog, kPreviewFrameId);
