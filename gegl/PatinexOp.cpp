@@ -35,6 +35,7 @@
 #include "host/ParamTable.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
+#include "render/Samples16.h"
 
 namespace {
 
@@ -47,15 +48,7 @@ const char kPixelFormat8[] = "R'G'B'A u8";
 const char kPixelFormat16[] = "R'G'B'A u16";
 
 // GEGL's 16-bit samples run 0..65535, the renderer's 0..32768 (32768 is white):
-// each way rounded to the nearest, halves up. A level of 8 bits widened by GEGL
-// (v x 257) becomes the renderer's widened level round(v x 32768 / 255).
-uint16_t ToRendererSample(uint16_t v) {
-  return uint16_t((uint64_t(v) * 2 * 32768 + 65535) / (2 * 65535));
-}
-uint16_t FromRendererSample(uint16_t s) {
-  const uint64_t clamped = s > 32768 ? 32768 : s;
-  return uint16_t((clamped * 2 * 65535 + 32768) / (2 * 32768));
-}
+// SampleFrom65535 and SampleTo65535 (render/Samples16.h) take them each way.
 
 // The operation's properties: the rows the dialog has a control for (the frame
 // number's included) and the seed. A property's id is 1 + its row's position.
@@ -329,7 +322,7 @@ bool RenderWhole(GeglBuffer* input, const GeglRectangle& whole, const Babl* form
   if (sixteenBits) {
     gegl_buffer_get(input, &whole, 1.0, format, original.data(), gint(rowBytes), GEGL_ABYSS_NONE);
     uint16_t* renderer = reinterpret_cast<uint16_t*>(source.data());
-    for (size_t i = 0; i < samples; ++i) renderer[i] = ToRendererSample(original[i]);
+    for (size_t i = 0; i < samples; ++i) renderer[i] = SampleFrom65535(original[i]);
   } else {
     gegl_buffer_get(input, &whole, 1.0, format, source.data(), gint(rowBytes), GEGL_ABYSS_NONE);
   }
@@ -353,7 +346,7 @@ bool RenderWhole(GeglBuffer* input, const GeglRectangle& whole, const Babl* form
   if (sixteenBits) {
     const uint16_t* rendered = reinterpret_cast<const uint16_t*>(destination.data());
     for (size_t i = 0; i < samples; ++i) {
-      if (i % 4 != 3) original[i] = FromRendererSample(rendered[i]);
+      if (i % 4 != 3) original[i] = SampleTo65535(rendered[i]);
     }
     std::memcpy(destination.data(), original.data(), destination.size());
   }

@@ -127,7 +127,7 @@ void DrawScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float 
   const bool sixteenBits = wv.bytesPerSample == 2;
   // A darkening that is not a number (from a record's NaN) stores 0 at 8 bits
   // (trunc of NaN is 0): at 16 bits it darkens to 0 as well.
-  const int32_t s16 = s == s ? int32_t(WidenLevelOf(double(s))) : kMaxSample16;
+  const int32_t s16 = s == s ? int32_t(WidenLevel(double(s))) : kMaxSample16;
   for (int32_t r = 0; r < wv.height; ++r) {
     const int32_t t = ModOrZero(NextRand(rng), ageRange);
     // An undarkened row gives trunc(byte - 0), the byte itself: nothing to store.
@@ -193,7 +193,7 @@ void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
       if (!(d > 0.0)) continue;
       for (int k = kRed; k <= kBlue; ++k) {
         if (sixteenBits) {
-          StoreSample(p + 2 * k, ClampSample(int64_t(LoadSample(p + 2 * k)) - int64_t(WidenLevelOf(d))));
+          StoreSample(p + 2 * k, ClampSample(int64_t(LoadSample(p + 2 * k)) - int64_t(WidenLevel(d))));
         } else {
           p[k] = ClampChannel(TruncToInt(double(p[k]) - d));
         }

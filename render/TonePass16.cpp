@@ -123,10 +123,7 @@ bool BuildTables(Tone16* t, bool gray, int32_t gLow, int32_t gHigh) {
   return lanes;
 }
 
-inline uint32_t HostSample(const uint8_t* p) {
-  const uint32_t v = LoadSample(p);
-  return v > uint32_t(kMaxSample16) ? uint32_t(kMaxSample16) : v;
-}
+inline uint32_t HostSample(const uint8_t* p) { return LoadClampedSample(p); }
 
 template <bool kGray, GrainSource kGrain>
 void ToneRow16(const uint8_t* s, uint8_t* d, int32_t width, int32_t step, const Tone16& t,
