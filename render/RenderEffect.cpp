@@ -11,7 +11,7 @@
 WorkingValues ComputeWorkingValues(const EffectParams& params, const RenderJob& job) {
   const double* P = params.value;
   WorkingValues wv;
-  wv.bytesPerPixel = job.dstHasAlpha ? 4 : 3;
+  wv.samplesPerPixel = job.dstHasAlpha ? 4 : 3;
   wv.bytesPerSample = job.sixteenBits ? 2 : 1;
   wv.toneExponent = 1.0 / ((P[kFilmResponse] + 1.0) / 25.0);
   wv.grainRange = P[kGrainAmount] * 2.55;

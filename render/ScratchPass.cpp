@@ -121,7 +121,7 @@ void DrawScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float 
   // stored rows are those with -jitterOffset < r < height - jitterOffset.
   const int64_t storedLow = -int64_t(wv.jitterOffset);
   const int64_t storedHigh = int64_t(wv.height) - wv.jitterOffset;
-  uint8_t* const column = job.dstData + ptrdiff_t(col) * wv.bytesPerPixel * wv.bytesPerSample;
+  uint8_t* const column = job.dstData + ptrdiff_t(col) * wv.samplesPerPixel * wv.bytesPerSample;
   // At 16 bits the darkening (already limited to 0..255) is widened to its level
   // of 0..32768, a whole number, and the samples stay whole.
   const bool sixteenBits = wv.bytesPerSample == 2;
@@ -181,7 +181,7 @@ void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
   const double a = double(col) * grid.unitX, b = a + grid.unitX;
   for (int32_t c = cols.first; c < cols.end; ++c) across[c] = float(TentCover(a, b, double(c) + 0.5));
   const bool sixteenBits = wv.bytesPerSample == 2;
-  const int32_t pixelBytes = wv.bytesPerPixel * wv.bytesPerSample;
+  const int32_t pixelBytes = wv.samplesPerPixel * wv.bytesPerSample;
   for (int32_t y = rowLow; y < rowEnd; ++y) {
     const double darkening = double(s) * double(down[y]);
     down[y] = 0.0f;

@@ -154,7 +154,7 @@ class ToneRows : public ToneBandRows {
   void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
     if (grain.source == GrainSource::kRow && field->scaled != nullptr) {
       // A scaled render's grain, a piece of the row at a time (no draws).
-      const int32_t bpp = wv->bytesPerPixel;
+      const int32_t bpp = wv->samplesPerPixel;
       ForEachGrainPiece<int16_t>(*field->scaled, y, wv->width,
                                  [&](int32_t x0, int32_t count, const int16_t* piece) {
                                    Run(s + std::ptrdiff_t(x0) * bpp, d + std::ptrdiff_t(x0) * bpp,
@@ -172,7 +172,7 @@ class ToneRows : public ToneBandRows {
     if (laneRow != nullptr) {
       laneRow(s, d, width, *laneTables, &rng.state, grainRow);
     } else {
-      ToneRowGeneral(s, d, width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng,
+      ToneRowGeneral(s, d, width, wv->samplesPerPixel, wv->grayOn != 0, grain, *tables, rng,
                      grainRow);
     }
   }
@@ -302,7 +302,7 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_
       FillToneLaneValues(tables.curve, gray ? tables.grayCurve : nullptr, gLow, gHigh,
                          &laneTables)) {
     if (kernel == ToneKernel::kScalar) FillScalarLookUps(grain.source == GrainSource::kDrawn, gLow, gHigh, &tables, &laneTables);
-    rows.laneRow = ToneRowsOf(kernel)->rows8[gray][int32_t(grain.source)].row[wv.bytesPerPixel == 4];
+    rows.laneRow = ToneRowsOf(kernel)->rows8[gray][int32_t(grain.source)].row[wv.samplesPerPixel == 4];
   }
   return RunToneBands(rows, rng, threads);
 }

@@ -173,7 +173,7 @@ class ToneRows16 : public ToneBandRows {
   void Picture(const uint8_t* s, uint8_t* d, int32_t y, Rng& rng) const override {
     if (tone->grainSource == GrainSource::kRow && field->scaled != nullptr) {
       // A scaled render's grain, widened, a piece of the row at a time.
-      const int32_t step = 2 * wv->bytesPerPixel;
+      const int32_t step = 2 * wv->samplesPerPixel;
       ForEachGrainPiece<int32_t>(*field->scaled, y, wv->width,
                                  [&](int32_t x0, int32_t count, const int32_t* piece) {
                                    Run(s + std::ptrdiff_t(x0) * step, d + std::ptrdiff_t(x0) * step,
@@ -191,7 +191,7 @@ class ToneRows16 : public ToneBandRows {
     if (laneRow != nullptr) {
       laneRow(s, d, width, *laneTables, &rng.state, grainRow);
     } else {
-      row(s, d, width, 2 * wv->bytesPerPixel, *tone, rng, grainRow);
+      row(s, d, width, 2 * wv->samplesPerPixel, *tone, rng, grainRow);
     }
   }
 };
@@ -231,7 +231,7 @@ bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int3
   rows.laneTables = &laneTables;
   if (kernel == ToneKernel::kChosen) kernel = RenderToneKernel();
   rows.laneRow =
-      lanes ? ToneRowsOf(kernel)->rows16[gray][int32_t(tone.grainSource)].row[wv.bytesPerPixel == 4]
+      lanes ? ToneRowsOf(kernel)->rows16[gray][int32_t(tone.grainSource)].row[wv.samplesPerPixel == 4]
             : nullptr;
   const bool finished = RunToneBands(rows, rng, threads);
   delete[] tone.curve;
