@@ -61,7 +61,7 @@ void BM_PreviewQuick(benchmark::State& state) {
   RenderJob job = MakeRenderJob(&params, Rect{0, 0, int16_t(kPreviewHeight), int16_t(kPreviewWidth)},
                                 false, f.proxySrc.data(), PreviewRowBytes(kPreviewWidth),
                                 f.proxyDst.data(), PreviewRowBytes(kPreviewWidth), nullptr,
-                                nullptr, nullptr);
+                                nullptr);
   job.scale = kScaleAuto;
   Rng rng = {0};
   RenderContext context = {&rng, nullptr, 1};
@@ -74,7 +74,7 @@ void BM_PreviewUpdate(benchmark::State& state) {
   const EffectParams params = PreviewParams();
   RenderJob job = MakeRenderJob(&params, Rect{0, 0, int16_t(kHeight), int16_t(kWidth)}, false,
                                 f.src.data(), kWidth * 3, f.dst.data(), kWidth * 3, nullptr,
-                                nullptr, nullptr);
+                                nullptr);
   job.scale = double(state.range(0));
   ScratchCache* cache = NewScratchCache();
   Rng rng = {0};

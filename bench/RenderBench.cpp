@@ -19,7 +19,7 @@
 #include "render/RenderThreads.h"
 #include "render/Samples16.h"
 #include "render/ToneKernels.h"
-#include "tests/reference/ReferenceTone.h"
+#include "testing/ReferenceTone.h"
 
 namespace {
 

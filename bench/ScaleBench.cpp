@@ -48,7 +48,7 @@ void BM_Scale(benchmark::State& state) {
   params.value[kFrameNumber] = 40;
   RenderJob job = MakeRenderJob(&params, Rect{0, 0, int16_t(f.height), int16_t(f.width)}, false,
                                 f.src.data(), f.width * 3, f.dst.data(), f.width * 3, nullptr,
-                                nullptr, nullptr);
+                                nullptr);
   job.scale = double(state.range(1));
   ScratchCache* cache = NewScratchCache();
   Rng rng = {0};

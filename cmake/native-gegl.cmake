@@ -7,8 +7,7 @@ pkg_check_modules(GEGL REQUIRED IMPORTED_TARGET gegl-0.4)
 set_property(TARGET patinex_core PROPERTY POSITION_INDEPENDENT_CODE ON)
 set(PATINEX_GEGL_EXPORTS ${CMAKE_SOURCE_DIR}/gegl/patinex-gegl.map)
 
-add_library(patinex_gegl MODULE ${CMAKE_SOURCE_DIR}/gegl/PatinexOp.cpp
-            ${CMAKE_SOURCE_DIR}/frei0r/Frei0rParams.cpp)
+add_library(patinex_gegl MODULE ${CMAKE_SOURCE_DIR}/gegl/PatinexOp.cpp)
 set_target_properties(patinex_gegl PROPERTIES
   PREFIX "" OUTPUT_NAME patinex-gegl
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gegl

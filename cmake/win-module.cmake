@@ -34,7 +34,8 @@ add_library(patinex_module MODULE ${PATINEX_RC} ${PATINEX_DEF})
 add_dependencies(patinex_module patinex_bitmaps)
 target_include_directories(patinex_module PRIVATE ${PATINEX_RES_DIR})
 # The .def names the exports, but the linker takes only the archive members that
-# something references: ask for ENTRYPOINT (DllMain comes with the runtime's start-up).
+# something references: ask for ENTRYPOINT (DllMain, plugin/DllMainWin32.cpp, comes
+# with the runtime's start-up, which calls it).
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(PATINEX_SYMBOL_PREFIX "_")
 else()

@@ -1,2 +1,2 @@
 # The plain reference renderer, for the core tests compiled for Windows.
-target_sources(patinex_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/reference/ReferenceTone.cpp)
+target_sources(patinex_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/testing/ReferenceTone.cpp)

@@ -103,7 +103,3 @@ int FfmpegLineAlignment(unsigned avfilterVersion);
 // Bytes from one row of an RGBA frame to the next, its width rounded up to the
 // line alignment (pixels, 1 for whole rows).
 size_t FfmpegRowBytes(unsigned width, int lineAlignment);
-
-// The generator's seed for one frame: the frame number and the seed number mixed
-// so that neighbouring frames (and seeds) start unrelated sequences.
-uint32_t FrameSeed(int32_t frameNumber, uint32_t seedNumber);

@@ -246,7 +246,7 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
   // No host to report to: the renderer goes on to the end.
   RenderJob job =
       MakeRenderJob(&settings.record, frame, true, source, int32_t(rowBytes), destination,
-                    int32_t(rowBytes), nullptr, nullptr, nullptr);
+                    int32_t(rowBytes), nullptr, nullptr);
   job.scale = settings.scale;
   // Renders on several threads share the cache: it locks itself only to copy
   // a replay state in or out.

@@ -32,10 +32,10 @@
 #include <string>
 #include <vector>
 
-#include "frei0r/Frei0rParams.h"
 #include "host/ParamTable.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
+#include "render/Samples16.h"
 
 namespace {
 
@@ -48,20 +48,12 @@ const char kPixelFormat8[] = "R'G'B'A u8";
 const char kPixelFormat16[] = "R'G'B'A u16";
 
 // GEGL's 16-bit samples run 0..65535, the renderer's 0..32768 (32768 is white):
-// each way rounded to the nearest, halves up. A level of 8 bits widened by GEGL
-// (v x 257) becomes the renderer's widened level round(v x 32768 / 255).
-uint16_t ToRendererSample(uint16_t v) {
-  return uint16_t((uint64_t(v) * 2 * 32768 + 65535) / (2 * 65535));
-}
-uint16_t FromRendererSample(uint16_t s) {
-  const uint64_t clamped = s > 32768 ? 32768 : s;
-  return uint16_t((clamped * 2 * 65535 + 32768) / (2 * 32768));
-}
+// SampleFrom65535 and SampleTo65535 (render/Samples16.h) take them each way.
 
 // The operation's properties: the rows the dialog has a control for (the frame
 // number's included) and the seed. A property's id is 1 + its row's position.
 bool IsOpRow(const ParamRow& row) {
-  return row.controlId != 0 || &row == &kParamRows[kSeedRow];
+  return row.inDialog || &row == &kParamRows[kSeedRow];
 }
 
 // The last render of the whole picture and what it was made from. GEGL may ask
@@ -347,7 +339,7 @@ bool RenderWhole(GeglOperation* operation, GeglBuffer* input, gint level,
   if (sixteenBits) {
     ReadWholeInput(operation, input, level, whole, format, original.data(), rowBytes);
     uint16_t* renderer = reinterpret_cast<uint16_t*>(source.data());
-    for (size_t i = 0; i < samples; ++i) renderer[i] = ToRendererSample(original[i]);
+    for (size_t i = 0; i < samples; ++i) renderer[i] = SampleFrom65535(original[i]);
   } else {
     ReadWholeInput(operation, input, level, whole, format, source.data(), rowBytes);
   }
@@ -359,7 +351,7 @@ bool RenderWhole(GeglOperation* operation, GeglBuffer* input, gint level,
   const int32_t frameNumber = int32_t(record.value[kFrameNumber]);
   const Rect frame = {0, 0, int16_t(whole.height), int16_t(whole.width)};
   RenderJob job = MakeRenderJob(&record, frame, true, source.data(), int32_t(rowBytes),
-                                destination.data(), int32_t(rowBytes), nullptr, nullptr, nullptr);
+                                destination.data(), int32_t(rowBytes), nullptr, nullptr);
   job.sixteenBits = sixteenBits ? 1 : 0;
   job.scale = scale;
   // No scratch cache: the frame numbers are few (0..9999), and a replay from
@@ -371,7 +363,7 @@ bool RenderWhole(GeglOperation* operation, GeglBuffer* input, gint level,
   if (sixteenBits) {
     const uint16_t* rendered = reinterpret_cast<const uint16_t*>(destination.data());
     for (size_t i = 0; i < samples; ++i) {
-      if (i % 4 != 3) original[i] = FromRendererSample(rendered[i]);
+      if (i % 4 != 3) original[i] = SampleTo65535(rendered[i]);
     }
     std::memcpy(destination.data(), original.data(), destination.size());
   }

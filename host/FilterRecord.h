@@ -11,7 +11,21 @@
 #include "host/MemHandle.h"
 #include "render/CallConv.h"
 #include "render/Rect.h"
-#include "render/RenderJob.h"
+
+// The host's callbacks, called with the interface's convention (cdecl):
+// progress after each unit of work, abort to ask whether the user stopped the
+// run (non-zero: stop). getProperty is kept in the record but never called.
+typedef void(PATINEX_CDECL* ProgressProc)(int32_t done, int32_t total);
+typedef uint8_t(PATINEX_CDECL* AbortProc)(void);
+typedef void* PropertyProc;
+
+// Fills a host rectangle from the arguments in the order left, top, right, bottom.
+inline void SetHostRect(Rect* rect, int16_t left, int16_t top, int16_t right, int16_t bottom) {
+  rect->top = top;
+  rect->left = left;
+  rect->bottom = bottom;
+  rect->right = right;
+}
 
 // Selectors and results.
 const int16_t filterSelectorAbout = 0;
@@ -23,7 +37,7 @@ const int16_t filterSelectorFinish = 5;
 
 const int16_t noErr = 0;
 const int16_t userCanceledOrAborted = 1;  // dialog cancelled, or the abort callback stopped the render
-const int16_t memFullErr = -108;
+// memFullErr (-108), no memory: host/MemHandle.h, with the handles' codes.
 const int16_t filterBadParameters = -30100;
 const int16_t filterBadMode = -30101;
 

@@ -9,9 +9,10 @@
 #include <cstdint>
 
 #include "render/MemBlock.h"
-#include "render/Rect.h"
 
-const int16_t kMemFullErr = -108;
+// The interface's result codes of the handles; memFullErr is also what a
+// selector returns without memory.
+const int16_t memFullErr = -108;
 const int16_t kNilHandleErr = -109;
 const int16_t kResizeNoHandleErr = -111;
 
@@ -40,6 +41,3 @@ int32_t GetMemHandleSize(MemHandle handle);
 void SetMemHandleSize(MemHandle handle, int32_t size);
 int16_t LastMemHandleError();
 
-
-// Fills a host rectangle from the arguments in the order left, top, right, bottom.
-void SetHostRect(Rect* rect, int16_t left, int16_t top, int16_t right, int16_t bottom);

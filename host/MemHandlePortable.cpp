@@ -43,7 +43,7 @@ MemHandle NewMemHandle(int32_t size) {
   void* data = handle != nullptr ? NewDataBlock(size) : nullptr;
   if (data == nullptr) {
     std::free(handle);
-    gMemHandleError = kMemFullErr;
+    gMemHandleError = memFullErr;
     return nullptr;
   }
   handle->data = data;
@@ -77,14 +77,14 @@ void SetMemHandleSize(MemHandle handle, int32_t size) {
     return;
   }
   if (handle->data == nullptr || size < 0) {
-    gMemHandleError = kMemFullErr;
+    gMemHandleError = memFullErr;
     return;
   }
   const size_t oldSize = HeaderOf(handle->data)->size;
   void* raw = std::realloc(HeaderOf(handle->data), sizeof(DataHeader) + size_t(size));
   if (raw == nullptr) {
     // realloc left the old block in place: the handle keeps it.
-    gMemHandleError = kMemFullErr;
+    gMemHandleError = memFullErr;
     return;
   }
   DataHeader* header = static_cast<DataHeader*>(raw);
@@ -109,11 +109,4 @@ void FreeMemBlock(void* block) { FreeDataBlock(block); }
 
 void FailNextBlockAllocationsForTesting(int32_t count) {
   gFailingBlockAllocations = count > 0 ? count : 0;
-}
-
-void SetHostRect(Rect* rect, int16_t left, int16_t top, int16_t right, int16_t bottom) {
-  rect->top = top;
-  rect->left = left;
-  rect->bottom = bottom;
-  rect->right = right;
 }

@@ -50,7 +50,7 @@ MemHandle NewMemHandle(int32_t size) {
     }
   }
   if (handle == nullptr) {
-    gHandleError = kMemFullErr;
+    gHandleError = memFullErr;
     return nullptr;
   }
   std::memcpy(handle->tag, kHandleTag, sizeof kHandleTag);
@@ -85,14 +85,14 @@ void SetMemHandleSize(MemHandle handle, int32_t size) {
   }
   HGLOBAL block = handle->data != nullptr ? GlobalHandle(handle->data) : nullptr;
   if (block == nullptr || size < 0) {
-    gHandleError = kMemFullErr;
+    gHandleError = memFullErr;
     return;
   }
   GlobalUnlock(block);
   HGLOBAL resized = GlobalReAlloc(block, size > 0 ? SIZE_T(size) : 1, kBlockFlags);
   // On failure the old block is still there: lock it again and keep it.
   void* address = GlobalLock(resized != nullptr ? resized : block);
-  if (resized == nullptr || address == nullptr) gHandleError = kMemFullErr;
+  if (resized == nullptr || address == nullptr) gHandleError = memFullErr;
   handle->data = address;
 }
 
@@ -112,10 +112,3 @@ void FreeMemBlock(void* block) {
 }
 
 void FailNextBlockAllocationsForTesting(int32_t count) { gFailBlockAllocations = count; }
-
-void SetHostRect(Rect* rect, int16_t left, int16_t top, int16_t right, int16_t bottom) {
-  rect->top = top;
-  rect->left = left;
-  rect->bottom = bottom;
-  rect->right = right;
-}

@@ -7,7 +7,7 @@
 //
 //   for (int i = 0; i < kParamRowCount; ++i) {
 //     const ParamRow& row = kParamRows[i];
-//     if (row.controlId != 0) ...   // a row of the dialog (and of filterhost's --set)
+//     if (row.inDialog) ...         // a row of the dialog (and of filterhost's --set)
 //     if (row.inFrei0r) ...         // a frei0r parameter, numbered in table order
 //   }
 //
@@ -41,7 +41,7 @@ struct ParamRow {
   double low;               // inclusive range; each channel's for a colour
   double high;
   double defaults[3];       // the default; red, green, blue for a colour
-  int controlId;            // the dialog's edit, "Set" button or check box; 0 for none
+  bool inDialog;            // a row of the parameters dialog (its control: ui/ParamControls.h)
   const char* explanation;  // the line a frei0r host shows beside it; null when not shown
   bool inFrei0r;            // one of the frei0r filter's parameters
   bool wholeNumbers;        // takes whole numbers only
@@ -83,6 +83,3 @@ void SetDefaultParamValues(double* values, int count);
 // The Scale a record of `count` entries renders with: its entry when it has one,
 // else 1, the pixel-sized look every record without it was made with.
 double RecordScale(const double* values, int count);
-
-// The row whose dialog control is `controlId`; null when no row has it.
-const ParamRow* FindParamRowByControl(int controlId);

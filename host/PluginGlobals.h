@@ -35,3 +35,8 @@ static_assert(sizeof(PluginGlobals) == 96, "PluginGlobals");
 
 // A fresh block: zero-filled, with custom colour i set to the gray i * 0x010101.
 void InitPluginGlobals(PluginGlobals* globals);
+
+// Frees both preview buffers and clears their fields; safe when they are
+// already gone (the dialog releases them when it closes, the finish selector
+// again).
+void ReleasePreviewBuffers(PluginGlobals* globals);

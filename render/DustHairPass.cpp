@@ -48,7 +48,7 @@ WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const doubl
   WalkCanvas c;
   c.dstData = job.dstData;
   c.dstRowBytes = job.dstRowBytes;
-  c.bytesPerPixel = wv.bytesPerPixel * wv.bytesPerSample;
+  c.bytesPerPixel = wv.samplesPerPixel * wv.bytesPerSample;
   c.sixteenBits = wv.bytesPerSample == 2;
   c.gridWidth = wv.layout.width;
   c.gridHeight = wv.layout.height;

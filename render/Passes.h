@@ -51,19 +51,10 @@ void FailTables16ForTesting(bool fail);
 bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
 
-// The five scratch arrays, owned by one call of RenderEffect: all none at the
-// start, released by its clean-up whatever way the call ends.
-struct ScratchArrays {
-  float* scratchX;
-  float* scratchY;
-  float* scratchAge;
-  float* scratchStepX;
-  float* scratchStepY;
-};
-
 // The cache RenderEffect uses (render/ScratchCache.h); lives as long as the module.
 ScratchCache* ModuleScratchCache();
 
-bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng,
-                    ScratchArrays* arrays, ScratchCache* cache);
-void FreeScratchArrays(ScratchArrays* arrays);
+// The scratches, replayed from seed 0 through `cache` (null: in full). The pass
+// takes its arrays and frees them before it returns; without memory for them it
+// draws nothing and returns true.
+bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, ScratchCache* cache);

@@ -28,6 +28,11 @@ inline int32_t NextRand(Rng& rng) {
 // A band of rows starts here from the draws of the rows above it.
 uint32_t RngStateAfter(uint32_t state, uint64_t steps);
 
+// The seed of one frame for the editors' filters (frei0r, GEGL), which render
+// any frame in any order: the frame number and a seed number mixed so that
+// neighbouring frames (and seeds) start unrelated sequences.
+uint32_t FrameSeed(int32_t frameNumber, uint32_t seedNumber);
+
 // The module-level generator that RenderEffect uses: seeded from the clock at the
 // start of every render and left where the render's last draw left it.
 Rng& ModuleRng();

@@ -11,7 +11,7 @@
 WorkingValues ComputeWorkingValues(const EffectParams& params, const RenderJob& job) {
   const double* P = params.value;
   WorkingValues wv;
-  wv.bytesPerPixel = job.dstHasAlpha ? 4 : 3;
+  wv.samplesPerPixel = job.dstHasAlpha ? 4 : 3;
   wv.bytesPerSample = job.sixteenBits ? 2 : 1;
   wv.toneExponent = 1.0 / ((P[kFilmResponse] + 1.0) / 25.0);
   wv.grainRange = P[kGrainAmount] * 2.55;
@@ -80,27 +80,23 @@ WorkingValues SetUpRender(const RenderJob& job, uint32_t seed, Rng& rng) {
 }
 
 int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* context) {
-  // Set-up: the scratch arrays start empty, the working values come from the record.
-  int32_t result = 1;
-  ScratchArrays arrays = {nullptr, nullptr, nullptr, nullptr, nullptr};
+  // Set-up: the working values come from the record.
   Rng& rng = *context->rng;
   const WorkingValues wv = SetUpRender(*job, seed, rng);
 
   // The passes in their fixed order; the first that is stopped ends the render.
+  // Each pass frees what it took before it returns.
   bool finished = RunTonePass(*job, wv, rng, context->threads, context->kernel);
   if (finished && wv.dustCountBase > 1.0) finished = RunDustPass(*job, wv, rng);
   if (finished && wv.hairCountBase > 1.0) finished = RunHairPass(*job, wv, rng);
-  if (finished) finished = RunScratchPass(*job, wv, rng, &arrays, context->scratchCache);
-  if (!finished) result = 0;
-
-  FreeScratchArrays(&arrays);
-  return result;
+  if (finished) finished = RunScratchPass(*job, wv, rng, context->scratchCache);
+  return finished ? 1 : 0;
 }
 
 RenderJob MakeRenderJob(const EffectParams* params, const Rect& rect, bool alpha,
                         const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
-                        int32_t dstRowBytes, ProgressProc progress, AbortProc abort,
-                        PropertyProc property) {
+                        int32_t dstRowBytes, RenderProgressProc progress,
+                        RenderAbortProc abort) {
   RenderJob job;
   job.params = params;
   job.srcRect = rect;
@@ -112,7 +108,6 @@ RenderJob MakeRenderJob(const EffectParams* params, const Rect& rect, bool alpha
   job.srcHasAlpha = alpha ? 1 : 0;
   job.dstHasAlpha = alpha ? 1 : 0;
   job.progressProc = progress;
-  job.propertyProc = property;
   job.abortProc = abort;
   return job;
 }

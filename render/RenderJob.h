@@ -8,9 +8,11 @@
 #include "render/Rect.h"
 #include "render/ToneKernels.h"
 
-typedef void(PATINEX_CDECL* ProgressProc)(int32_t done, int32_t total);
-typedef uint8_t(PATINEX_CDECL* AbortProc)(void);
-typedef void* PropertyProc;  // the host's getProperty; carried, never called
+// What the renderer calls back, with the filter interface's convention, so that a
+// host's own progress and abort callbacks go in as they are: progress(done,
+// total) after each unit of work, then abort(), non-zero to stop.
+typedef void(PATINEX_CDECL* RenderProgressProc)(int32_t done, int32_t total);
+typedef uint8_t(PATINEX_CDECL* RenderAbortProc)(void);
 
 struct RenderJob {
   const EffectParams* params;
@@ -22,9 +24,8 @@ struct RenderJob {
   int32_t dstRowBytes;
   uint8_t srcHasAlpha;
   uint8_t dstHasAlpha;
-  ProgressProc progressProc;
-  PropertyProc propertyProc;
-  AbortProc abortProc;
+  RenderProgressProc progressProc;
+  RenderAbortProc abortProc;
   // Samples of 16 bits (0..32768, two bytes in the machine's byte order) instead
   // of bytes; the layouts are the same, each sample twice as wide.
   uint8_t sixteenBits = 0;
@@ -54,8 +55,8 @@ const int32_t kScaleAutoRows = 576;
 // the renderer goes on to the end).
 RenderJob MakeRenderJob(const EffectParams* params, const Rect& rect, bool alpha,
                         const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
-                        int32_t dstRowBytes, ProgressProc progress, AbortProc abort,
-                        PropertyProc property);
+                        int32_t dstRowBytes, RenderProgressProc progress,
+                        RenderAbortProc abort);
 
 // Renders the whole effect into job->dstData. Returns 1 when every pass ran to
 // its end, 0 when the host's abort callback asked to stop.

@@ -42,7 +42,7 @@ struct Reports {
   int32_t band;
 };
 
-int32_t BandStart(const Bands& b, int32_t band) {
+int32_t FirstRowOfBand(const Bands& b, int32_t band) {
   return int32_t(int64_t(b.rows) * band / b.count);
 }
 
@@ -52,7 +52,7 @@ int32_t BandStart(const Bands& b, int32_t band) {
 bool ReportRowsDone(Bands& b, Reports* reports) {
   while (reports->rows < b.rows) {
     const int32_t band = reports->band;
-    const int32_t done = BandStart(b, band) + b.rowsDone[band].load(std::memory_order_acquire);
+    const int32_t done = FirstRowOfBand(b, band) + b.rowsDone[band].load(std::memory_order_acquire);
     while (reports->rows < done) {
       ++reports->rows;
       if (ReportAndCheckAbort(*b.job, reports->rows, b.rows)) {
@@ -60,7 +60,7 @@ bool ReportRowsDone(Bands& b, Reports* reports) {
         return false;
       }
     }
-    if (done < BandStart(b, band + 1)) break;
+    if (done < FirstRowOfBand(b, band + 1)) break;
     ++reports->band;
   }
   return true;
@@ -69,8 +69,8 @@ bool ReportRowsDone(Bands& b, Reports* reports) {
 // Runs one band, row by row, unless a stop is asked. The calling thread passes
 // its reports and reports after each of its rows; workers pass none.
 void RunBand(Bands& b, int32_t band, int32_t slot, Reports* reports) {
-  const int32_t first = BandStart(b, band);
-  const int32_t end = BandStart(b, band + 1);
+  const int32_t first = FirstRowOfBand(b, band);
+  const int32_t end = FirstRowOfBand(b, band + 1);
   Rng rng = b.pass->BandStart(first);
   for (int32_t y = first; y < end; ++y) {
     if (b.stop.load(std::memory_order_relaxed)) return;

@@ -23,10 +23,10 @@ inline int64_t WidenLevel(int64_t v) {
   const int64_t d = 2 * 255;
   return n >= 0 ? n / d : -((-n + d - 1) / d);  // floor
 }
-
-// A level of the 0..255 scale held as a double (the scratches' darkening), widened
-// by the same rule: floor(v * 32768 / 255 + 0.5). v is bounded by the caller.
-inline double WidenLevelOf(double v) { return std::floor(v * double(kMaxSample16) / 255.0 + 0.5); }
+inline int64_t WidenLevel(int32_t v) { return WidenLevel(int64_t(v)); }
+// The same rule for a level held as a double (the scratches' darkening, whole or
+// not): floor(v * 32768 / 255 + 0.5). v is bounded by the caller.
+inline double WidenLevel(double v) { return std::floor(v * double(kMaxSample16) / 255.0 + 0.5); }
 
 // A sample back to 8 bits for display: round(v * 255 / 32768), halves up; samples
 // above 32768 count as 32768. WidenLevel's levels come back exactly.
@@ -47,3 +47,21 @@ inline uint16_t LoadSample(const uint8_t* p) {
   return v;
 }
 inline void StoreSample(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
+
+// A host's sample as the formulas take it: above 32768 counts as 32768.
+inline uint16_t LoadClampedSample(const uint8_t* p) {
+  const uint16_t v = LoadSample(p);
+  return v > kMaxSample16 ? uint16_t(kMaxSample16) : v;
+}
+
+// A sample of 0..65535 (a file's, GEGL's) to the renderer's 0..32768 and back,
+// each rounded, halves up. Back is exact: SampleFrom65535(SampleTo65535(u)) is u
+// for every u of 0..32768, so whatever the renderer writes survives the trip,
+// and a level of 8 bits widened by v x 257 becomes WidenLevel(v). Above 32768
+// counts as 32768.
+inline uint16_t SampleFrom65535(uint32_t v) {
+  return uint16_t((uint64_t(v) * 65536u + 65535u) / 131070u);
+}
+inline uint16_t SampleTo65535(uint32_t u) {
+  return uint16_t(((u > 32768u ? 32768u : u) * 65535u + 16384u) >> 15);
+}

@@ -3,17 +3,14 @@
 // scratches of a frame depend only on the parameters, the image size and the
 // frame number, and a clip rendered frame by frame shows them continue.
 //
-// Replaying costs scratch count x frame number steps. The replay cache keeps
-// states of earlier replays (arrays and generator) and steps on from the latest
-// one at or before the frame asked for; every road gives the same bytes.
+// Replaying costs scratch count x frame number steps. The replay cache
+// (render/ScratchCache.cpp) keeps states of earlier replays (arrays and
+// generator) and the pass steps on from the latest one at or before the frame
+// asked for; every road gives the same bytes.
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
-#include <new>
 
 #include "render/MemBlock.h"
 #include "render/Numerics.h"
@@ -22,18 +19,9 @@
 #include "render/Random.h"
 #include "render/Samples16.h"
 #include "render/ScaleLayout.h"
+#include "render/ScratchCache.h"
 
 namespace {
-
-// Frames between two checkpoints of the replay cache. A seek costs at most this
-// many frame steps more than playing on; each checkpoint keeps 20 bytes per
-// scratch.
-const int32_t kCheckpointInterval = 4096;
-// The checkpoints of one cache stop growing at this size. The frei0r filter's
-// film repeats after 2^20 frames, so it keeps at most 256 checkpoints (0.5 MB
-// with 100 scratches); a record from elsewhere with thousands of scratches and
-// a frame number in the millions would otherwise fill the memory.
-const int64_t kMaxCheckpointBytes = 64 << 20;
 
 // A count from a record from elsewhere may be anything; beyond this (the same
 // bound as the 16-bit walker counts) it stops, so the arrays stay small and
@@ -48,40 +36,9 @@ inline float ToFloat(double v) {
   return float(v);
 }
 
-// What the replay depends on. Doubles are compared by their bits, so equal keys
-// mean exactly the same arithmetic (NaN included).
-struct ReplayKey {
-  int32_t count;
-  int32_t width;
-  int32_t height;
-  double velocity;
-  double lifespan;
-};
-
 ReplayKey MakeKey(const WorkingValues& wv, int32_t count) {
   return ReplayKey{count, wv.layout.width, wv.layout.height, wv.scratchVelocity, wv.scratchLifespan};
 }
-
-bool SameKey(const ReplayKey& a, const ReplayKey& b) {
-  return a.count == b.count && a.width == b.width && a.height == b.height &&
-         std::memcmp(&a.velocity, &b.velocity, sizeof(double)) == 0 &&
-         std::memcmp(&a.lifespan, &b.lifespan, sizeof(double)) == 0;
-}
-
-// One state of the replay kept by the cache: the generator and the five arrays,
-// one after the other (5 x count floats).
-struct Checkpoint {
-  uint32_t rng;
-  float* floats;
-};
-
-struct ScratchState {
-  float* x;
-  float* y;
-  float* age;
-  float* stepX;
-  float* stepY;
-};
 
 // The spawn draws of one scratch's values. The first spawn draws x, y, age,
 // stepX, stepY; a respawn age, x, y, stepX, stepY.
@@ -164,13 +121,13 @@ void DrawScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float 
   // stored rows are those with -jitterOffset < r < height - jitterOffset.
   const int64_t storedLow = -int64_t(wv.jitterOffset);
   const int64_t storedHigh = int64_t(wv.height) - wv.jitterOffset;
-  uint8_t* const column = job.dstData + ptrdiff_t(col) * wv.bytesPerPixel * wv.bytesPerSample;
+  uint8_t* const column = job.dstData + ptrdiff_t(col) * wv.samplesPerPixel * wv.bytesPerSample;
   // At 16 bits the darkening (already limited to 0..255) is widened to its level
   // of 0..32768, a whole number, and the samples stay whole.
   const bool sixteenBits = wv.bytesPerSample == 2;
   // A darkening that is not a number (from a record's NaN) stores 0 at 8 bits
   // (trunc of NaN is 0): at 16 bits it darkens to 0 as well.
-  const int32_t s16 = s == s ? int32_t(WidenLevelOf(double(s))) : kMaxSample16;
+  const int32_t s16 = s == s ? int32_t(WidenLevel(double(s))) : kMaxSample16;
   for (int32_t r = 0; r < wv.height; ++r) {
     const int32_t t = ModOrZero(NextRand(rng), ageRange);
     // An undarkened row gives trunc(byte - 0), the byte itself: nothing to store.
@@ -224,7 +181,7 @@ void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
   const double a = double(col) * grid.unitX, b = a + grid.unitX;
   for (int32_t c = cols.first; c < cols.end; ++c) across[c] = float(TentCover(a, b, double(c) + 0.5));
   const bool sixteenBits = wv.bytesPerSample == 2;
-  const int32_t pixelBytes = wv.bytesPerPixel * wv.bytesPerSample;
+  const int32_t pixelBytes = wv.samplesPerPixel * wv.bytesPerSample;
   for (int32_t y = rowLow; y < rowEnd; ++y) {
     const double darkening = double(s) * double(down[y]);
     down[y] = 0.0f;
@@ -236,7 +193,7 @@ void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
       if (!(d > 0.0)) continue;
       if (sixteenBits) {
         for (int k = kRed; k <= kBlue; ++k) {
-          StoreSample(p + 2 * k, ClampSample(int64_t(LoadSample(p + 2 * k)) - int64_t(WidenLevelOf(d))));
+          StoreSample(p + 2 * k, ClampSample(int64_t(LoadSample(p + 2 * k)) - int64_t(WidenLevel(d))));
         }
         continue;
       }
@@ -251,185 +208,41 @@ void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
   for (int32_t c = cols.first; c < cols.end; ++c) across[c] = 0.0f;
 }
 
-}  // namespace
-
-// The cache: the state at the end of the latest replay (the cursor), and
-// checkpoints, the states at every kCheckpointInterval-th frame that a replay has
-// passed. A replay starts from the nearest of these at or before its frame, so a
-// clip played forward steps one frame, and a seek (backward too) replays fewer
-// than one interval. The lock is held only to copy a state in or out, never
-// while stepping: renders on several threads share one cache without waiting
-// for each other's replays.
-struct ScratchCache {
-  std::mutex mutex;
-  int32_t interval;       // frames between checkpoints
-  bool valid;             // key and count below describe the stored states
-  ReplayKey key;          // key.count: scratches per state
-  float* cursor;          // 5 x count floats: x, y, age, stepX, stepY
-  int32_t cursorFrame;    // -1: no cursor
-  uint32_t cursorRng;
-  // checkpoints[k] is the state at frame (k + 1) x interval: an 5 x count floats.
-  Checkpoint* checkpoints;
-  int32_t checkpointCount;
-  int32_t checkpointCapacity;
-};
-
-ScratchCache* NewScratchCache(int32_t checkpointInterval) {
-  ScratchCache* cache = new (std::nothrow) ScratchCache();
-  if (cache == nullptr) return nullptr;
-  cache->interval = checkpointInterval > 0 ? checkpointInterval : kCheckpointInterval;
-  cache->cursorFrame = -1;
-  return cache;
-}
-
-namespace {
-
-void ForgetStates(ScratchCache* cache) {
-  std::free(cache->cursor);
-  cache->cursor = nullptr;
-  cache->cursorFrame = -1;
-  for (int32_t k = 0; k < cache->checkpointCount; ++k) std::free(cache->checkpoints[k].floats);
-  std::free(cache->checkpoints);
-  cache->checkpoints = nullptr;
-  cache->checkpointCount = 0;
-  cache->checkpointCapacity = 0;
-  cache->valid = false;
-}
-
-}  // namespace
-
-void DeleteScratchCache(ScratchCache* cache) {
-  if (cache == nullptr) return;
-  ForgetStates(cache);
-  delete cache;
-}
-
-namespace {
-
-// Freed with the module (the static's destructor runs when the module unloads).
-struct ModuleCacheHolder {
-  ScratchCache* cache;
-  ModuleCacheHolder() : cache(NewScratchCache(0)) {}
-  ~ModuleCacheHolder() { DeleteScratchCache(cache); }
-};
-
-ModuleCacheHolder gModuleCache;
-
-void GatherState(float* dst, const ScratchState& st, int32_t count) {
-  const float* const src[5] = {st.x, st.y, st.age, st.stepX, st.stepY};
-  for (int a = 0; a < 5; ++a) std::memcpy(dst + a * size_t(count), src[a], sizeof(float) * size_t(count));
-}
-
-void ScatterState(const ScratchState& st, const float* src, int32_t count) {
-  float* const dst[5] = {st.x, st.y, st.age, st.stepX, st.stepY};
-  for (int a = 0; a < 5; ++a) std::memcpy(dst[a], src + a * size_t(count), sizeof(float) * size_t(count));
-}
-
-// Puts into st and rng the latest stored state at or before frame `frames` and
-// returns its frame, or returns -1 when there is none (replay from the spawn).
-// A cache that holds other scratches forgets them.
-int32_t RestoreNearest(ScratchCache* cache, const ReplayKey& key, int32_t frames,
-                       const ScratchState& st, Rng& rng) {
-  std::lock_guard<std::mutex> lock(cache->mutex);
-  if (!cache->valid || !SameKey(cache->key, key)) {
-    ForgetStates(cache);
-    cache->key = key;
-    cache->valid = true;
-    return -1;
-  }
-  int32_t from = -1;
-  const int32_t k = frames / cache->interval;  // checkpoint k - 1 is at frame k x interval
-  const int32_t usable = k < cache->checkpointCount ? k : cache->checkpointCount;
-  if (usable > 0) {
-    const Checkpoint& saved = cache->checkpoints[usable - 1];
-    ScatterState(st, saved.floats, key.count);
-    rng.state = saved.rng;
-    from = usable * cache->interval;
-  }
-  if (cache->cursor != nullptr && cache->cursorFrame <= frames && cache->cursorFrame > from) {
-    ScatterState(st, cache->cursor, key.count);
-    rng.state = cache->cursorRng;
-    from = cache->cursorFrame;
-  }
-  return from;
-}
-
-// Stores the state at frame `frame` as the next checkpoint, if it is the next one
-// missing (another render may have stored it already). A cache without memory
-// for it simply has fewer checkpoints.
-void AddCheckpoint(ScratchCache* cache, const ReplayKey& key, int32_t frame,
-                   const ScratchState& st, const Rng& rng) {
-  std::lock_guard<std::mutex> lock(cache->mutex);
-  if (!cache->valid || !SameKey(cache->key, key)) return;
-  if (int64_t(frame) != int64_t(cache->checkpointCount + 1) * cache->interval) return;
-  if (int64_t(cache->checkpointCount + 1) * key.count * 20 > kMaxCheckpointBytes) return;
-  if (cache->checkpointCount == cache->checkpointCapacity) {
-    const int32_t capacity = cache->checkpointCapacity > 0 ? cache->checkpointCapacity * 2 : 16;
-    void* grown = std::realloc(cache->checkpoints, sizeof(Checkpoint) * size_t(capacity));
-    if (grown == nullptr) return;
-    cache->checkpoints = static_cast<Checkpoint*>(grown);
-    cache->checkpointCapacity = capacity;
-  }
-  float* floats = static_cast<float*>(std::malloc(sizeof(float) * 5 * size_t(key.count)));
-  if (floats == nullptr) return;
-  GatherState(floats, st, key.count);
-  cache->checkpoints[cache->checkpointCount++] = Checkpoint{rng.state, floats};
-}
-
-// Keeps the state at the end of a replay as the cursor.
-void StoreCursor(ScratchCache* cache, const ReplayKey& key, int32_t frame,
-                 const ScratchState& st, const Rng& rng) {
-  std::lock_guard<std::mutex> lock(cache->mutex);
-  if (!cache->valid || !SameKey(cache->key, key)) return;
-  if (cache->cursor == nullptr) {
-    cache->cursor = static_cast<float*>(std::malloc(sizeof(float) * 5 * size_t(key.count)));
-    if (cache->cursor == nullptr) return;
-  }
-  GatherState(cache->cursor, st, key.count);
-  cache->cursorFrame = frame;
-  cache->cursorRng = rng.state;
-}
-
 // Steps the scratches from frame `from` to frame `frames`, storing every
 // checkpoint passed on the way.
 void ReplayWithCache(ScratchCache* cache, const Spawner& spawner, const WorkingValues& wv,
                      const ReplayKey& key, int32_t frames, const ScratchState& st, Rng& rng) {
+  const int32_t interval = CheckpointInterval(cache);
   int32_t from = RestoreNearest(cache, key, frames, st, rng);
   if (from < 0) {
     FirstSpawn(spawner, rng, st, key.count);
     from = 0;
   }
   while (from < frames) {
-    const int64_t nextCheckpoint = (int64_t(from) / cache->interval + 1) * cache->interval;
+    const int64_t nextCheckpoint = (int64_t(from) / interval + 1) * interval;
     const int32_t to = nextCheckpoint < frames ? int32_t(nextCheckpoint) : frames;
     StepFrames(spawner, wv.scratchLifespan, rng, st, key.count, to - from);
     from = to;
-    if (from % cache->interval == 0) AddCheckpoint(cache, key, from, st, rng);
+    if (from % interval == 0) AddCheckpoint(cache, key, from, st, rng);
   }
   StoreCursor(cache, key, frames, st, rng);
 }
 
 }  // namespace
 
-ScratchCache* ModuleScratchCache() { return gModuleCache.cache; }
-
-bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng,
-                    ScratchArrays* arrays, ScratchCache* cache) {
+bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, ScratchCache* cache) {
   int32_t count = wv.scratchCount;
   if (count < 0) count = 0;
   if (count > kMaxScratchCount) count = kMaxScratchCount;
 
-  // One entry more than the count, the last never used. When one block cannot
-  // be had the pass is skipped; the clean-up frees those already obtained.
-  const int32_t bytes = 4 * count + 4;
-  float** const slots[5] = {&arrays->scratchX, &arrays->scratchY, &arrays->scratchAge,
-                            &arrays->scratchStepX, &arrays->scratchStepY};
-  for (float** slot : slots) {
-    *slot = static_cast<float*>(NewMemBlock(bytes));
-    if (*slot == nullptr) return true;
-  }
-  const ScratchState st = {arrays->scratchX, arrays->scratchY, arrays->scratchAge,
-                           arrays->scratchStepX, arrays->scratchStepY};
+  // The pass's own arrays, x, y, age, stepX, stepY, in one block, each with one
+  // entry more than the count (the last never used). Without memory for them the
+  // pass is skipped.
+  const int32_t stride = count + 1;
+  float* const arrays = static_cast<float*>(NewMemBlock(int32_t(sizeof(float)) * 5 * stride));
+  if (arrays == nullptr) return true;
+  const ScratchState st = {arrays, arrays + stride, arrays + 2 * stride, arrays + 3 * stride,
+                           arrays + 4 * stride};
 
   // A frame number of 0 or less replays no step.
   const int32_t frames = wv.frameNumber > 0 ? wv.frameNumber : 0;
@@ -452,7 +265,10 @@ bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng,
   float* lines = nullptr;
   if (wv.layout.scaled && count > 0) {
     lines = static_cast<float*>(NewMemBlock(int32_t(sizeof(float)) * (wv.width + wv.height)));
-    if (lines == nullptr) return true;
+    if (lines == nullptr) {
+      FreeMemBlock(arrays);
+      return true;
+    }
   }
   const double width = double(wv.layout.width);
   bool finished = true;
@@ -469,14 +285,6 @@ bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng,
     if (ReportAndCheckAbort(job, i + 1, count)) finished = false;
   }
   FreeMemBlock(lines);
+  FreeMemBlock(arrays);
   return finished;
-}
-
-void FreeScratchArrays(ScratchArrays* arrays) {
-  float** const slots[5] = {&arrays->scratchX, &arrays->scratchY, &arrays->scratchAge,
-                            &arrays->scratchStepX, &arrays->scratchStepY};
-  for (float** slot : slots) {
-    if (*slot != nullptr) FreeMemBlock(*slot);
-    *slot = nullptr;
-  }
 }

@@ -31,7 +31,7 @@ inline void Blend(const SoftCanvas& c, uint8_t* p, double cover) {
   if (c.sixteenBits) {
     for (int k = 0; k < 3; ++k) {
       uint8_t* q = p + 2 * (kRed + k);
-      const double v = double(ClampSample(LoadSample(q)));
+      const double v = double(LoadClampedSample(q));
       StoreSample(q, ClampSample(TruncToInt(v + cover * (double(c.color16[k]) - v) + 0.5)));
     }
     return;

@@ -169,7 +169,7 @@ class ToneRows : public ToneBandRows {
     if (laneRow != nullptr) {
       laneRow(s, d, wv->width, *laneTables, &rng.state, &given);
     } else {
-      ToneRowGeneral(s, d, wv->width, wv->bytesPerPixel, wv->grayOn != 0, grain, *tables, rng,
+      ToneRowGeneral(s, d, wv->width, wv->samplesPerPixel, wv->grayOn != 0, grain, *tables, rng,
                      given.row);
     }
   }
@@ -302,7 +302,7 @@ bool RunTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_
       FillToneLaneValues(tables.curve, gray ? tables.grayCurve : nullptr, gLow, gHigh,
                          &laneTables)) {
     if (kernel == ToneKernel::kScalar) FillScalarLookUps(grain.source == GrainSource::kDrawn, gLow, gHigh, &tables, &laneTables);
-    rows.laneRow = ToneRowsOf(kernel)->rows8[gray][int32_t(grain.source)].row[wv.bytesPerPixel == 4];
+    rows.laneRow = ToneRowsOf(kernel)->rows8[gray][int32_t(grain.source)].row[wv.samplesPerPixel == 4];
   }
   return RunToneBands(rows, rng, threads);
 }

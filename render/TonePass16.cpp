@@ -123,10 +123,7 @@ bool BuildTables(Tone16* t, bool gray, int32_t gLow, int32_t gHigh) {
   return lanes;
 }
 
-inline uint32_t HostSample(const uint8_t* p) {
-  const uint32_t v = LoadSample(p);
-  return v > uint32_t(kMaxSample16) ? uint32_t(kMaxSample16) : v;
-}
+inline uint32_t HostSample(const uint8_t* p) { return LoadClampedSample(p); }
 
 template <bool kGray, GrainSource kGrain>
 void ToneRow16(const uint8_t* s, uint8_t* d, int32_t width, int32_t step, const Tone16& t,
@@ -189,7 +186,7 @@ class ToneRows16 : public ToneBandRows {
     if (laneRow != nullptr) {
       laneRow(s, d, width, *laneTables, &rng.state, grainRow);
     } else {
-      row(s, d, width, 2 * wv->bytesPerPixel, *tone, rng, grainRow);
+      row(s, d, width, 2 * wv->samplesPerPixel, *tone, rng, grainRow);
     }
   }
 };
@@ -229,7 +226,7 @@ bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int3
   rows.laneTables = &laneTables;
   if (kernel == ToneKernel::kChosen) kernel = RenderToneKernel();
   rows.laneRow =
-      lanes ? ToneRowsOf(kernel)->rows16[gray][int32_t(tone.grainSource)].row[wv.bytesPerPixel == 4]
+      lanes ? ToneRowsOf(kernel)->rows16[gray][int32_t(tone.grainSource)].row[wv.samplesPerPixel == 4]
             : nullptr;
   const bool finished = RunToneBands(rows, rng, threads);
   delete[] tone.curve;

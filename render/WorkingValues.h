@@ -9,7 +9,7 @@
 #include "render/ScaleLayout.h"
 
 struct WorkingValues {
-  int32_t bytesPerPixel;    // 4 when dstHasAlpha, else 3 (samples per pixel)
+  int32_t samplesPerPixel;  // 4 when dstHasAlpha, else 3
   int32_t bytesPerSample;   // 2 with 16-bit samples (job sixteenBits), else 1
   double toneExponent;      // 1 / ((P0 + 1) / 25), plus the flicker term
   double grainRange;        // P1 * 2.55

@@ -10,6 +10,7 @@
 #include "ui/AboutBox.h"
 #include "ui/ColorPicker.h"
 #include "ui/CommonControls.h"
+#include "ui/ParamControls.h"
 #include "ui/ParametersDialog.h"
 #include "ui/Preview.h"
 #include "ui/ValueControls.h"
@@ -27,14 +28,14 @@ PluginGlobals* gGlobals = nullptr;
 // render after OK seed from it.
 uint32_t gDialogSeed = 0;
 
-// The dialog's rows are the rows of host/ParamTable.h with a control: a number
+// The dialog's rows are the rows of host/ParamTable.h in the dialog: a number
 // row (value or frame number) is an edit with its slider at edit id +
 // kSliderIdOffset, a colour row a "Set" button with its swatch at button id +
 // kSwatchIdOffset, a switch a check box. Table order is the order "&OK" checks
 // the edits and FillControls fills the rows. A row past the module's record
 // (Scale in the 32-bit module) has no controls in its template.
 bool IsDialogRow(const ParamRow& row) {
-  return row.controlId != 0 && row.recordIndex + ParamEntryCount(row) <= kModuleParamCount;
+  return row.inDialog && row.recordIndex + ParamEntryCount(row) <= kModuleParamCount;
 }
 
 bool IsNumberRow(const ParamRow& row) {
@@ -56,12 +57,12 @@ HWND HostWindow(const FilterRecord* record) {
 
 void FillNumberRow(HWND dialog, const ParamRow& row, const double* values) {
   const double value = values[row.recordIndex];
-  SetSliderRange(dialog, row.controlId + kSliderIdOffset, TruncToInt(row.low),
+  SetSliderRange(dialog, ParamControlId(row) + kSliderIdOffset, TruncToInt(row.low),
                  TruncToInt(row.high));
-  SetSliderPos(dialog, row.controlId + kSliderIdOffset, TruncToInt(value));
+  SetSliderPos(dialog, ParamControlId(row) + kSliderIdOffset, TruncToInt(value));
   // Setting the text runs the edit's change handling, which stores the value as
   // shown (four decimals, single precision) and clamps it to the row's range.
-  SetEditNumber(dialog, row.controlId, value);
+  SetEditNumber(dialog, ParamControlId(row), value);
 }
 
 // Every control from the record, in template order. The swatches are painted.
@@ -72,7 +73,7 @@ void FillControls(HWND dialog) {
     if (IsNumberRow(row)) {
       FillNumberRow(dialog, row, Values());
     } else if (IsSwitchRow(row)) {
-      SetCheck(dialog, row.controlId, Values()[row.recordIndex]);
+      SetCheck(dialog, ParamControlId(row), Values()[row.recordIndex]);
     }
   }
 }
@@ -96,7 +97,7 @@ BOOL OnPaint(HWND dialog) {
     const ParamRow& row = kParamRows[i];
     if (row.kind != kColorParam || !IsDialogRow(row)) continue;
     const double* rgb = &values[row.recordIndex];
-    PaintSwatch(dialog, row.controlId + kSwatchIdOffset, rgb[0], rgb[1], rgb[2], dc);
+    PaintSwatch(dialog, ParamControlId(row) + kSwatchIdOffset, rgb[0], rgb[1], rgb[2], dc);
   }
   EndPaint(dialog, &paint);
   return FALSE;
@@ -116,8 +117,8 @@ BOOL OnHScroll(HWND dialog, WPARAM wParam, HWND slider) {
 
 void OnEditChange(HWND dialog, const ParamRow& row) {
   double* destination = &Values()[row.recordIndex];
-  if (CheckEditRange(dialog, row.controlId, destination, row.low, row.high)) {
-    SetSliderPos(dialog, row.controlId + kSliderIdOffset, TruncToInt(*destination));
+  if (CheckEditRange(dialog, ParamControlId(row), destination, row.low, row.high)) {
+    SetSliderPos(dialog, ParamControlId(row) + kSliderIdOffset, TruncToInt(*destination));
     InvalidatePreview(dialog);
   }
 }
@@ -125,7 +126,7 @@ void OnEditChange(HWND dialog, const ParamRow& row) {
 void OnSetColor(HWND dialog, const ParamRow& row) {
   double* rgb = &Values()[row.recordIndex];
   if (PickColor(gGlobals->customColors, &rgb[0], &rgb[1], &rgb[2])) {
-    InvalidateControl(dialog, row.controlId + kSwatchIdOffset);
+    InvalidateControl(dialog, ParamControlId(row) + kSwatchIdOffset);
     InvalidatePreview(dialog);
   }
 }
@@ -135,13 +136,16 @@ void OnOk(HWND dialog) {
     const ParamRow& row = kParamRows[i];
     if (!IsNumberRow(row)) continue;
     // A rejected edit has been reset, selected and focused; the dialog stays open.
-    if (!CheckEditRange(dialog, row.controlId, &Values()[row.recordIndex], row.low, row.high)) {
+    if (!CheckEditRange(dialog, ParamControlId(row), &Values()[row.recordIndex], row.low,
+                        row.high)) {
       return;
     }
   }
   for (int i = 0; i < kParamRowCount; ++i) {
     const ParamRow& row = kParamRows[i];
-    if (IsSwitchRow(row)) Values()[row.recordIndex] = GetCheck(dialog, row.controlId) ? 1.0 : 0.0;
+    if (IsSwitchRow(row)) {
+      Values()[row.recordIndex] = GetCheck(dialog, ParamControlId(row)) ? 1.0 : 0.0;
+    }
   }
   EndDialog(dialog, IDOK);
 }

@@ -52,9 +52,6 @@ void InvalidatePreview(HWND dialog);
 // takes the window properties back; safe when nothing was started.
 void EndPreview(HWND dialog);
 
-// Frees both buffers and clears their fields; safe when they are already gone.
-void ReleasePreviewBuffers(PluginGlobals* globals);
-
 // The message box of a failure: string `stringId` of the module's table as text,
 // string 2 as caption, the error icon, no owner.
 void ShowErrorMessage(int stringId);

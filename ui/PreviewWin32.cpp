@@ -184,7 +184,7 @@ void SetUpFullPreview(HWND dialog, const FilterRecord& record, const PluginGloba
   gFull.scratchCache = NewScratchCache();  // none is fine: scratches are replayed in full
   gFull.job = MakeRenderJob(&gFull.rendered.params, record.filterRect, alpha,
                             static_cast<const uint8_t*>(record.inData), record.inRowBytes,
-                            gFull.full, int32_t(rowBytes), nullptr, FullRenderStopped, nullptr);
+                            gFull.full, int32_t(rowBytes), nullptr, FullRenderStopped);
   gFull.job.sixteenBits = sixteenBits ? 1 : 0;
   gFull.seed = seed;
   gFull.dialog = dialog;
@@ -305,13 +305,6 @@ void ShowErrorMessage(int stringId) {
   MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR);
 }
 
-void ReleasePreviewBuffers(PluginGlobals* globals) {
-  FreeMemBlock(globals->previewSource);
-  globals->previewSource = nullptr;
-  FreeMemBlock(globals->previewOutput);
-  globals->previewOutput = nullptr;
-}
-
 bool SetUpPreview(HWND dialog, PluginGlobals* globals, uint32_t seed) {
   EndPreview(nullptr);  // a worker left by a dialog that was never destroyed
   const FilterRecord* record = static_cast<const FilterRecord*>(globals->hostRecord);
@@ -352,8 +345,7 @@ bool SetUpPreview(HWND dialog, PluginGlobals* globals, uint32_t seed) {
 
   gPreviewJob = MakeRenderJob(nullptr, globals->previewRect, false, globals->previewSource,
                               globals->previewRowBytes, globals->previewOutput,
-                              globals->previewRowBytes, record->progressProc, record->abortProc,
-                              nullptr);
+                              globals->previewRowBytes, record->progressProc, record->abortProc);
   gPreviewJob.seeded = 1;
   gPreviewJob.seed = seed;
   gQuickDone = false;

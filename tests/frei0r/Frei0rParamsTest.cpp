@@ -304,18 +304,3 @@ TEST(Frei0rFrames, RowsFollowTheLineAlignmentOfTheCallingLibavfilter) {
     EXPECT_EQ(FfmpegRowBytes(r.width, 0), size_t(r.width) * 4) << r.width;
   }
 }
-
-TEST(Frei0rFrames, SeedsOfNeighbouringFramesAndSeedsDiffer) {
-  EXPECT_EQ(FrameSeed(12, 3), FrameSeed(12, 3));
-  // The generator draws from the low 31 bits only: those must differ between
-  // neighbours, and seed s + 1 must not replay frame n + 1 of seed s.
-  const uint32_t kDrawnBits = 0x7FFFFFFFu;
-  std::set<uint32_t> seen;
-  for (int32_t n = 0; n < 5000; ++n) {
-    EXPECT_NE(FrameSeed(n, 0) & kDrawnBits, FrameSeed(n + 1, 0) & kDrawnBits) << n;
-    EXPECT_NE(FrameSeed(n, 1) & kDrawnBits, FrameSeed(n + 1, 0) & kDrawnBits) << n;
-    EXPECT_NE(FrameSeed(n, 0) & kDrawnBits, FrameSeed(n, 1) & kDrawnBits) << n;
-    seen.insert(FrameSeed(n, 7) & kDrawnBits);
-  }
-  EXPECT_GT(seen.size(), 4990u);
-}

@@ -212,7 +212,7 @@ TEST(Patinex0r, RendersTheFrameAtTheHostsTime) {
     RenderJob job = {&s.record, r, r,
                      reinterpret_cast<const uint8_t*>(in.data()),
                      reinterpret_cast<uint8_t*>(expected.data()),
-                     int32_t(kWidth * 4), int32_t(kWidth * 4), 1, 1, nullptr, nullptr, nullptr};
+                     int32_t(kWidth * 4), int32_t(kWidth * 4), 1, 1, nullptr, nullptr};
     job.scale = scale != kUnset ? scale : kScaleAuto;
     Rng rng = {0};
     RenderContext context = {&rng, nullptr, 0};

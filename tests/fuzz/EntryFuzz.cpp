@@ -11,7 +11,7 @@
 #include "host/ParamTable.h"
 #include "host/MemHandle.h"
 #include "host/PluginGlobals.h"
-#include "host/Selectors.h"
+#include "plugin/Selectors.h"
 #include "render/Random.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzPicture.h"

@@ -114,7 +114,6 @@ int32_t Render(const Layout& l, const EffectParams& params, double scale, const 
   job.srcHasAlpha = l.alpha ? 1 : 0;
   job.dstHasAlpha = job.srcHasAlpha;
   job.progressProc = Progress;
-  job.propertyProc = nullptr;
   job.abortProc = Abort;
   job.scale = scale;
   gLog = CallbackLog{0, l.abortAfter, false, l.height};

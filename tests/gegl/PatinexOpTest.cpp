@@ -49,7 +49,7 @@ TEST_F(PatinexOpTest, PropertiesAreTheTablesRowsWithTheirRangesAndDefaults) {
   for (int i = 0; i < kParamRowCount; ++i) {
     const ParamRow& row = kParamRows[i];
     const bool isSeed = i == kSeedRow;
-    if (row.controlId == 0 && !isSeed) continue;  // the show-dialog flag, frei0r's frame rate
+    if (!row.inDialog && !isSeed) continue;  // the show-dialog flag, frei0r's frame rate
     ++expected;
     const std::string name = PropertyName(row.name);
     SCOPED_TRACE(name);

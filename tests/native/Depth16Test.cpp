@@ -117,7 +117,7 @@ TEST(Depth16, WidenedLevelsAndTheirBytes) {
     ASSERT_LE(std::fabs(double(WidenLevel(v)) - v * 32768.0 / 255.0), 0.5);
   }
   EXPECT_EQ(ReduceSample(65535), 255);  // above white counts as white
-  EXPECT_EQ(WidenLevelOf(74.84), 9617.0);  // 9617.1
+  EXPECT_EQ(WidenLevel(74.84), 9617.0);  // 9617.1
 }
 
 // Reduced to 8 bits, the 16-bit render of the widened image is the 8-bit render

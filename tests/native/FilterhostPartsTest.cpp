@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "render/Samples16.h"
 #include "tools/filterhost/FramePattern.h"
 #include "tools/filterhost/ImageFormat.h"
 #include "tools/filterhost/ImageHeader.h"
@@ -447,11 +448,11 @@ TEST(FilterhostPixels, EveryLayoutGivesRedGreenBlueAndAlpha) {
 // encoder's rows are red, green, blue (alpha) at 16 bits.
 TEST(FilterhostPixels, SixteenBitSamplesToTheFilterAndBack) {
   for (uint32_t u = 0; u <= 32768; ++u) {
-    ASSERT_EQ(ToFilterSample(FromFilterSample(u)), u) << u;
-    ASSERT_EQ(FromFilterSample(u), std::lround(u * 65535.0 / 32768.0)) << u;
+    ASSERT_EQ(SampleFrom65535(SampleTo65535(u)), u) << u;
+    ASSERT_EQ(SampleTo65535(u), std::lround(u * 65535.0 / 32768.0)) << u;
   }
   for (uint32_t v = 0; v <= 65535; ++v) {
-    ASSERT_EQ(ToFilterSample(v), std::lround(v * 32768.0 / 65535.0)) << v;
+    ASSERT_EQ(SampleFrom65535(v), std::lround(v * 32768.0 / 65535.0)) << v;
   }
   // One 4-plane pixel: the filter darkened red, kept green, blue and alpha.
   Image image{1, 1, 4, Le16({65535, 1000, 3, 40001}), 2};

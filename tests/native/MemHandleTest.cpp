@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "host/FilterRecord.h"
 #include "host/MemHandle.h"
 
 namespace {
@@ -113,7 +114,7 @@ TEST(MemHandle, ErrorCodesForMissingHandlesAndBlocks) {
   EXPECT_EQ(GetMemHandleSize(&orphan), 0);
   EXPECT_EQ(LastMemHandleError(), kNilHandleErr);
   SetMemHandleSize(&orphan, 16);
-  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
+  EXPECT_EQ(LastMemHandleError(), memFullErr);
   EXPECT_EQ(orphan.data, nullptr);
 }
 
@@ -121,14 +122,14 @@ TEST(MemHandle, RefusedAllocationsReportMemFull) {
   // A negative size is a request no heap grants.
   LeaveNilHandleError();
   EXPECT_EQ(NewMemHandle(-1), nullptr);
-  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
-  EXPECT_EQ(kMemFullErr, -108);
+  EXPECT_EQ(LastMemHandleError(), memFullErr);
+  EXPECT_EQ(memFullErr, -108);
 
   MemHandle h = NewMemHandle(32);
   ASSERT_NE(h, nullptr);
   std::memset(HandleData(h), 7, 32);
   SetMemHandleSize(h, -1);
-  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
+  EXPECT_EQ(LastMemHandleError(), memFullErr);
   // The handle keeps its old data block.
   ASSERT_NE(HandleData(h), nullptr);
   EXPECT_GE(GetMemHandleSize(h), 32);

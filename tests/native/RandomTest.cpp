@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "render/Random.h"
 
 // The runtime's sequence from seed 1 (the documented first values of rand() after
@@ -33,4 +35,19 @@ TEST(Random, JumpAheadEqualsDrawingOneByOne) {
     EXPECT_EQ(RngStateAfter(seed, 1ull << 32), seed);
     EXPECT_EQ(RngStateAfter(seed, (1ull << 32) + 5), RngStateAfter(seed, 5));
   }
+}
+
+TEST(Random, FrameSeedsOfNeighbouringFramesAndSeedsDiffer) {
+  EXPECT_EQ(FrameSeed(12, 3), FrameSeed(12, 3));
+  // The generator draws from the low 31 bits only: those must differ between
+  // neighbours, and seed s + 1 must not replay frame n + 1 of seed s.
+  const uint32_t kDrawnBits = 0x7FFFFFFFu;
+  std::set<uint32_t> seen;
+  for (int32_t n = 0; n < 5000; ++n) {
+    EXPECT_NE(FrameSeed(n, 0) & kDrawnBits, FrameSeed(n + 1, 0) & kDrawnBits) << n;
+    EXPECT_NE(FrameSeed(n, 1) & kDrawnBits, FrameSeed(n + 1, 0) & kDrawnBits) << n;
+    EXPECT_NE(FrameSeed(n, 0) & kDrawnBits, FrameSeed(n, 1) & kDrawnBits) << n;
+    seen.insert(FrameSeed(n, 7) & kDrawnBits);
+  }
+  EXPECT_GT(seen.size(), 4990u);
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tests/native/RenderTestSupport.h"
-#include "tests/reference/ReferenceTone.h"
+#include "testing/ReferenceTone.h"
 
 using test::Image;
 using test::Log;

@@ -109,7 +109,7 @@ RenderJob MakeJob(const EffectParams& params, const Picture& src, Picture& dst) 
   rect.bottom = int16_t(dst.height);
   rect.right = int16_t(dst.width);
   RenderJob job = MakeRenderJob(&params, rect, src.alpha, src.bytes.data(), src.rowBytes,
-                                dst.bytes.data(), dst.rowBytes, nullptr, nullptr, nullptr);
+                                dst.bytes.data(), dst.rowBytes, nullptr, nullptr);
   job.dstHasAlpha = dst.alpha ? 1 : 0;
   return job;
 }

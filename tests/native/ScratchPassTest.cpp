@@ -9,15 +9,13 @@
 
 namespace {
 
-// One scratch pass as RenderEffect makes it, arrays freed afterwards. The
-// incoming generator state must not matter: the pass reseeds with 0.
+// One scratch pass as RenderEffect makes it. The incoming generator state must
+// not matter: the pass reseeds with 0.
 bool Scratch(const RenderJob& job, int32_t jitter, ScratchCache* cache = nullptr,
              uint32_t incoming = 12345, Rng* after = nullptr) {
   Rng rng;
   SeedRng(rng, incoming);
-  ScratchArrays arrays = {nullptr, nullptr, nullptr, nullptr, nullptr};
-  const bool finished = RunScratchPass(job, PassValues(job, jitter), rng, &arrays, cache);
-  FreeScratchArrays(&arrays);
+  const bool finished = RunScratchPass(job, PassValues(job, jitter), rng, cache);
   if (after != nullptr) *after = rng;
   return finished;
 }
@@ -210,8 +208,8 @@ TEST(Scratch, AbortAfterTheFirstScratch) {
   EXPECT_EQ(img.bytes, expected.bytes);
 }
 
-// A block that cannot be had skips the pass and the result stays "finished";
-// the five blocks are obtained in order, so the first failure ends it at once.
+// A block that cannot be had skips the pass and the result stays "finished":
+// the arrays' block (one failure, or several in a row) before anything is drawn.
 TEST(Scratch, AnAllocationFailureSkipsThePass) {
   EffectParams p = PlainParams();
   p.value[kFrameNumber] = 20;
@@ -222,13 +220,10 @@ TEST(Scratch, AnAllocationFailureSkipsThePass) {
     ResetProgressLog();
     Rng rng;
     SeedRng(rng, 99);
-    ScratchArrays arrays = {nullptr, nullptr, nullptr, nullptr, nullptr};
     FailNextBlockAllocationsForTesting(failing);
-    EXPECT_TRUE(RunScratchPass(job, PassValues(job, 0), rng, &arrays, nullptr));
+    EXPECT_TRUE(RunScratchPass(job, PassValues(job, 0), rng, nullptr));
     FailNextBlockAllocationsForTesting(0);
-    EXPECT_EQ(arrays.scratchX, nullptr);
     EXPECT_EQ(rng.state, 99u);  // not reseeded: the pass ended before the seed
-    FreeScratchArrays(&arrays);
     EXPECT_EQ(img.bytes, before);
     EXPECT_TRUE(gProgressLog.calls.empty());
   }

@@ -12,7 +12,7 @@
 #include "host/FilterRecord.h"
 #include "host/MemHandle.h"
 #include "host/PluginGlobals.h"
-#include "host/Selectors.h"
+#include "plugin/Selectors.h"
 
 namespace {
 

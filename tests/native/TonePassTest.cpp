@@ -14,7 +14,7 @@
 #include "render/ToneKernels.h"
 #include "render/WorkingValues.h"
 #include "tests/native/RenderTestSupport.h"
-#include "tests/reference/ReferenceTone.h"
+#include "testing/ReferenceTone.h"
 
 using test::Image;
 using test::Log;

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "tests/win32/DialogDriver.h"
+#include "testing/DialogDriver.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/ParamTable.h"
-#include "tests/win32/DialogDriver.h"
+#include "testing/DialogDriver.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/win32/DialogDriver.h"
+#include "testing/DialogDriver.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/win32/DialogDriver.h"
+#include "testing/DialogDriver.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "render/RenderJob.h"
 #include "render/Samples16.h"
-#include "tests/win32/DialogDriver.h"
+#include "testing/DialogDriver.h"
 
 namespace {
 

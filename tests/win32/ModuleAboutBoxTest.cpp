@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/win32/ModuleHost.h"
+#include "testing/ModuleHost.h"
 #include "ui/Placement.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "host/FilterRecord.h"
 #include "host/MemHandle.h"
 
 namespace {
@@ -116,16 +117,16 @@ TEST(MemHandleWin32, ErrorCodes) {
   EXPECT_EQ(GetMemHandleSize(&empty), 0);
   EXPECT_EQ(LastMemHandleError(), kNilHandleErr);
   SetMemHandleSize(&empty, 10);
-  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
+  EXPECT_EQ(LastMemHandleError(), memFullErr);
   EXPECT_EQ(empty.data, nullptr);
 
 #if !defined(_WIN64)
   // More than a 32-bit process can have.
   EXPECT_EQ(NewMemHandle(0x7FFFFFF0), nullptr);
-  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
+  EXPECT_EQ(LastMemHandleError(), memFullErr);
 #endif
   EXPECT_EQ(NewMemHandle(-1), nullptr);
-  EXPECT_EQ(LastMemHandleError(), kMemFullErr);
+  EXPECT_EQ(LastMemHandleError(), memFullErr);
 
   // A refused resize keeps the old block and its contents.
   MemHandle h = NewMemHandle(32);
@@ -139,7 +140,7 @@ TEST(MemHandleWin32, ErrorCodes) {
   };
   for (int32_t size : refusedSizes) {
     SetMemHandleSize(h, size);
-    EXPECT_EQ(LastMemHandleError(), kMemFullErr) << size;
+    EXPECT_EQ(LastMemHandleError(), memFullErr) << size;
     ASSERT_NE(h->data, nullptr);
     EXPECT_EQ(static_cast<const uint8_t*>(h->data)[31], 7);
     ExpectLockedMovableBlock(h->data);

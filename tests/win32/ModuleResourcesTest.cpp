@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "host/ParamTable.h"
-#include "tests/win32/ModuleHost.h"
+#include "testing/ModuleHost.h"
+#include "ui/ParamControls.h"
 
 namespace {
 
@@ -551,20 +552,22 @@ TEST(ModuleResources, ParametersDialogTemplate) {
   int tableRows = 0;
   for (int i = 0; i < kParamRowCount; ++i) {
     const ParamRow& row = kParamRows[i];
-    if (row.controlId == 0) continue;
+    const int controlId = ParamControlId(row);
+    if (!row.inDialog) continue;
+    EXPECT_NE(controlId, 0) << row.name;
     if (row.recordIndex >= kRecordValues) {
-      EXPECT_EQ(index.count(row.controlId), 0u) << row.name << " has no room in the record";
+      EXPECT_EQ(index.count(controlId), 0u) << row.name << " has no room in the record";
       continue;
     }
     ++tableRows;
     const bool hasSlider = row.kind == kValueParam || row.kind == kInternalParam;
-    const int labelled = hasSlider ? row.controlId + 400 : row.controlId;
+    const int labelled = hasSlider ? controlId + 400 : controlId;
     ASSERT_EQ(index.count(labelled), 1u) << row.name;
     std::string label = t.items[index[labelled] - 1].text;
     label.erase(std::remove(label.begin(), label.end(), '&'), label.end());
     EXPECT_EQ(label, row.name);
     if (hasSlider) {
-      EXPECT_EQ(t.items[index[row.controlId]].className, "edit") << row.name;
+      EXPECT_EQ(t.items[index[controlId]].className, "edit") << row.name;
     }
   }
   EXPECT_EQ(tableRows, kRecordValues == 28 ? 21 : 20);

@@ -7,7 +7,7 @@
 
 #include "host/MemHandle.h"
 #include "host/PluginGlobals.h"
-#include "tests/win32/ModuleHost.h"
+#include "testing/ModuleHost.h"
 
 namespace {
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "render/Samples16.h"
+
 namespace {
 
 uint32_t Sample16(const uint8_t* p, int32_t index) {
@@ -192,7 +194,7 @@ void ReduceToBytes(Image* image) {
 void ToFilterSamples(Image* image) {
   if (image->sampleBytes != 2) return;
   for (size_t i = 0; i + 1 < image->pixels.size(); i += 2) {
-    Put16(&image->pixels[i], ToFilterSample(Get16(&image->pixels[i])));
+    Put16(&image->pixels[i], SampleFrom65535(Get16(&image->pixels[i])));
   }
 }
 
@@ -202,7 +204,7 @@ void ToFileSamples(Image* image, const Image& source) {
   for (size_t i = 0; i + 1 < image->pixels.size(); i += 2) {
     const uint32_t u = Get16(&image->pixels[i]);
     const uint32_t v = same ? Get16(&source.pixels[i]) : 0;
-    Put16(&image->pixels[i], same && ToFilterSample(v) == u ? v : FromFilterSample(u));
+    Put16(&image->pixels[i], same && SampleFrom65535(v) == u ? v : SampleTo65535(u));
   }
 }
 

@@ -49,13 +49,6 @@ struct SampleRows {
 // 16 bits to 8: round(v * 255 / 65535).
 inline uint8_t Scale16To8(uint32_t v) { return uint8_t((v * 255u + 32767u) / 65535u); }
 
-// A file's 16-bit sample (0..65535) to the filter's scale (0..32768) and back,
-// each rounded, halves up. Back is exact: ToFilterSample(FromFilterSample(u)) is
-// u for every u of 0..32768, so whatever the filter writes survives the file.
-inline uint16_t ToFilterSample(uint32_t v) { return uint16_t((uint64_t(v) * 65536u + 65535u) / 131070u); }
-inline uint16_t FromFilterSample(uint32_t u) {
-  return uint16_t(((u > 32768u ? 32768u : u) * 65535u + 16384u) >> 15);
-}
 
 // Converts a band into rows firstRow .. firstRow + rows - 1 of `image`, whose
 // width, height, planes, sample size and pixels are already set. With 2-byte
@@ -71,8 +64,9 @@ bool SamplesToPlanes(const SampleRows& samples, Image* image, int32_t firstRow);
 void ReduceToBytes(Image* image);
 
 // The samples of a 16-bit image to the filter's scale, and back after it
-// filtered them: a sample the filter left at its scaled source value gets its
-// source value back (`source` is the image as read), any other is scaled.
+// filtered them (SampleFrom65535, SampleTo65535: render/Samples16.h): a sample
+// the filter left at its scaled source value gets its source value back
+// (`source` is the image as read), any other is scaled.
 void ToFilterSamples(Image* image);
 void ToFileSamples(Image* image, const Image& source);
 

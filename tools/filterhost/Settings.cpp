@@ -10,7 +10,7 @@ namespace {
 // The rows --set takes: those of the parameters dialog but the frame number,
 // which the filter stamps over the record on every frame.
 bool IsSetting(const ParamRow& row) {
-  return row.recordIndex >= 0 && row.controlId != 0 && row.kind != kInternalParam;
+  return row.recordIndex >= 0 && row.inDialog && row.kind != kInternalParam;
 }
 
 std::string Trim(const std::string& s) {

@@ -1,4 +1,4 @@
-#include "tests/reference/ReferenceTone.h"
+#include "testing/ReferenceTone.h"
 
 #include <cmath>
 #include <cstddef>

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "host/PluginGlobals.h"
-#include "tests/win32/ModuleHost.h"
+#include "testing/ModuleHost.h"
 
 const char kParamsCaption[] = "Patinex Parameters";
 

@@ -1,7 +1,8 @@
 // The plug-in's door to the host: ENTRYPOINT and its six selector handlers.
 // Everything here is portable; what needs windows (the about box, the parameters
-// dialog) is reached through the few platform calls at the end, which the Win32
-// build implements in EntryWin32.cpp and the native build in EntryPortable.cpp.
+// dialog) is reached through the two platform calls at the end, which the Win32
+// build implements in EntryWin32.cpp over ui/, and the native build, which has
+// no windows, in EntryPortable.cpp (so that the native tests drive ENTRYPOINT).
 #pragma once
 
 #include <cstdint>
@@ -33,3 +34,9 @@ RenderJob ContinueRenderJob(const FilterRecord& record, const EffectParams* para
 
 // Platform: shows the about box owned by the host window of the about record.
 void ShowHostAboutBox(const AboutRecord* about);
+// Platform: runs the parameters dialog on the call's working copy of
+// PluginGlobals. Sets globals->result to userCanceledOrAborted when the dialog
+// was cancelled or could not be opened; leaves it alone when OK ended it. *seed
+// is the clock reading the dialog's preview rendered from (see
+// ShowParametersDialog).
+void ShowHostParametersDialog(PluginGlobals* globals, uint32_t* seed);

@@ -5,14 +5,8 @@
 
 #include "host/ParamTable.h"
 #include "host/MemHandle.h"
-#include "host/Selectors.h"
+#include "plugin/Selectors.h"
 #include "render/RenderJob.h"
-#include "ui/ParametersDialog.h"
-
-void InitPluginGlobals(PluginGlobals* globals) {
-  std::memset(globals, 0, sizeof *globals);
-  for (int i = 0; i < kCustomColorCount; ++i) globals->customColors[i] = uint32_t(i) * 0x010101u;
-}
 
 namespace {
 
@@ -69,7 +63,7 @@ RenderJob ContinueRenderJob(const FilterRecord& record, const EffectParams* para
   RenderJob job = MakeRenderJob(
       params, record.filterRect, record.planes == 4, static_cast<const uint8_t*>(record.inData),
       record.inRowBytes, static_cast<uint8_t*>(record.outData), record.outRowBytes,
-      record.progressProc, record.abortProc, record.getProperty);
+      record.progressProc, record.abortProc);
   job.sixteenBits = HasSixteenBitSamples(record) ? 1 : 0;
   // The handle's data holds the module's whole record, Scale included.
   job.scale = RecordScale(reinterpret_cast<const double*>(params), kModuleParamCount);
@@ -125,7 +119,7 @@ int16_t DoContinue(PluginGlobals* globals) {
   bool dialogSeeded = false;
   uint32_t dialogSeed = 0;
   if (params->value[kShowDialog] != 0.0) {
-    ShowParametersDialog(globals, &dialogSeed);
+    ShowHostParametersDialog(globals, &dialogSeed);
     if (globals->result != noErr) return globals->result;
     params->value[kShowDialog] = 0.0;
     dialogSeeded = true;
@@ -147,10 +141,7 @@ int16_t DoContinue(PluginGlobals* globals) {
 
 // Releases the preview buffers; safe when the dialog has released them already.
 int16_t DoFinish(PluginGlobals* globals) {
-  FreeMemBlock(globals->previewSource);
-  globals->previewSource = nullptr;
-  FreeMemBlock(globals->previewOutput);
-  globals->previewOutput = nullptr;
+  ReleasePreviewBuffers(globals);
   return noErr;
 }
 
