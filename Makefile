@@ -1,4 +1,4 @@
-# Front door: make demo, make test, make bench, make dist, make fuzz. Each installs what is missing first.
+# Front door: make demo, make test, make bench, make dist, make web, make fuzz. Each installs what is missing first.
 BUILD ?= build
 NATIVE := $(BUILD)/native
 WIN32DIR := $(BUILD)/win32
@@ -17,7 +17,7 @@ CMAKE_FUZZ := CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_
 
 .PHONY: all deps deps-native native win32 win64 fuzz-targets test test-native test-win32 test-win64 \
 	test-fuzz bench fuzz demo demo64 dist clean install-frei0r check-editors \
-	install-gegl check-gimp installer deb test-installers test-deb
+	install-gegl check-gimp installer deb test-installers test-deb web deps-web test-web dist-web
 
 all: native win32 win64
 
@@ -44,7 +44,7 @@ fuzz-targets: deps
 
 # Both Windows suites: the 32-bit module (PATINEX.8bf) and the 64-bit one (PATINEX64.8bf),
 # then the fuzz smoke.
-test: test-native test-win32 test-win64 test-fuzz test-installers
+test: test-native test-win32 test-win64 test-fuzz test-installers test-web
 
 test-native: deps native
 	cd $(NATIVE) && ctest --output-on-failure
@@ -70,6 +70,18 @@ test-fuzz: fuzz-targets
 # coverage, pass, or fail with the reproducer's path.
 fuzz: fuzz-targets
 	tests/fuzz/run-fuzz $(FUZZDIR) $(FUZZ_SECONDS)
+
+# The browser page (build/web): the renderer in WebAssembly, with and without
+# SIMD, and the page; serve it with python3 -m http.server -d build/web.
+deps-web:
+	@scripts/install-deps web
+
+web: deps-web
+	$(MAKE) -f web/web.mk BUILD=$(BUILD) -j$(JOBS)
+
+# The page in headless Chromium against patinex.so, byte for byte.
+test-web: web native
+	/usr/bin/python3 tests/web/test-web $(BUILD)
 
 bench: native
 	$(NATIVE)/patinex_bench

@@ -28,9 +28,13 @@ enum class ToneKernel : int32_t {
   kSse2 = 2,
   kAvx2 = 3,
   kAvx512 = 4,
+  // WebAssembly's 128-bit SIMD: built only for the browser page, where no x86
+  // kernel is (their rows are null there, so the choice never falls onto one).
+  kWasmSimd128 = 5,
 };
 
-// The kernel's name as PATINEX_SIMD takes it ("scalar", "sse2", "avx2", "avx512").
+// The kernel's name as PATINEX_SIMD takes it ("scalar", "sse2", "avx2", "avx512",
+// "wasm-simd128").
 const char* ToneKernelName(ToneKernel kernel);
 
 // The fastest kernel this processor and this build run.
@@ -186,3 +190,4 @@ const ToneRowSet* ToneRowsScalar();
 const ToneRowSet* ToneRowsSse2();
 const ToneRowSet* ToneRowsAvx2();
 const ToneRowSet* ToneRowsAvx512();
+const ToneRowSet* ToneRowsWasmSimd128();
