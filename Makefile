@@ -95,9 +95,15 @@ demo64: win64
 	scripts/demo $(WIN64DIR)
 
 # dist/patinex-<version>/ and its zip: both modules, both hosts, the frei0r
-# filter, an install text; the setup.exe, the .deb and SHA256SUMS beside them.
-dist: native win32 win64
+# filter, an install text; the setup.exe, the .deb and SHA256SUMS beside them;
+# and dist/patinex-web-<version>.zip, the browser page.
+dist: native win32 win64 web
 	scripts/dist $(BUILD)
+	scripts/dist-web $(BUILD)
+
+# dist/patinex-web-<version>.zip alone: the page and both WebAssembly builds.
+dist-web: web
+	scripts/dist-web $(BUILD)
 
 # patinex.so and the editors' descriptions of it: for the current user, or with
 # PREFIX=/usr (or /usr/local, ...) for everyone, Shotcut's panel included.

@@ -245,9 +245,9 @@ function OnWorkerMessage(event) {
       state.busy = false;
       if (!m.failed) {
         Draw(m.pixels, m.width, m.height);
-        $("preview").classList.toggle("full", m.full);
-        SetStatus("ready", (m.full ? "100 %" : "Reduced by averaging") + ". Rendered in " +
-                  Math.round(m.ms) + " ms.", 100);
+        $("preview").classList.toggle("full", $("full-size").checked);
+        SetStatus("ready", (m.full ? "Shown at 100 %" : "Reduced by averaging to " + m.width +
+                  " \u00d7 " + m.height) + ". Rendered in " + Math.round(m.ms) + " ms.", 100);
         $("status").dataset.renderMs = String(m.ms);
         $("status").dataset.rendered = String(m.id);
       }
