@@ -239,7 +239,8 @@ function OnWorkerMessage(event) {
       RequestRender();
       break;
     case "progress":
-      $("progress").value = Math.round(100 * m.done / m.total);
+      // Each pass counts from 0: the bar shows the furthest any has come.
+      $("progress").value = Math.max($("progress").value, Math.round(100 * m.done / m.total));
       break;
     case "rendered":
       state.busy = false;

@@ -48,6 +48,62 @@ async function init(build) {
   post({kind: "ready", kernel: wasm.UTF8ToString(wasm._patinex_kernel()), build: build});
 }
 
+// What the first bytes of a file the browser did not decode say: a format and
+// the size it declares, when it is a PNG, JPEG or WebP; null otherwise.
+function DeclaredPicture(b) {
+  const u16 = (at) => (b[at] << 8) | b[at + 1];
+  const u32 = (at) => ((b[at] << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3]) >>> 0;
+  const le16 = (at) => b[at] | (b[at + 1] << 8);
+  const le24 = (at) => b[at] | (b[at + 1] << 8) | (b[at + 2] << 16);
+  const text = (at, n) => String.fromCharCode(...b.subarray(at, at + n));
+  if (b.length >= 24 && text(1, 3) === "PNG" && text(12, 4) === "IHDR") {
+    return {format: "PNG", width: u32(16), height: u32(20)};
+  }
+  if (b.length >= 4 && b[0] === 0xFF && b[1] === 0xD8) {
+    // The first start-of-frame marker's height and width.
+    for (let at = 2; at + 9 < b.length && b[at] === 0xFF;) {
+      const marker = b[at + 1];
+      if (marker >= 0xC0 && marker <= 0xCF && marker !== 0xC4 && marker !== 0xC8 && marker !== 0xCC) {
+        return {format: "JPEG", width: u16(at + 7), height: u16(at + 5)};
+      }
+      at += 2 + u16(at + 2);
+    }
+    return {format: "JPEG", width: 0, height: 0};
+  }
+  if (b.length >= 30 && text(0, 4) === "RIFF" && text(8, 4) === "WEBP") {
+    const kind = text(12, 4);
+    if (kind === "VP8X") return {format: "WebP", width: le24(24) + 1, height: le24(27) + 1};
+    if (kind === "VP8L") {
+      const bits = b[21] | (b[22] << 8) | (b[23] << 16) | (b[24] << 24);
+      return {format: "WebP", width: (bits & 0x3FFF) + 1, height: ((bits >>> 14) & 0x3FFF) + 1};
+    }
+    if (kind === "VP8 ") return {format: "WebP", width: le16(26) & 0x3FFF, height: le16(28) & 0x3FFF};
+    return {format: "WebP", width: 0, height: 0};
+  }
+  return null;
+}
+
+// Why the browser could not decode a file, in words.
+async function UndecodedMessage(file) {
+  const name = "\u201c" + file.name + "\u201d";
+  let declared = null;
+  try {
+    declared = DeclaredPicture(new Uint8Array(await file.slice(0, 65536).arrayBuffer()));
+  } catch (e) {
+    declared = null;
+  }
+  if (!declared) {
+    return name + " is not a picture this browser can read. Open a JPEG, PNG or WebP photograph.";
+  }
+  const size = declared.width + " \u00d7 " + declared.height + " pixels";
+  if (declared.width * declared.height * 4 > 2 ** 31) {
+    return name + " is a " + declared.format + " of " + size + ": too large for this browser's " +
+           "memory (or damaged). Try a smaller picture.";
+  }
+  return name + " looks like a " + declared.format + (declared.width ? " of " + size : "") +
+         ", but the browser could not decode it: the file is damaged or of a kind it does not read.";
+}
+
 async function open(file) {
   let bitmap;
   try {
@@ -57,8 +113,7 @@ async function open(file) {
                                             premultiplyAlpha: "none",
                                             imageOrientation: "from-image"});
   } catch (e) {
-    fail("\u201c" + file.name + "\u201d is not a picture this browser can read. " +
-         "Open a JPEG, PNG or WebP photograph.");
+    fail(await UndecodedMessage(file));
     return;
   }
   const width = bitmap.width, height = bitmap.height;
