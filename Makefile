@@ -79,8 +79,14 @@ deps-web:
 web: deps-web
 	$(MAKE) -f web/web.mk BUILD=$(BUILD) -j$(JOBS)
 
-# The page in headless Chromium against patinex.so, byte for byte.
+# The tone kernels' tests in WebAssembly with SIMD (node), then the page in
+# headless Chromium against patinex.so, byte for byte. Threads have no place in
+# the page's build, so their tests stay native; so does the kernel choice from
+# PATINEX_SIMD, whose table names x86's kernels.
+WEB_KERNEL_TESTS := ToneKernels.*:Reference.*:Depth16*.*:-*Thread*:ToneKernels.ChoiceFollows*
 test-web: web native
+	$(MAKE) -f web/web.mk BUILD=$(BUILD) -j$(JOBS) kernel-tests
+	node $(BUILD)/web-obj/kernel-tests.js --gtest_filter='$(WEB_KERNEL_TESTS)'
 	/usr/bin/python3 tests/web/test-web $(BUILD)
 
 bench: native

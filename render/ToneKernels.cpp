@@ -89,8 +89,10 @@ ToneKernel ToneKernelFrom(ToneKernel best, const char* setting) {
   size_t length = std::strlen(setting);
   while (length > 0 && setting[length - 1] == ' ') --length;
   for (const KernelName& k : kKernelNames) {
+    // Up to the best, and built here: on the page's build (best: WebAssembly's)
+    // the x86 kernels' rows are none.
     if (std::strlen(k.name) == length && std::strncmp(k.name, setting, length) == 0 &&
-        k.kernel <= best) {
+        k.kernel <= best && ToneRowsOf(k.kernel) != nullptr) {
       return k.kernel;
     }
   }

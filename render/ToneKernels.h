@@ -45,8 +45,8 @@ ToneKernel BestToneKernel();
 ToneKernel DefaultToneKernel(ToneKernel best);
 
 // The kernel from the best this processor runs and the text of PATINEX_SIMD
-// (null when unset): the name of a kernel up to `best` (blanks around it
-// allowed) chooses it; anything else is ignored (the default).
+// (null when unset): the name of a kernel up to `best` that this build has
+// (blanks around it allowed) chooses it; anything else is ignored (the default).
 ToneKernel ToneKernelFrom(ToneKernel best, const char* setting);
 
 // The kernel for this machine and process (read once).

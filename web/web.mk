@@ -67,4 +67,34 @@ $(WEBDIR)/%: web/%
 	@mkdir -p $(WEBDIR)
 	cp $< $@
 
--include $(PLAIN_OBJS:.o=.d) $(SIMD_OBJS:.o=.d)
+# The native tone-kernel tests (tests/native/TonePassTest.cpp, Depth16Test.cpp)
+# built with SIMD and run by node: every kernel of this build, the wasm-simd128
+# rows at both depths, 3 and 4 bytes, every width and grain, against the plain
+# formulas (make test-web runs the tone kernels' tests from them).
+GTEST_SRC := /usr/src/googletest/googletest
+KERNEL_TEST_SOURCES := tests/native/TonePassTest.cpp tests/native/Depth16Test.cpp \
+	tests/reference/ReferenceTone.cpp
+KERNEL_TEST_OBJS := $(patsubst %.cpp,$(WEBOBJ)/simd/%.o,$(KERNEL_TEST_SOURCES)) \
+	$(WEBOBJ)/simd/gtest-all.o $(WEBOBJ)/simd/gtest_main.o \
+	$(filter-out $(WEBOBJ)/simd/web/PatinexWeb.o,$(SIMD_OBJS))
+
+.PHONY: kernel-tests
+kernel-tests: $(WEBOBJ)/kernel-tests.js
+
+$(WEBOBJ)/simd/gtest-%.o: $(GTEST_SRC)/src/gtest-%.cc $(EM_CACHE_DIR)/sysroot_install.stamp
+	@mkdir -p $(dir $@)
+	em++ -std=c++17 -O2 -msimd128 -I$(GTEST_SRC)/include -I$(GTEST_SRC) -c $< -o $@
+
+$(WEBOBJ)/simd/gtest_main.o: $(GTEST_SRC)/src/gtest_main.cc $(EM_CACHE_DIR)/sysroot_install.stamp
+	@mkdir -p $(dir $@)
+	em++ -std=c++17 -O2 -msimd128 -I$(GTEST_SRC)/include -c $< -o $@
+
+$(WEBOBJ)/simd/tests/%.o: tests/%.cpp $(EM_CACHE_DIR)/sysroot_install.stamp
+	@mkdir -p $(dir $@)
+	em++ $(WEB_CXXFLAGS) -msimd128 -I$(GTEST_SRC)/include -MMD -MP -c $< -o $@
+
+$(WEBOBJ)/kernel-tests.js: $(KERNEL_TEST_OBJS)
+	em++ -O2 -msimd128 -sENVIRONMENT=node -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=4GB \
+		-sEXIT_RUNTIME=1 -sWASM_ASYNC_COMPILATION=0 $^ -o $@
+
+-include $(PLAIN_OBJS:.o=.d) $(SIMD_OBJS:.o=.d) $(KERNEL_TEST_OBJS:.o=.d)
