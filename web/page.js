@@ -238,6 +238,12 @@ function OnWorkerMessage(event) {
       SetMessage("");
       RequestRender();
       break;
+    case "closed":
+      state.opened = null;
+      state.busy = false;
+      $("file-name").textContent = "JPEG, PNG or WebP; or drop one here.";
+      Draw(new Uint8ClampedArray(4), 1, 1);
+      break;
     case "progress":
       // Each pass counts from 0: the bar shows the furthest any has come.
       $("progress").value = Math.max($("progress").value, Math.round(100 * m.done / m.total));

@@ -142,6 +142,7 @@ async function open(file) {
   if (!pixels || pixels.length !== bytes) {
     if (src) wasm._free(src);
     if (dst) wasm._free(dst);
+    post({kind: "closed"});  // the picture before this one is gone too
     fail("\u201c" + file.name + "\u201d (" + width + " \u00d7 " + height +
          " pixels) is too large for this browser's memory. Try a smaller picture, " +
          "or close other tabs.");
@@ -165,7 +166,10 @@ function renderFull(values, frame) {
 }
 
 function render(m) {
-  if (!picture) return;
+  if (!picture) {
+    post({kind: "rendered", id: m.id, failed: true});
+    return;
+  }
   const ms = renderFull(m.values, m.frame);
   if (ms < 0) {
     fail("The render failed: the browser has no memory left for it.");
@@ -197,7 +201,10 @@ function render(m) {
 // One frame of the film at the preview's size: the picture reduced by
 // averaging, rendered by the same renderer.
 function playFrame(m) {
-  if (!picture) return;
+  if (!picture) {
+    post({kind: "played", id: m.id, failed: true});
+    return;
+  }
   const w = Math.max(1, Math.min(picture.width, m.width));
   const h = Math.max(1, Math.min(picture.height, m.height));
   if (!reduced || reduced.width !== w || reduced.height !== h) {
@@ -221,7 +228,10 @@ function playFrame(m) {
 }
 
 async function save(m) {
-  if (!picture) return;
+  if (!picture) {
+    fail("Open a photograph first.");
+    return;
+  }
   if (renderFull(m.values, m.frame) < 0) {
     fail("The picture could not be saved: the browser has no memory left for it.");
     return;
@@ -265,6 +275,5 @@ onmessage = (event) => {
     } catch (e) {
       fail("Something went wrong in the renderer: " + e.message);
     }
-    post({kind: "done", request: m.kind, id: m.id});
   });
 };
