@@ -254,8 +254,9 @@ function OnWorkerMessage(event) {
         Draw(m.pixels, m.width, m.height);
         $("preview").classList.toggle("full", $("full-size").checked);
         SetStatus("ready", (m.full ? "Shown at 100 %" : "Reduced by averaging to " + m.width +
-                  " \u00d7 " + m.height) + ". Rendered in " + Math.round(m.ms) + " ms.", 100);
-        $("status").dataset.renderMs = String(m.ms);
+                  " \u00d7 " + m.height) + "." +
+                  (m.ms === null ? "" : " Rendered in " + Math.round(m.ms) + " ms."), 100);
+        if (m.ms !== null) $("status").dataset.renderMs = String(m.ms);
         $("status").dataset.rendered = String(m.id);
       }
       if (state.pending && !state.playing) RequestRender();

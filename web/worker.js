@@ -153,10 +153,11 @@ async function open(file) {
   post({kind: "opened", name: file.name, width: width, height: height});
 }
 
-// Renders the full-size picture for `values` at `frame`, unless dst holds it.
+// Renders the full-size picture for `values` at `frame`, unless dst holds it
+// (then null): its time in milliseconds, or -1 when it failed.
 function renderFull(values, frame) {
   const key = JSON.stringify([values, frame]);
-  if (key === renderedKey) return 0;
+  if (key === renderedKey) return null;
   applyValues(setting, values);
   const start = performance.now();
   const ok = wasm._patinex_render(setting, picture.src, picture.dst, picture.width,
@@ -171,7 +172,7 @@ function render(m) {
     return;
   }
   const ms = renderFull(m.values, m.frame);
-  if (ms < 0) {
+  if (ms !== null && ms < 0) {
     fail("The render failed: the browser has no memory left for it.");
     post({kind: "rendered", id: m.id, failed: true});
     return;
@@ -232,7 +233,8 @@ async function save(m) {
     fail("Open a photograph first.");
     return;
   }
-  if (renderFull(m.values, m.frame) < 0) {
+  const ms = renderFull(m.values, m.frame);
+  if (ms !== null && ms < 0) {
     fail("The picture could not be saved: the browser has no memory left for it.");
     return;
   }
