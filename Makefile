@@ -1,4 +1,4 @@
-# Front door: make demo, make test, make bench, make dist, make fuzz. Each installs what is missing first.
+# Front door: make demo, make test, make bench, make dist, make web, make fuzz. Each installs what is missing first.
 BUILD ?= build
 NATIVE := $(BUILD)/native
 WIN32DIR := $(BUILD)/win32
@@ -17,7 +17,7 @@ CMAKE_FUZZ := CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_
 
 .PHONY: all deps deps-native native win32 win64 fuzz-targets test test-native test-win32 test-win64 \
 	test-fuzz bench fuzz demo demo64 dist clean install-frei0r check-editors \
-	install-gegl check-gimp installer deb test-installers test-deb
+	install-gegl check-gimp installer deb test-installers test-deb web deps-web test-web dist-web
 
 all: native win32 win64
 
@@ -44,7 +44,7 @@ fuzz-targets: deps
 
 # Both Windows suites: the 32-bit module (PATINEX.8bf) and the 64-bit one (PATINEX64.8bf),
 # then the fuzz smoke.
-test: test-native test-win32 test-win64 test-fuzz test-installers
+test: test-native test-win32 test-win64 test-fuzz test-installers test-web
 
 test-native: deps native
 	cd $(NATIVE) && ctest --output-on-failure
@@ -71,6 +71,24 @@ test-fuzz: fuzz-targets
 fuzz: fuzz-targets
 	tests/fuzz/run-fuzz $(FUZZDIR) $(FUZZ_SECONDS)
 
+# The browser page (build/web): the renderer in WebAssembly, with and without
+# SIMD, and the page; serve it with python3 -m http.server -d build/web.
+deps-web:
+	@scripts/install-deps web
+
+web: deps-web
+	$(MAKE) -f web/web.mk BUILD=$(BUILD) -j$(JOBS)
+
+# The tone kernels' tests in WebAssembly with SIMD (node), then the page in
+# headless Chromium against patinex.so, byte for byte. Threads have no place in
+# the page's build, so their tests stay native; so does the kernel choice from
+# PATINEX_SIMD, whose table names x86's kernels.
+WEB_KERNEL_TESTS := ToneKernels.*:Reference.*:Depth16*.*:-*Thread*:ToneKernels.ChoiceFollows*
+test-web: web native
+	$(MAKE) -f web/web.mk BUILD=$(BUILD) -j$(JOBS) kernel-tests
+	node $(BUILD)/web-obj/kernel-tests.js --gtest_filter='$(WEB_KERNEL_TESTS)'
+	/usr/bin/python3 tests/web/test-web $(BUILD)
+
 bench: native
 	$(NATIVE)/patinex_bench
 	$(NATIVE)/patinex_frei0r_bench
@@ -83,9 +101,15 @@ demo64: win64
 	scripts/demo $(WIN64DIR)
 
 # dist/patinex-<version>/ and its zip: both modules, both hosts, the frei0r
-# filter, an install text; the setup.exe, the .deb and SHA256SUMS beside them.
-dist: native win32 win64
+# filter, an install text; the setup.exe, the .deb and SHA256SUMS beside them;
+# and dist/patinex-web-<version>.zip, the browser page.
+dist: native win32 win64 web
 	scripts/dist $(BUILD)
+	scripts/dist-web $(BUILD)
+
+# dist/patinex-web-<version>.zip alone: the page and both WebAssembly builds.
+dist-web: web
+	scripts/dist-web $(BUILD)
 
 # patinex.so and the editors' descriptions of it: for the current user, or with
 # PREFIX=/usr (or /usr/local, ...) for everyone, Shotcut's panel included.

@@ -21,6 +21,7 @@ const KernelName kKernelNames[] = {
     {ToneKernel::kSse2, "sse2"},
     {ToneKernel::kAvx2, "avx2"},
     {ToneKernel::kAvx512, "avx512"},
+    {ToneKernel::kWasmSimd128, "wasm-simd128"},
 };
 
 // The widest kernel the processor and the operating system run: cpuid's
@@ -43,6 +44,9 @@ ToneKernel ProcessorKernel() {
   const unsigned avx512 = (1u << 16) | (1u << 30) | (1u << 31);
   if ((b & avx512) != avx512 || (xcr0 & 0xE6u) != 0xE6u) return ToneKernel::kAvx2;
   return ToneKernel::kAvx512;
+#elif defined(__wasm_simd128__)
+  // The page loads its SIMD build only where the browser validates SIMD code.
+  return ToneKernel::kWasmSimd128;
 #else
   return ToneKernel::kScalar;
 #endif
@@ -76,7 +80,7 @@ ToneKernel BestToneKernel() {
 // EPYC, whose 512-bit operations run as two 256-bit halves and whose gathers of
 // eight are no faster than two of four): it runs when PATINEX_SIMD asks for it.
 ToneKernel DefaultToneKernel(ToneKernel best) {
-  return best > ToneKernel::kAvx2 ? ToneKernel::kAvx2 : best;
+  return best == ToneKernel::kAvx512 ? ToneKernel::kAvx2 : best;
 }
 
 ToneKernel ToneKernelFrom(ToneKernel best, const char* setting) {
@@ -85,8 +89,10 @@ ToneKernel ToneKernelFrom(ToneKernel best, const char* setting) {
   size_t length = std::strlen(setting);
   while (length > 0 && setting[length - 1] == ' ') --length;
   for (const KernelName& k : kKernelNames) {
+    // Up to the best, and built here: on the page's build (best: WebAssembly's)
+    // the x86 kernels' rows are none.
     if (std::strlen(k.name) == length && std::strncmp(k.name, setting, length) == 0 &&
-        k.kernel <= best) {
+        k.kernel <= best && ToneRowsOf(k.kernel) != nullptr) {
       return k.kernel;
     }
   }
@@ -110,6 +116,8 @@ const ToneRowSet* ToneRowsOf(ToneKernel kernel) {
       return ToneRowsAvx2();
     case ToneKernel::kAvx512:
       return ToneRowsAvx512();
+    case ToneKernel::kWasmSimd128:
+      return ToneRowsWasmSimd128();
     default:
       return nullptr;
   }

@@ -28,9 +28,13 @@ enum class ToneKernel : int32_t {
   kSse2 = 2,
   kAvx2 = 3,
   kAvx512 = 4,
+  // WebAssembly's 128-bit SIMD: built only for the browser page, where no x86
+  // kernel is (their rows are null there, so the choice never falls onto one).
+  kWasmSimd128 = 5,
 };
 
-// The kernel's name as PATINEX_SIMD takes it ("scalar", "sse2", "avx2", "avx512").
+// The kernel's name as PATINEX_SIMD takes it ("scalar", "sse2", "avx2", "avx512",
+// "wasm-simd128").
 const char* ToneKernelName(ToneKernel kernel);
 
 // The fastest kernel this processor and this build run.
@@ -41,8 +45,8 @@ ToneKernel BestToneKernel();
 ToneKernel DefaultToneKernel(ToneKernel best);
 
 // The kernel from the best this processor runs and the text of PATINEX_SIMD
-// (null when unset): the name of a kernel up to `best` (blanks around it
-// allowed) chooses it; anything else is ignored (the default).
+// (null when unset): the name of a kernel up to `best` that this build has
+// (blanks around it allowed) chooses it; anything else is ignored (the default).
 ToneKernel ToneKernelFrom(ToneKernel best, const char* setting);
 
 // The kernel for this machine and process (read once).
@@ -211,6 +215,7 @@ const ToneRowSet* ToneRowsScalar();
 const ToneRowSet* ToneRowsSse2();
 const ToneRowSet* ToneRowsAvx2();
 const ToneRowSet* ToneRowsAvx512();
+const ToneRowSet* ToneRowsWasmSimd128();
 // The AVX2 field rows (ToneKernelsAvx2.cpp, where that file is built for AVX2).
 void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t gridWidth, int16_t* cells,
                   const int32_t* cellOf, const int32_t* weights, int32_t width, int16_t* out);

@@ -295,6 +295,7 @@ TEST(Depth16, EveryKernelAndThreadCountGivesTheBytesOfOne) {
       uint32_t oneState = 0;
       const int32_t finished = Render(oneJob, 77, 1, ToneKernel::kScalar, &oneState);
       for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+        if (ToneRowsOf(ToneKernel(k)) == nullptr) continue;  // x86's, in the page's build
         for (int32_t threads : {1, 2, 3, 8}) {
           Image16 many = MakeImage16(37, height, alpha);
           RenderJob job = MakeJob16(p, src, many);
@@ -375,6 +376,7 @@ TEST(Depth16, EveryKernelGivesThePlainRowsBytes) {
           EXPECT_FALSE(drew) << set.name;
         }
         for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+          if (ToneRowsOf(ToneKernel(k)) == nullptr) continue;  // x86's, in the page's build
           Image16 out = MakeImage16(width, 3, alpha);
           uint32_t state = 0;
           ASSERT_EQ(RenderTone(MakeJob16(p, src, out), salt, ToneKernel(k), given ? &field : nullptr,
@@ -411,6 +413,7 @@ TEST(Depth16, EveryKernelTakesTheThirdOfEveryGraySum) {
       src.Set(i % width, i / width, 2, blue);
     }
     for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+      if (ToneRowsOf(ToneKernel(k)) == nullptr) continue;  // x86's, in the page's build
       Image16 out = MakeImage16(width, height, alpha);
       ASSERT_EQ(Render(MakeJob16(p, src, out), 1, 1, ToneKernel(k)), 1);
       for (int32_t i = 0; i < width * height; ++i) {
