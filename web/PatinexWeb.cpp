@@ -94,8 +94,7 @@ EMSCRIPTEN_KEEPALIVE int patinex_render(void* setting, const uint8_t* src, uint8
   const Rect rect = {0, 0, int16_t(height), int16_t(width)};
   gLastPercent = -1;
   RenderJob job = MakeRenderJob(&settings.record, rect, true, src, rowBytes, dst, rowBytes,
-                                reportProgress != 0 ? ReportProgress : nullptr, nullptr,
-                                nullptr);
+                                reportProgress != 0 ? ReportProgress : nullptr, nullptr);
   job.scale = settings.scale;
   Rng rng = {0};
   RenderContext context = {&rng, s->scratchCache, 1};

@@ -73,7 +73,7 @@ $(WEBDIR)/%: web/%
 # formulas (make test-web runs the tone kernels' tests from them).
 GTEST_SRC := /usr/src/googletest/googletest
 KERNEL_TEST_SOURCES := tests/native/TonePassTest.cpp tests/native/Depth16Test.cpp \
-	tests/reference/ReferenceTone.cpp
+	testing/ReferenceTone.cpp
 KERNEL_TEST_OBJS := $(patsubst %.cpp,$(WEBOBJ)/simd/%.o,$(KERNEL_TEST_SOURCES)) \
 	$(WEBOBJ)/simd/gtest-all.o $(WEBOBJ)/simd/gtest_main.o \
 	$(filter-out $(WEBOBJ)/simd/web/PatinexWeb.o,$(SIMD_OBJS))
