@@ -14,5 +14,5 @@ endif()
 # runs this under Wine on the sample photograph and writes docs/dialog.png.
 add_executable(dialog_screenshot ${CMAKE_SOURCE_DIR}/tools/dialog-screenshot/DialogScreenshot.cpp)
 target_include_directories(dialog_screenshot PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
-target_link_libraries(dialog_screenshot PRIVATE patinex_core gtest)
+target_link_libraries(dialog_screenshot PRIVATE patinex_core)
 add_dependencies(dialog_screenshot patinex_module)

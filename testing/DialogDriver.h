@@ -3,14 +3,14 @@
 // selector, inside which the dialog runs its modal loop; a second thread finds the
 // dialog and works it: SendMessage for quick messages (they run on the dialog's
 // thread), PostMessage for a button whose handler opens another modal loop (the
-// colour picker). Whatever the script does, the dialog is cancelled at the end if
-// it is still open, so a failing test cannot hang the run.
+// colour picker). The dialog tests run it through RunContinueWithDialog
+// (tests/win32/DialogRun.h), which cancels the dialog at the end if it is still
+// open, so a failing test cannot hang the run; tools/dialog-screenshot uses the
+// same pieces without GoogleTest.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
@@ -96,29 +96,6 @@ inline bool WaitUntilClosed(HWND window) {
     Sleep(10);
   }
   return false;
-}
-
-// The host's side of one filter run with the dialog: the parameters selector
-// (which asks for the dialog) has been called by the test; this calls prepare,
-// start and continue, running `script` on a second thread against the dialog
-// while continue waits in it. Returns the continue selector's result.
-inline int16_t RunContinueWithDialog(ModuleHost& host,
-                                     const std::function<void(HWND dialog)>& script) {
-  EXPECT_EQ(0, host.Call(filterSelectorPrepare));
-  EXPECT_EQ(0, host.Call(filterSelectorStart));
-  const DWORD hostThread = GetCurrentThreadId();
-  bool sawDialog = false;
-  std::thread driver([&] {
-    HWND dialog = WaitForWindow(hostThread, kParamsCaption);
-    if (dialog == nullptr) return;  // continue returned without a dialog
-    sawDialog = true;
-    script(dialog);
-    if (IsWindow(dialog) && IsWindowVisible(dialog)) PostClick(dialog, IDCANCEL);
-  });
-  const int16_t result = host.Call(filterSelectorContinue);
-  driver.join();
-  EXPECT_TRUE(sawDialog) << "the dialog never showed";
-  return result;
 }
 
 // A host with an owner window and callbacks, as a host hands them to the plug-in.

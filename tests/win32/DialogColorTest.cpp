@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "testing/DialogDriver.h"
+#include "tests/win32/DialogRun.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "host/ParamTable.h"
 #include "testing/DialogDriver.h"
+#include "tests/win32/DialogRun.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "testing/DialogDriver.h"
+#include "tests/win32/DialogRun.h"
 
 namespace {
 

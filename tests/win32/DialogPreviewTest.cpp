@@ -13,6 +13,7 @@
 #include "render/RenderJob.h"
 #include "render/Samples16.h"
 #include "testing/DialogDriver.h"
+#include "tests/win32/DialogRun.h"
 
 namespace {
 
