@@ -206,7 +206,9 @@ BENCHMARK(BM_RenderEffect16)
     ->UseRealTime();
 BENCHMARK(BM_Memcpy16)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
 
-// Keeps each run's wall-clock time per pixel for the summary.
+// Keeps each run's wall-clock time per pixel for the summary: its own
+// time_per_pixel where it has one (a picture of another size), else over the
+// 6000 x 4000 frame.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> nsPerPixel;
@@ -215,7 +217,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
       const double seconds = run.real_accumulated_time / double(run.iterations);
-      nsPerPixel[run.benchmark_name()] = seconds * 1e9 / kPixels;
+      const auto own = run.counters.find("time_per_pixel");
+      nsPerPixel[run.benchmark_name()] =
+          own != run.counters.end() ? own->second.value * 1e9 : seconds * 1e9 / kPixels;
     }
   }
 };
@@ -229,7 +233,7 @@ double Find(const std::map<std::string, double>& ns, const std::string& prefix) 
 }
 
 void PrintSummary(const std::map<std::string, double>& ns) {
-  std::printf("\nSummary, 6000 x 4000, wall-clock time per pixel:\n");
+  std::printf("\nSummary, wall-clock time per pixel (6000 x 4000 unless the name gives a width):\n");
   for (const auto& entry : ns) std::printf("  %-36s %8.3f ns/pixel\n", entry.first.c_str(), entry.second);
   const int32_t n = RenderThreadCount();
   for (int bpp : {3, 4}) {
@@ -252,6 +256,18 @@ void PrintSummary(const std::map<std::string, double>& ns) {
     std::printf("threads %d bytes: 1 thread %.3f ns/pixel, %d threads %.3f ns/pixel, speed-up %.2f, "
                 "%.2f x a memcpy\n",
                 bpp, one, n, all, one / all, all / copy);
+  }
+  for (int width : {6000, 3840}) {
+    for (int threads : {1, n}) {
+      const std::string at = "BM_Scale/width:" + std::to_string(width);
+      const std::string t = "/threads:" + std::to_string(threads) + "/";
+      const double autoScale = Find(ns, at + "/scale:0" + t);
+      const double one = Find(ns, at + "/scale:1" + t);
+      if (autoScale <= 0 || one <= 0) continue;
+      std::printf("Scale, width %d, %d thread(s): Auto %.3f ns/pixel, Scale 1 %.3f, Auto / Scale 1 %.2f "
+                  "(goal <= 1.3)\n",
+                  width, threads, autoScale, one, autoScale / one);
+    }
   }
   std::printf("\nTone kernels, whole effect at the defaults (the plain formulas: the tone part alone):\n");
   for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {

@@ -131,14 +131,18 @@ int32_t ToneBandCount(int32_t height, int32_t threads) {
   return count < 1 ? 1 : count;
 }
 
+int32_t RunnerSlots(int32_t threads) {
+  const int32_t limit = threads > 0 ? threads : RenderThreadCount();
+  return limit > kMaxRenderThreads ? kMaxRenderThreads : limit;
+}
+
 bool RunRowBands(const BandedRows& pass, int32_t rows, int32_t threads, const RenderJob& job,
                  int32_t* rowsReported) {
   Bands b;
   b.pass = &pass;
   b.job = &job;
   b.rows = rows;
-  int32_t limit = threads > 0 ? threads : RenderThreadCount();
-  if (limit > kMaxRenderThreads) limit = kMaxRenderThreads;
+  const int32_t limit = RunnerSlots(threads);
   b.count = ToneBandCount(rows, limit);
   b.nextBand.store(0);
   for (int32_t i = 0; i < b.count; ++i) b.rowsDone[i].store(0);

@@ -40,7 +40,7 @@ int32_t ToneBandCount(int32_t height, int32_t threads);
 // order with the generator BandStart gave. Both may run on several threads at
 // once and must only read what they share, but for what belongs to the thread:
 // Row's `slot` is the running thread's own number (0 the calling thread, 1 ..
-// kMaxRenderThreads - 1 its workers), so scratch kept per slot is only ever
+// RunnerSlots(threads) - 1 its workers), so scratch kept per slot is only ever
 // used by one thread at a time, row after row of its bands.
 class BandedRows {
  public:
@@ -51,6 +51,10 @@ class BandedRows {
  protected:
   ~BandedRows() = default;
 };
+
+// The threads a run on `threads` (0: RenderThreadCount()) may use, and so the
+// slots its rows are given: 1 .. kMaxRenderThreads.
+int32_t RunnerSlots(int32_t threads);
 
 // Runs rows 0..rows - 1 of `pass` in ToneBandCount(rows, threads) bands on up
 // to `threads` threads (0: RenderThreadCount()): the calling thread, and workers

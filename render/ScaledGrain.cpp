@@ -151,8 +151,8 @@ uint32_t ScaledGrainEndState(const WorkingValues& wv, uint32_t startState) {
   return RngStateAfter(startState, GridDraws(wv));
 }
 
-bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, FieldRowMaker fieldRow,
-                      ScaledGrain* grain) {
+bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t threads,
+                      FieldRowMaker fieldRow, ScaledGrain* grain) {
   *grain = ScaledGrain{};
   grain->fieldRow = fieldRow;
   grain->width = wv.width;
@@ -191,12 +191,13 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, FieldRowMake
   // The field rows are made as the picture's rows need them, by each thread
   // into its slot's two rows: the two a picture row blends are its slot's last
   // two, or new.
-  const int64_t slotRows = int64_t(kMaxRenderThreads) * 2 * wv.width;
+  const int32_t slots = RunnerSlots(threads);
+  const int64_t slotRows = int64_t(slots) * 2 * wv.width;
   grain->slotRows = slotRows * int64_t(sizeof(int16_t)) <= INT32_MAX
                         ? static_cast<int16_t*>(NewMemBlock(int32_t(slotRows * int64_t(sizeof(int16_t)))))
                         : nullptr;
-  grain->slotHeld = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 2 * kMaxRenderThreads));
-  const int64_t slotGrain = int64_t(kMaxRenderThreads) * wv.width * int64_t(sizeof(int32_t));
+  grain->slotHeld = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 2 * slots));
+  const int64_t slotGrain = int64_t(slots) * wv.width * int64_t(sizeof(int32_t));
   grain->slotGrain = slotGrain <= INT32_MAX ? static_cast<int32_t*>(NewMemBlock(int32_t(slotGrain))) : nullptr;
   grain->blend = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 3 * wv.height));
   grain->weights = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width));
@@ -207,7 +208,7 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, FieldRowMake
     grain->cellOf = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width));
     if (wv.layout.width <= kMaxGridSide) {
       grain->slotCells = static_cast<int16_t*>(
-          NewMemBlock(int32_t(sizeof(int16_t)) * kMaxRenderThreads * (wv.layout.width + 16)));
+          NewMemBlock(int32_t(sizeof(int16_t)) * slots * (wv.layout.width + 16)));
     }
   }
   const bool ok = grain->slotRows != nullptr && grain->slotHeld != nullptr &&
@@ -220,7 +221,7 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, FieldRowMake
     FreeScaledGrain(grain);
     return false;
   }
-  for (int32_t i = 0; i < 2 * kMaxRenderThreads; ++i) grain->slotHeld[i] = -1;
+  for (int32_t i = 0; i < 2 * slots; ++i) grain->slotHeld[i] = -1;
 
   // Each picture row's two grid rows and the second's weight.
   for (int32_t y = 0; y < wv.height; ++y) {

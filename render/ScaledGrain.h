@@ -48,20 +48,21 @@ struct ScaledGrain {
   FieldRowMaker fieldRow;  // the kernel's, or null: the plain loop
   // Each thread slot's two field rows and the grid row each holds (-1: none),
   // its picture row's grain, and its grid row's cells.
-  int16_t* slotRows;   // kMaxRenderThreads x 2 x width
-  int32_t* slotHeld;   // kMaxRenderThreads x 2
-  int32_t* slotGrain;  // kMaxRenderThreads x width (int16_t or int32_t values)
-  int16_t* slotCells;  // with the kernel's field rows: kMaxRenderThreads x (grid width + 16)
+  int16_t* slotRows;   // slots x 2 x width
+  int32_t* slotHeld;   // slots x 2
+  int32_t* slotGrain;  // slots x width (int16_t or int32_t values)
+  int16_t* slotCells;  // with the kernel's field rows: slots x (grid width + 16)
 };
 
 // Fills `grain` for the render (grain on, layout scaled) from the generator
-// state before the first draw, with the kernel's field rows
+// state before the first draw, for the tone rows of a run on `threads`
+// (RunnerSlots(threads) slots, see render/RenderThreads.h), with the kernel's field rows
 // (render/ToneKernels.h; null: the plain loop, the same values). False when
 // there is no memory for it (nothing is left to free). A field with no grid
 // rows to draw (the jitter moved them all out, so no picture row is left
 // either) has no blend table and nothing else; the rows below need one.
-bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, FieldRowMaker fieldRow,
-                      ScaledGrain* grain);
+bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t threads,
+                      FieldRowMaker fieldRow, ScaledGrain* grain);
 void FreeScaledGrain(ScaledGrain* grain);
 
 // The generator after the grid's draws, without making the field.

@@ -245,7 +245,7 @@ bool RunScaledTonePass(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
   bool finished;
   const ToneRowSet* rows = ToneRowsOf(kernel == ToneKernel::kChosen ? RenderToneKernel() : kernel);
   // A field with no rows (the jitter moved every grid row out) is no grain.
-  if (BuildScaledGrain(wv, start, rows != nullptr ? rows->fieldRow : nullptr, &grain) &&
+  if (BuildScaledGrain(wv, start, threads, rows != nullptr ? rows->fieldRow : nullptr, &grain) &&
       grain.blend != nullptr) {
     const bool sixteen = wv.bytesPerSample == 2;
     ToneGrainField field = {nullptr, nullptr, 0,
