@@ -212,10 +212,16 @@ BENCHMARK(BM_Memcpy16)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond)->MinTime(0
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> nsPerPixel;
+  std::map<std::string, double> pairRatios;  // BM_ScaleRatio's auto_over_one
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
+      const auto ratio = run.counters.find("auto_over_one");
+      if (ratio != run.counters.end()) {
+        pairRatios[run.benchmark_name()] = ratio->second.value;
+        continue;
+      }
       const double seconds = run.real_accumulated_time / double(run.iterations);
       const auto own = run.counters.find("time_per_pixel");
       nsPerPixel[run.benchmark_name()] =
@@ -232,7 +238,7 @@ double Find(const std::map<std::string, double>& ns, const std::string& prefix) 
   return 0;
 }
 
-void PrintSummary(const std::map<std::string, double>& ns) {
+void PrintSummary(const std::map<std::string, double>& ns, const std::map<std::string, double>& pairs) {
   std::printf("\nSummary, wall-clock time per pixel (6000 x 4000 unless the name gives a width):\n");
   for (const auto& entry : ns) std::printf("  %-36s %8.3f ns/pixel\n", entry.first.c_str(), entry.second);
   const int32_t n = RenderThreadCount();
@@ -263,10 +269,11 @@ void PrintSummary(const std::map<std::string, double>& ns) {
       const std::string t = "/threads:" + std::to_string(threads) + "/";
       const double autoScale = Find(ns, at + "/scale:0" + t);
       const double one = Find(ns, at + "/scale:1" + t);
+      const double pair = Find(pairs, "BM_ScaleRatio/width:" + std::to_string(width) + t);
       if (autoScale <= 0 || one <= 0) continue;
-      std::printf("Scale, width %d, %d thread(s): Auto %.3f ns/pixel, Scale 1 %.3f, Auto / Scale 1 %.2f "
-                  "(goal <= 1.3)\n",
-                  width, threads, autoScale, one, autoScale / one);
+      std::printf("Scale, width %d, %d thread(s): Auto %.3f ns/pixel, Scale 1 %.3f, Auto / Scale 1 %.2f; "
+                  "the median of renders in turn %.2f (goal <= 1.3)\n",
+                  width, threads, autoScale, one, autoScale / one, pair);
     }
   }
   std::printf("\nTone kernels, whole effect at the defaults (the plain formulas: the tone part alone):\n");
@@ -361,7 +368,7 @@ int main(int argc, char** argv) {
   }
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintSummary(reporter.nsPerPixel);
+  PrintSummary(reporter.nsPerPixel, reporter.pairRatios);
   PrintSummary16(reporter.nsPerPixel);
   benchmark::Shutdown();
   return 0;

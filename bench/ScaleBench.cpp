@@ -4,6 +4,8 @@
 // Scale 1's time. (main is in RenderBench.cpp: one benchmark program.)
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -61,6 +63,41 @@ void BM_Scale(benchmark::State& state) {
   DeleteScratchCache(cache);
 }
 
+// Args: width, threads. Auto and Scale 1 in turn, the same frame and seed for
+// both, each pair's time ratio kept: their median, as the counter auto_over_one,
+// holds when the machine's speed drifts between the two, as it does on a shared
+// machine.
+void BM_ScaleRatio(benchmark::State& state) {
+  const int32_t width = int32_t(state.range(0));
+  ScaleFrame& f = FrameOf(width, width == 6000 ? 4000 : 2160);
+  EffectParams params;
+  SetDefaultParams(&params);
+  params.value[kShowDialog] = 0;
+  params.value[kFrameNumber] = 40;
+  RenderJob job = MakeRenderJob(&params, Rect{0, 0, int16_t(f.height), int16_t(f.width)}, false,
+                                f.src.data(), f.width * 3, f.dst.data(), f.width * 3, nullptr,
+                                nullptr);
+  ScratchCache* cache = NewScratchCache();
+  Rng rng = {0};
+  RenderContext context = {&rng, cache, int32_t(state.range(1))};
+  std::vector<double> ratios;
+  uint32_t seed = 1;
+  for (auto _ : state) {
+    double seconds[2];
+    for (int k = 0; k < 2; ++k) {
+      job.scale = k == 0 ? double(kScaleAuto) : 1.0;
+      const auto start = std::chrono::steady_clock::now();
+      benchmark::DoNotOptimize(RenderEffectSeeded(&job, seed, &context));
+      seconds[k] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    ratios.push_back(seconds[0] / seconds[1]);
+    ++seed;
+  }
+  std::sort(ratios.begin(), ratios.end());
+  state.counters["auto_over_one"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+  DeleteScratchCache(cache);
+}
+
 void ScaleArguments(benchmark::internal::Benchmark* b) {
   std::vector<int64_t> threads = {1};
   if (RenderThreadCount() > 1) threads.push_back(RenderThreadCount());
@@ -71,3 +108,9 @@ void ScaleArguments(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 BENCHMARK(BM_Scale)->Apply(ScaleArguments)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseRealTime();
+BENCHMARK(BM_ScaleRatio)
+    ->ArgNames({"width", "threads"})
+    ->ArgsProduct({{6000, 3840}, {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->UseRealTime();
