@@ -22,9 +22,11 @@ struct ScaleFrame {
   std::vector<uint8_t> src, dst;
 };
 
-ScaleFrame& FrameOf(int32_t width, int32_t height) {
+// The 24-megapixel photograph (width 6000) or the 4K frame (3840).
+ScaleFrame& FrameOf(int32_t width) {
   static ScaleFrame frames[2];
   ScaleFrame& f = frames[width == 6000 ? 0 : 1];
+  const int32_t height = width == 6000 ? 4000 : 2160;
   if (f.src.empty()) {
     f.width = width;
     f.height = height;
@@ -40,17 +42,25 @@ ScaleFrame& FrameOf(int32_t width, int32_t height) {
   return f;
 }
 
-// Args: width (6000 or 3840), Scale (0: Auto, or 1), threads.
-void BM_Scale(benchmark::State& state) {
-  const int32_t width = int32_t(state.range(0));
-  ScaleFrame& f = FrameOf(width, width == 6000 ? 4000 : 2160);
+// The defaults, frame 40, no dialog.
+EffectParams ScaleParams() {
   EffectParams params;
   SetDefaultParams(&params);
   params.value[kShowDialog] = 0;
   params.value[kFrameNumber] = 40;
-  RenderJob job = MakeRenderJob(&params, Rect{0, 0, int16_t(f.height), int16_t(f.width)}, false,
-                                f.src.data(), f.width * 3, f.dst.data(), f.width * 3, nullptr,
-                                nullptr);
+  return params;
+}
+
+RenderJob ScaleJob(const EffectParams* params, ScaleFrame& f) {
+  return MakeRenderJob(params, Rect{0, 0, int16_t(f.height), int16_t(f.width)}, false, f.src.data(),
+                       f.width * 3, f.dst.data(), f.width * 3, nullptr, nullptr);
+}
+
+// Args: width (6000 or 3840), Scale (0: Auto, or 1), threads.
+void BM_Scale(benchmark::State& state) {
+  ScaleFrame& f = FrameOf(int32_t(state.range(0)));
+  const EffectParams params = ScaleParams();
+  RenderJob job = ScaleJob(&params, f);
   job.scale = double(state.range(1));
   ScratchCache* cache = NewScratchCache();
   Rng rng = {0};
@@ -68,15 +78,9 @@ void BM_Scale(benchmark::State& state) {
 // holds when the machine's speed drifts between the two, as it does on a shared
 // machine.
 void BM_ScaleRatio(benchmark::State& state) {
-  const int32_t width = int32_t(state.range(0));
-  ScaleFrame& f = FrameOf(width, width == 6000 ? 4000 : 2160);
-  EffectParams params;
-  SetDefaultParams(&params);
-  params.value[kShowDialog] = 0;
-  params.value[kFrameNumber] = 40;
-  RenderJob job = MakeRenderJob(&params, Rect{0, 0, int16_t(f.height), int16_t(f.width)}, false,
-                                f.src.data(), f.width * 3, f.dst.data(), f.width * 3, nullptr,
-                                nullptr);
+  ScaleFrame& f = FrameOf(int32_t(state.range(0)));
+  const EffectParams params = ScaleParams();
+  RenderJob job = ScaleJob(&params, f);
   ScratchCache* cache = NewScratchCache();
   Rng rng = {0};
   RenderContext context = {&rng, cache, int32_t(state.range(1))};
