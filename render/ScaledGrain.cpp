@@ -100,8 +100,8 @@ void MakeFieldRow(const ScaledGrain& grain, int32_t slot, int32_t gridRow, int16
   uint32_t state =
       RngStateAfter(grain.startState, uint64_t(gridRow - grain.firstGridRow) * uint64_t(gridWidth));
   if (grain.fieldRow != nullptr) {
-    int16_t* cells = grain.slotCells + std::ptrdiff_t(slot) * (gridWidth + 16);
-    grain.fieldRow(state, values, gridWidth, cells, grain.cellOf, w, width, out);
+    int32_t* scratch = grain.slotScratch + std::ptrdiff_t(slot) * 2 * (gridWidth + 32);
+    grain.fieldRow(state, values, gridWidth, scratch, grain.cellOf, w, width, out);
     return;
   }
   const int32_t* const spanEnds = grain.spanEnds;
@@ -207,15 +207,15 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   if (fieldRow != nullptr) {
     grain->cellOf = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * wv.width));
     if (wv.layout.width <= kMaxGridSide) {
-      grain->slotCells = static_cast<int16_t*>(
-          NewMemBlock(int32_t(sizeof(int16_t)) * slots * (wv.layout.width + 16)));
+      grain->slotScratch = static_cast<int32_t*>(
+          NewMemBlock(int32_t(sizeof(int32_t)) * slots * 2 * (wv.layout.width + 32)));
     }
   }
   const bool ok = grain->slotRows != nullptr && grain->slotHeld != nullptr &&
                   grain->slotGrain != nullptr &&
                   grain->blend != nullptr && grain->weights != nullptr &&
                   grain->spanEnds != nullptr && grain->cellValues != nullptr &&
-                  (fieldRow == nullptr || (grain->cellOf != nullptr && grain->slotCells != nullptr)) &&
+                  (fieldRow == nullptr || (grain->cellOf != nullptr && grain->slotScratch != nullptr)) &&
                   wv.layout.width <= kMaxGridSide;
   if (!ok) {
     FreeScaledGrain(grain);
@@ -267,7 +267,7 @@ void FreeScaledGrain(ScaledGrain* grain) {
   FreeMemBlock(grain->spanEnds);
   FreeMemBlock(grain->cellValues);
   FreeMemBlock(grain->cellOf);
-  FreeMemBlock(grain->slotCells);
+  FreeMemBlock(grain->slotScratch);
   const ScaledGrain none = ScaledGrain{};
   grain->slotRows = none.slotRows;
   grain->slotHeld = none.slotHeld;
@@ -277,7 +277,7 @@ void FreeScaledGrain(ScaledGrain* grain) {
   grain->spanEnds = none.spanEnds;
   grain->cellValues = none.cellValues;
   grain->cellOf = none.cellOf;
-  grain->slotCells = none.slotCells;
+  grain->slotScratch = none.slotScratch;
 }
 
 FieldRowPair ScaledGrainRows(const ScaledGrain& grain, int32_t slot, int32_t y) {

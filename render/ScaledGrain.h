@@ -47,11 +47,11 @@ struct ScaledGrain {
   int32_t* cellOf;
   FieldRowMaker fieldRow;  // the kernel's, or null: the plain loop
   // Each thread slot's two field rows and the grid row each holds (-1: none),
-  // its picture row's grain, and its grid row's cells.
+  // its picture row's grain, and the kernel's scratch for its grid row's cells.
   int16_t* slotRows;   // slots x 2 x width
   int32_t* slotHeld;   // slots x 2
   int32_t* slotGrain;  // slots x width (int16_t or int32_t values)
-  int16_t* slotCells;  // with the kernel's field rows: slots x (grid width + 16)
+  int32_t* slotScratch;  // with the kernel's field rows: slots x 2 x (grid width + 32)
 };
 
 // Fills `grain` for the render (grain on, layout scaled) from the generator

@@ -181,13 +181,13 @@ typedef void (*ToneLaneRow16)(const uint8_t* s, uint8_t* d, int32_t width,
                               const int32_t* grainRow);
 
 // A row of a scaled render's grain field (render/ScaledGrain.h): its grid
-// row's `gridWidth` cells drawn into `cells` from `state` (the generator before
-// the row's first draw), each cell values[draw] (`values` has one value past
-// its 32768), the last repeated after them up to gridWidth + 16 values; then the
-// row, one pixel at a time: out[x] = (cells[c] (256 - w) + cells[c + 1] w +
-// 128) >> 8, c = cellOf[x], weights[x] = (256 - w) | w << 16.
+// row's `gridWidth` cells drawn from `state` (the generator before the row's
+// first draw), each cell values[draw] (`values` has one value past its 32768);
+// then the row, one pixel at a time: out[x] = (cells[c] (256 - w) + cells[c +
+// 1] w + 128) >> 8, c = cellOf[x], weights[x] = (256 - w) | w << 16, with the
+// last cell repeated after the row's. `scratch` holds 2 (gridWidth + 32) values.
 typedef void (*FieldRowMaker)(uint32_t state, const int16_t* values, int32_t gridWidth,
-                              int16_t* cells, const int32_t* cellOf, const int32_t* weights,
+                              int32_t* scratch, const int32_t* cellOf, const int32_t* weights,
                               int32_t width, int16_t* out);
 
 // A kernel's rows: [gray][GrainSource] (16 bits: no field) and in each pair 3,
@@ -217,5 +217,5 @@ const ToneRowSet* ToneRowsAvx2();
 const ToneRowSet* ToneRowsAvx512();
 const ToneRowSet* ToneRowsWasmSimd128();
 // The AVX2 field rows (ToneKernelsAvx2.cpp, where that file is built for AVX2).
-void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t gridWidth, int16_t* cells,
+void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t gridWidth, int32_t* scratch,
                   const int32_t* cellOf, const int32_t* weights, int32_t width, int16_t* out);

@@ -18,7 +18,7 @@
 
 namespace {
 
-struct WasmSimdOps {
+struct WasmSimdOps : PixelByPixel16 {
   typedef v128_t V16;
   typedef v128_t V32;
   typedef v128_t V;
@@ -99,35 +99,13 @@ struct WasmSimdOps {
     }
   }
 
-  // 16-bit samples: pixel p's widened grain is values[index[p]] (the draws
-  // into the grain table, or a given row in order), looked up pixel by pixel.
-  struct Grain16 {
-    const int32_t* values;
-    alignas(16) uint16_t index[8];
-  };
-  static Grain16 ZeroGrain16() {
-    static const int32_t kZero = 0;
-    return Grain16{&kZero, {0, 0, 0, 0, 0, 0, 0, 0}};
-  }
-  static Grain16 LoadGrain16(const int32_t* row) { return Grain16{row, {0, 1, 2, 3, 4, 5, 6, 7}}; }
+  // 16-bit samples pixel by pixel (PixelByPixel16, render/ToneRow.h): the
+  // draws stored as the block's indexes into the grain table.
   static Grain16 GrainOfDraws16(const int32_t* table, V16 draws) {
     Grain16 g;
     g.values = table;
     wasm_v128_store(g.index, draws);
     return g;
-  }
-  struct Row16 {};
-  template <int kSpp>
-  static Row16 Context16() {
-    return Row16();
-  }
-  template <bool kGray, int kSpp>
-  static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g,
-                      const Row16&) {
-    for (int p = 0; p < 8; ++p) {
-      TonePixel<kGray, 2 * kSpp>(s + 2 * kSpp * p, d + 2 * kSpp * p, t, g.values[g.index[p]],
-                                 nullptr);
-    }
   }
 };
 

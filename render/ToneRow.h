@@ -218,6 +218,36 @@ inline void TonePixel(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, i
   }
 }
 
+// 16-bit samples for kernels of eight 16-bit lanes without gathers (SSE2,
+// WebAssembly): pixel p's widened grain is values[index[p]] (the draws into the
+// grain table, or a given row in order), and the block's pixels go one at a
+// time. The ops struct derives from it and stores its draws as the indexes
+// (GrainOfDraws16).
+struct PixelByPixel16 {
+  struct Grain16 {
+    const int32_t* values;
+    alignas(16) uint16_t index[8];
+  };
+  static Grain16 ZeroGrain16() {
+    static const int32_t kZero = 0;
+    return Grain16{&kZero, {0, 0, 0, 0, 0, 0, 0, 0}};
+  }
+  static Grain16 LoadGrain16(const int32_t* row) { return Grain16{row, {0, 1, 2, 3, 4, 5, 6, 7}}; }
+  struct Row16 {};
+  template <int kSpp>
+  static Row16 Context16() {
+    return Row16();
+  }
+  template <bool kGray, int kSpp>
+  static void Block16(const uint8_t* s, uint8_t* d, const ToneLaneTables16& t, const Grain16& g,
+                      const Row16&) {
+    for (int p = 0; p < 8; ++p) {
+      TonePixel<kGray, 2 * kSpp>(s + 2 * kSpp * p, d + 2 * kSpp * p, t, g.values[g.index[p]],
+                                 nullptr);
+    }
+  }
+};
+
 // Bytes per pixel above 4 are 16-bit samples: their tables and given grain.
 template <int kBpp>
 using ToneTablesOf = typename std::conditional<(kBpp > 4), ToneLaneTables16, ToneLaneTables>::type;
