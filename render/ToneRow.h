@@ -164,7 +164,10 @@ inline typename Ops::V Clamp8(typename Ops::V a, typename Ops::V ga, typename Op
 }
 inline uint8_t Clamp8Scalar(int32_t v) { return uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
-// A 16-bit sample, above 32768 counted as 32768, and a value stored as a sample.
+// A 16-bit sample, above 32768 counted as 32768, and a value stored as a sample:
+// render/Samples16.h's LoadClampedSample and ClampSample with StoreSample,
+// written again here because an inline function of another header would be
+// compiled for this file's instruction set (see the includes above).
 inline uint32_t LaneSample16(const uint8_t* p) {
   uint16_t v;
   std::memcpy(&v, p, 2);
