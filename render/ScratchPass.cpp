@@ -182,12 +182,34 @@ void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
   for (int32_t c = cols.first; c < cols.end; ++c) across[c] = float(TentCover(a, b, double(c) + 0.5));
   const bool sixteenBits = wv.bytesPerSample == 2;
   const int32_t pixelBytes = wv.samplesPerPixel * wv.bytesPerSample;
+  // Most rows take the whole darkening (down 1: every cell their filter sees
+  // is darkened), the same in every such row: for bytes, each column's result
+  // for every byte value is made once, by the same formula as below.
+  const int32_t kTableColumns = 24;
+  uint8_t whole[kTableColumns][256];
+  const bool tables = !sixteenBits && cols.end - cols.first <= kTableColumns;
+  if (tables) {
+    for (int32_t c = cols.first; c < cols.end; ++c) {
+      const double d = double(s) * double(across[c]);
+      for (int32_t v = 0; v < 256; ++v) {
+        const int32_t darker = d > 0.0 ? static_cast<int32_t>(double(v) - d) : v;
+        whole[c - cols.first][v] = uint8_t(darker < 0 ? 0 : darker);
+      }
+    }
+  }
   for (int32_t y = rowLow; y < rowEnd; ++y) {
     const double darkening = double(s) * double(down[y]);
+    const bool wholeRow = tables && down[y] == 1.0f;
     down[y] = 0.0f;
     const int64_t source = int64_t(y) + wv.jitterOffset;
     if (!(darkening > 0.0) || source < 0 || source >= wv.height) continue;
     uint8_t* p = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes + std::ptrdiff_t(cols.first) * pixelBytes;
+    if (wholeRow) {
+      for (int32_t c = 0; c < cols.end - cols.first; ++c, p += pixelBytes) {
+        for (int k = kRed; k <= kBlue; ++k) p[k] = whole[c][p[k]];
+      }
+      continue;
+    }
     for (int32_t c = cols.first; c < cols.end; ++c, p += pixelBytes) {
       const double d = darkening * double(across[c]);
       if (!(d > 0.0)) continue;
