@@ -146,14 +146,47 @@ void DrawScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float 
   }
 }
 
+// Each grid row's pixel rows and the part of the row their tent filter sees
+// (float(TentCover)), made once for all of a frame's scaled scratches.
+struct GridRowCovers {
+  int32_t stride;  // covers per grid row
+  PixelSpan* rows;
+  float* cover;
+};
+
+// False (and nothing to free) without memory for them.
+bool MakeGridRowCovers(const WorkingValues& wv, GridRowCovers* covers) {
+  const ScaleLayout& grid = wv.layout;
+  covers->stride = 0;
+  for (int32_t r = 0; r < grid.height; ++r) {
+    const PixelSpan rows = CellPixels(r, grid.unitY, wv.height);
+    if (rows.end - rows.first > covers->stride) covers->stride = rows.end - rows.first;
+  }
+  const int64_t bytes = int64_t(grid.height) * (int64_t(sizeof(PixelSpan)) + int64_t(sizeof(float)) * covers->stride);
+  void* block = bytes <= INT32_MAX ? NewMemBlock(int32_t(bytes)) : nullptr;
+  if (block == nullptr) return false;
+  covers->rows = static_cast<PixelSpan*>(block);
+  covers->cover = reinterpret_cast<float*>(covers->rows + grid.height);
+  for (int32_t r = 0; r < grid.height; ++r) {
+    const PixelSpan rows = CellPixels(r, grid.unitY, wv.height);
+    const double a = double(r) * grid.unitY, b = a + grid.unitY;
+    covers->rows[r] = rows;
+    float* cover = covers->cover + std::ptrdiff_t(r) * covers->stride;
+    for (int32_t y = rows.first; y < rows.end; ++y) cover[y - rows.first] = float(TentCover(a, b, double(y) + 0.5));
+  }
+  return true;
+}
+
 // A scaled render's scratch: column col of the grid, darkened in the grid rows
 // whose draw is below its age (one draw per grid row, as at Scale 1), drawn at
 // the picture's size. Each picture pixel is darkened by the darkening times the
 // part of the darkened cells its tent filter sees, so the scratch is as wide as
 // its cells, with soft edges, and a faint young scratch stays a dotted line.
 // `down` holds the picture's height in values, `across` its width, both 0.
+// `covers`, where there was memory for it, holds each grid row's pixel rows and
+// what their filter sees of it, the same for every scratch (GridRowCovers).
 void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, float x, float age,
-                       float* down, float* across) {
+                       float* down, float* across, const GridRowCovers* covers) {
   const ScaleLayout& grid = wv.layout;
   const int32_t col = int32_t(x);  // 0 < x < grid width
   // The darkening, in single precision, limited to 0..255 (a NaN darkens fully).
@@ -169,10 +202,17 @@ void DrawScaledScratch(const RenderJob& job, const WorkingValues& wv, Rng& rng, 
     const int32_t t = ModOrZero(NextRand(rng), ageRange);
     if (!(float(t) < age) || s == 0.0f) continue;
     if (!(storedLow < r && r < storedHigh)) continue;
-    const PixelSpan rows = CellPixels(r, grid.unitY, wv.height);
-    const double a = double(r) * grid.unitY, b = a + grid.unitY;
-    for (int32_t y = rows.first; y < rows.end; ++y) {
-      down[y] += float(TentCover(a, b, double(y) + 0.5));
+    PixelSpan rows;
+    if (covers != nullptr) {
+      rows = covers->rows[r];
+      const float* cover = covers->cover + std::ptrdiff_t(r) * covers->stride - rows.first;
+      for (int32_t y = rows.first; y < rows.end; ++y) down[y] += cover[y];
+    } else {
+      rows = CellPixels(r, grid.unitY, wv.height);
+      const double a = double(r) * grid.unitY, b = a + grid.unitY;
+      for (int32_t y = rows.first; y < rows.end; ++y) {
+        down[y] += float(TentCover(a, b, double(y) + 0.5));
+      }
     }
     if (rows.first < rowLow) rowLow = rows.first;
     if (rows.end > rowEnd) rowEnd = rows.end;
@@ -285,12 +325,15 @@ bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, Scr
   // columns; without memory for them the scratches are not drawn, as when the
   // arrays above cannot be had.
   float* lines = nullptr;
+  GridRowCovers covers = {0, nullptr, nullptr};
+  bool haveCovers = false;
   if (wv.layout.scaled && count > 0) {
     lines = static_cast<float*>(NewMemBlock(int32_t(sizeof(float)) * (wv.width + wv.height)));
     if (lines == nullptr) {
       FreeMemBlock(arrays);
       return true;
     }
+    haveCovers = MakeGridRowCovers(wv, &covers);
   }
   const double width = double(wv.layout.width);
   bool finished = true;
@@ -299,7 +342,8 @@ bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, Scr
     const float age = st.age[i];
     if (double(age) < wv.scratchLifespan && 0.0 < double(x) && double(x) < width) {
       if (lines != nullptr) {
-        DrawScaledScratch(job, wv, rng, x, age, lines, lines + wv.height);
+        DrawScaledScratch(job, wv, rng, x, age, lines, lines + wv.height,
+                          haveCovers ? &covers : nullptr);
       } else {
         DrawScratch(job, wv, rng, x, age);
       }
@@ -307,6 +351,7 @@ bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, Scr
     if (ReportAndCheckAbort(job, i + 1, count)) finished = false;
   }
   FreeMemBlock(lines);
+  FreeMemBlock(covers.rows);
   FreeMemBlock(arrays);
   return finished;
 }
