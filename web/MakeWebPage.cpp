@@ -16,41 +16,14 @@
 // worker sets it through the frei0r filter's own mapping: the page's record is
 // the one patinex.so builds from the editors' values.
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "frei0r/Frei0rParams.h"
+#include "frei0r/editors/TemplateFill.h"
 #include "host/ParamTable.h"
 
 namespace {
-
-// The shortest plain decimal text of a double that reads back as the same value.
-std::string Number(double v) {
-  for (int decimals = 0; decimals <= 12; ++decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
-    double back = 0;
-    if (std::sscanf(text, "%lf", &back) == 1 && back == v) return text;
-  }
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", v);
-  return text;
-}
-
-std::string HtmlText(const char* s) {
-  std::string out;
-  for (; s != nullptr && *s != '\0'; ++s) {
-    switch (*s) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += *s;
-    }
-  }
-  return out;
-}
 
 std::string JsString(const char* s) {
   std::string out = "\"";
@@ -82,7 +55,7 @@ const char* KindName(ParamKind kind) {
 // One row of the form: id p<frei0r index>.
 std::string ControlRow(const ParamRow& row, int index) {
   const std::string id = "p" + std::to_string(index);
-  const std::string name = HtmlText(row.name);
+  const std::string name = MarkupText(row.name);
   std::ostringstream out;
   if (row.kind == kColorParam) {
     out << "<div class=\"row\"><label for=\"" << id << "\">" << name << "</label>"
@@ -130,17 +103,6 @@ std::string ParamsArray() {
   return out.str();
 }
 
-bool ReplaceOnce(std::string* text, const std::string& place, const std::string& with) {
-  const size_t at = text->find(place);
-  if (at == std::string::npos || text->find(place, at + 1) != std::string::npos) {
-    std::fprintf(stderr, "make-web-page: %s must appear exactly once in the template\n",
-                 place.c_str());
-    return false;
-  }
-  text->replace(at, place.size(), with);
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,22 +110,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: make-web-page TEMPLATE OUT\n");
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "make-web-page: cannot read %s\n", argv[1]);
-    return 1;
-  }
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string page = buffer.str();
-
   std::string controls;
   for (int i = 0; i < kFrei0rParamCount; ++i) controls += ControlRow(*Frei0rParam(i), i);
-  if (!ReplaceOnce(&page, "@CONTROLS@", controls) || !ReplaceOnce(&page, "@PARAMS@", ParamsArray()) ||
-      !ReplaceOnce(&page, "@FRAME_MAX@", std::to_string(kFilmFrameCycle - 1))) {
-    return 1;
-  }
-  std::ofstream out(argv[2], std::ios::binary);
-  out << page;
-  return out.good() ? 0 : 1;
+  const Fill fills[] = {{"@CONTROLS@", controls},
+                        {"@PARAMS@", ParamsArray()},
+                        {"@FRAME_MAX@", std::to_string(kFilmFrameCycle - 1)}};
+  std::string page;
+  if (!FillTemplate("make-web-page", argv[1], fills, 3, &page)) return 1;
+  return WriteFile("make-web-page", argv[2], page) ? 0 : 1;
 }

@@ -54,7 +54,7 @@ $(WEBDIR)/patinex-simd.js: $(SIMD_OBJS)
 
 # The page's controls, written from the parameter table by a small native program.
 $(WEBOBJ)/make-web-page: web/MakeWebPage.cpp host/ParamTable.cpp frei0r/Frei0rParams.cpp \
-		host/ParamTable.h frei0r/Frei0rParams.h
+		host/ParamTable.h frei0r/Frei0rParams.h frei0r/editors/TemplateFill.h
 	@mkdir -p $(dir $@)
 	g++ -std=c++17 -O1 -Wall -Wextra -I. web/MakeWebPage.cpp host/ParamTable.cpp \
 		frei0r/Frei0rParams.cpp -o $@

@@ -38,37 +38,12 @@
 #include <string>
 
 #include "frei0r/Frei0rParams.h"
+#include "frei0r/editors/TemplateFill.h"
 #include "host/ParamTable.h"
 
 namespace {
 
-// The shortest plain decimal text of a double that reads back as the same
-// value ("100", "0.45"), else all its digits.
-std::string Number(double v) {
-  for (int decimals = 0; decimals <= 12; ++decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
-    double back = 0;
-    if (std::sscanf(text, "%lf", &back) == 1 && back == v) return text;
-  }
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", v);
-  return text;
-}
-
-std::string XmlText(const char* s) {
-  std::string out;
-  for (; s != nullptr && *s != '\0'; ++s) {
-    switch (*s) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += *s;
-    }
-  }
-  return out;
-}
+const char kTool[] = "make-editor-files";
 
 std::string QmlString(const char* s) {
   std::string out = "'";
@@ -136,7 +111,7 @@ std::string KdenliveRows(const EditorParam* params, int count) {
   std::string x;
   for (int i = 0; i < count; ++i) {
     const EditorParam& p = params[i];
-    const std::string name = XmlText(p.row->name);
+    const std::string name = MarkupText(p.row->name);
     x += std::string(x.empty() ? "" : "\n") + "    <parameter ";
     if (std::string(p.type) == "number") {
       x += "type=\"animated\" name=\"" + name + "\" default=\"" + Number(p.value) + "\" min=\"0\" max=\"" +
@@ -148,7 +123,7 @@ std::string KdenliveRows(const EditorParam* params, int count) {
     } else {
       x += "type=\"color\" name=\"" + name + "\" default=\"0x" + p.hexColor + "ff\"";
     }
-    x += ">\n        <name>" + XmlText(KdenliveLabel(p).c_str()) + "</name>\n    </parameter>";
+    x += ">\n        <name>" + MarkupText(KdenliveLabel(p).c_str()) + "</name>\n    </parameter>";
   }
   return x;
 }
@@ -197,45 +172,6 @@ std::string PanelParams(const EditorParam* params, int count) {
   return list;
 }
 
-struct Fill {
-  const char* place;  // "@NAME@"
-  std::string text;
-};
-
-// The template at `path` with each of its places filled; false (and a message)
-// when the file cannot be read or a place is missing or appears twice.
-bool FillTemplate(const std::string& path, const Fill* fills, int count, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "make-editor-files: cannot read %s\n", path.c_str());
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  *out = text.str();
-  for (int i = 0; i < count; ++i) {
-    const size_t at = out->find(fills[i].place);
-    if (at == std::string::npos ||
-        out->find(fills[i].place, at + 1) != std::string::npos) {
-      std::fprintf(stderr, "make-editor-files: %s must hold %s once\n", path.c_str(),
-                   fills[i].place);
-      return false;
-    }
-    out->replace(at, std::strlen(fills[i].place), fills[i].text);
-  }
-  return true;
-}
-
-bool WriteFile(const std::string& path, const std::string& text) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    std::fprintf(stderr, "make-editor-files: cannot write %s\n", path.c_str());
-    return false;
-  }
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  return std::fclose(f) == 0 && ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -252,24 +188,24 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  const Fill kdenlive[] = {{"@DESCRIPTION@", XmlText(kFilterDescription)},
+  const Fill kdenlive[] = {{"@DESCRIPTION@", MarkupText(kFilterDescription)},
                            {"@PARAMETERS@", KdenliveRows(params, count)}};
   const Fill meta[] = {{"@SIMPLE_PROPERTIES@", SimpleProperties(params, count)},
                        {"@KEYFRAME_PARAMETERS@", KeyframeParameters(params, count)}};
   const Fill ui[] = {{"@PARAMS@", PanelParams(params, count)}};
   const std::string in = argv[1];
   std::string xml, metaQml, uiQml;
-  if (!FillTemplate(in + "/frei0r_patinex.xml.in", kdenlive, 2, &xml) ||
-      !FillTemplate(in + "/meta.qml.in", meta, 2, &metaQml) ||
-      !FillTemplate(in + "/ui.qml.in", ui, 1, &uiQml)) {
+  if (!FillTemplate(kTool, in + "/frei0r_patinex.xml.in", kdenlive, 2, &xml) ||
+      !FillTemplate(kTool, in + "/meta.qml.in", meta, 2, &metaQml) ||
+      !FillTemplate(kTool, in + "/ui.qml.in", ui, 1, &uiQml)) {
     return 1;
   }
   const std::string out = argv[2];
   for (const char* dir : {"", "/kdenlive", "/shotcut", "/shotcut/patinex"}) {
     mkdir((out + dir).c_str(), 0755);
   }
-  const bool ok = WriteFile(out + "/kdenlive/frei0r_patinex.xml", xml) &&
-                  WriteFile(out + "/shotcut/patinex/meta.qml", metaQml) &&
-                  WriteFile(out + "/shotcut/patinex/ui.qml", uiQml);
+  const bool ok = WriteFile(kTool, out + "/kdenlive/frei0r_patinex.xml", xml) &&
+                  WriteFile(kTool, out + "/shotcut/patinex/meta.qml", metaQml) &&
+                  WriteFile(kTool, out + "/shotcut/patinex/ui.qml", uiQml);
   return ok ? 0 : 1;
 }
