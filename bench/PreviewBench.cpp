@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/BenchFrame.h"
 #include "host/ParamTable.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
@@ -31,13 +32,7 @@ struct PreviewFrame {
 PreviewFrame& Frame() {
   static PreviewFrame f;
   if (f.src.empty()) {
-    f.src.resize(size_t(kWidth) * kHeight * 3);
-    uint32_t noise = 7;
-    for (size_t i = 0; i < f.src.size(); ++i) {
-      noise = noise * 1103515245u + 12345u;
-      const size_t pixel = i / 3;
-      f.src[i] = uint8_t((pixel % size_t(kWidth)) * 200 / size_t(kWidth) + (noise >> 28));
-    }
+    f.src = RampWithNoise(kWidth, kHeight, 7);
     f.dst.resize(f.src.size());
     const size_t proxyBytes = size_t(PreviewRowBytes(kPreviewWidth)) * kPreviewHeight;
     f.proxySrc.assign(proxyBytes, 90);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/BenchFrame.h"
 #include "host/ParamTable.h"
 #include "render/Random.h"
 #include "render/RenderJob.h"
@@ -30,13 +31,7 @@ ScaleFrame& FrameOf(int32_t width) {
   if (f.src.empty()) {
     f.width = width;
     f.height = height;
-    f.src.resize(size_t(width) * height * 3);
-    uint32_t noise = 99;
-    for (size_t i = 0; i < f.src.size(); ++i) {
-      noise = noise * 1103515245u + 12345u;
-      const size_t pixel = i / 3;
-      f.src[i] = uint8_t((pixel % size_t(width)) * 200 / size_t(width) + (noise >> 28));
-    }
+    f.src = RampWithNoise(width, height, 99);
     f.dst.resize(f.src.size());
   }
   return f;
