@@ -205,24 +205,43 @@ TEST_F(PatinexOpTest, APictureBeyondTheRenderersLimitPassesThroughWithAWarning) 
   EXPECT_EQ(atLimit.warnings, 0);
 }
 
+// A graph whose source node gives `pixels` (width x height in `format`) from a
+// buffer of its own; both go when it does.
+struct PictureGraph {
+  GeglBuffer* buffer;
+  GeglNode* graph;
+  GeglNode* source;
+  PictureGraph(const Babl* format, int width, int height, const void* pixels) {
+    const GeglRectangle whole = {0, 0, width, height};
+    buffer = gegl_buffer_new(&whole, format);
+    gegl_buffer_set(buffer, &whole, 0, format, pixels, GEGL_AUTO_ROWSTRIDE);
+    graph = gegl_node_new();
+    source = gegl_node_new_child(graph, "operation", "gegl:buffer-source", "buffer", buffer, nullptr);
+  }
+  PictureGraph(const PictureGraph&) = delete;
+  PictureGraph& operator=(const PictureGraph&) = delete;
+  ~PictureGraph() {
+    g_object_unref(graph);
+    g_object_unref(buffer);
+  }
+  // The operation after the source: no scratches, more dust, frame 4, gray off, Scale 1.
+  GeglNode* Op() const {
+    GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "convert-to-gray", FALSE,
+                                       "scratch-amount", 0.0, "dust-amount", 60.0, "frame-number", 4,
+                                       "scale", 1.0, nullptr);
+    gegl_node_link(source, op);
+    return op;
+  }
+};
+
 // The whole picture in `format` through the operation (no scratches, more dust,
 // frame 4, gray off, Scale 1: every level of the 8-bit render widened, as the
 // depths' rule has it; at Auto the marks' soft edges and the grain are blended
 // at each depth's own precision), from `in` to `out`.
 void RenderThroughOp(const Babl* format, int width, int height, const void* in, void* out) {
   const GeglRectangle whole = {0, 0, width, height};
-  GeglBuffer* buffer = gegl_buffer_new(&whole, format);
-  gegl_buffer_set(buffer, &whole, 0, format, in, GEGL_AUTO_ROWSTRIDE);
-  GeglNode* graph = gegl_node_new();
-  GeglNode* source = gegl_node_new_child(graph, "operation", "gegl:buffer-source", "buffer", buffer,
-                                         nullptr);
-  GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "convert-to-gray", FALSE,
-                                     "scratch-amount", 0.0, "dust-amount", 60.0, "frame-number", 4,
-                                     "scale", 1.0, nullptr);
-  gegl_node_link(source, op);
-  gegl_node_blit(op, 1.0, &whole, format, out, GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
-  g_object_unref(graph);
-  g_object_unref(buffer);
+  const PictureGraph picture(format, width, height, in);
+  gegl_node_blit(picture.Op(), 1.0, &whole, format, out, GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
 }
 
 // The same picture at 16 bits (each byte widened, as GEGL widens: v x 257),
@@ -273,15 +292,8 @@ TEST_F(PatinexOpTest, AKeptRenderServesPartsUntilTheInputOrAPropertyChanges) {
     in[i] = uint8_t(i * 7 + i / 4);
     changed[i] = uint8_t(255 - in[i]);
   }
-  GeglBuffer* buffer = gegl_buffer_new(&whole, format);
-  gegl_buffer_set(buffer, &whole, 0, format, in.data(), GEGL_AUTO_ROWSTRIDE);
-  GeglNode* graph = gegl_node_new();
-  GeglNode* source = gegl_node_new_child(graph, "operation", "gegl:buffer-source", "buffer", buffer,
-                                         nullptr);
-  GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "convert-to-gray", FALSE,
-                                     "scratch-amount", 0.0, "dust-amount", 60.0, "frame-number", 4,
-                                     "scale", 1.0, nullptr);
-  gegl_node_link(source, op);
+  const PictureGraph picture(format, width, height, in.data());
+  GeglNode* op = picture.Op();
   auto blit = [&](const GeglRectangle& rect) {
     std::vector<uint8_t> out(size_t(rect.width) * rect.height * 4);
     gegl_node_blit(op, 1.0, &rect, format, out.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
@@ -302,15 +314,13 @@ TEST_F(PatinexOpTest, AKeptRenderServesPartsUntilTheInputOrAPropertyChanges) {
                              &first[(size_t(part.y + y) * width + part.x) * 4], part.width * 4))
         << "row " << y;
   }
-  gegl_buffer_set(buffer, &whole, 0, format, changed.data(), GEGL_AUTO_ROWSTRIDE);
+  gegl_buffer_set(picture.buffer, &whole, 0, format, changed.data(), GEGL_AUTO_ROWSTRIDE);
   EXPECT_EQ(blit(whole), fresh(changed));
   gegl_node_set(op, "frame-number", 5, nullptr);
   const std::vector<uint8_t> frame5 = blit(whole);
   gegl_node_set(op, "frame-number", 4, nullptr);
   EXPECT_NE(frame5, fresh(changed));
   EXPECT_EQ(blit(whole), fresh(changed));
-  g_object_unref(graph);
-  g_object_unref(buffer);
 }
 
 // GIMP renders a zoomed-out view at a mipmap level above 0, where the nodes
@@ -328,16 +338,12 @@ TEST_F(PatinexOpTest, AZoomedOutViewIsTheFullRenderAtThatZoom) {
   g_object_set(gegl_config(), "mipmap-rendering", TRUE, nullptr);
   for (double zoom : {0.5, 0.25}) {
     SCOPED_TRACE(zoom);
-    GeglBuffer* buffer = gegl_buffer_new(&whole, format);
-    gegl_buffer_set(buffer, &whole, 0, format, in.data(), GEGL_AUTO_ROWSTRIDE);
-    GeglNode* graph = gegl_node_new();
-    GeglNode* source = gegl_node_new_child(graph, "operation", "gegl:buffer-source", "buffer",
-                                           buffer, nullptr);
+    const PictureGraph picture(format, width, height, in.data());
     // A computed node before the operation, as GIMP's graph has.
-    GeglNode* before = gegl_node_new_child(graph, "operation", "gegl:invert-gamma", nullptr);
-    GeglNode* op = gegl_node_new_child(graph, "operation", kOp, "dust-amount", 60.0,
+    GeglNode* before = gegl_node_new_child(picture.graph, "operation", "gegl:invert-gamma", nullptr);
+    GeglNode* op = gegl_node_new_child(picture.graph, "operation", kOp, "dust-amount", 60.0,
                                        "frame-number", 4, "scale", 1.0, nullptr);
-    gegl_node_link_many(source, before, op, nullptr);
+    gegl_node_link_many(picture.source, before, op, nullptr);
     const GeglRectangle view = {0, 0, int(width * zoom), int(height * zoom)};
     std::vector<uint8_t> zoomed(size_t(view.width) * view.height * 4);
     gegl_node_blit(op, zoom, &view, format, zoomed.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
@@ -347,20 +353,12 @@ TEST_F(PatinexOpTest, AZoomedOutViewIsTheFullRenderAtThatZoom) {
     gegl_node_set(op, "frame-number", 5, nullptr);  // a new render, at level 0
     gegl_node_set(op, "frame-number", 4, nullptr);
     gegl_node_blit(op, 1.0, &whole, format, full.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
-    GeglBuffer* rendered = gegl_buffer_new(&whole, format);
-    gegl_buffer_set(rendered, &whole, 0, format, full.data(), GEGL_AUTO_ROWSTRIDE);
-    GeglNode* plain = gegl_node_new();
-    GeglNode* from = gegl_node_new_child(plain, "operation", "gegl:buffer-source", "buffer",
-                                         rendered, nullptr);
-    GeglNode* nop = gegl_node_new_child(plain, "operation", "gegl:nop", nullptr);
-    gegl_node_link(from, nop);
+    const PictureGraph plain(format, width, height, full.data());
+    GeglNode* nop = gegl_node_new_child(plain.graph, "operation", "gegl:nop", nullptr);
+    gegl_node_link(plain.source, nop);
     std::vector<uint8_t> want(zoomed.size());
     gegl_node_blit(nop, zoom, &view, format, want.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
     EXPECT_EQ(zoomed, want);
-    g_object_unref(plain);
-    g_object_unref(rendered);
-    g_object_unref(graph);
-    g_object_unref(buffer);
   }
   g_object_set(gegl_config(), "mipmap-rendering", mipmaps, nullptr);
 }
