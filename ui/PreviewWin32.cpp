@@ -287,14 +287,6 @@ void RenderQuick(const PreviewRequest& request) {
   RenderEffect(&gPreviewJob);
 }
 
-RECT FrameInDialog(HWND dialog) {
-  HWND frameControl = GetDlgItem(dialog, kPreviewFrameId);
-  RECT frame;
-  GetClientRect(frameControl, &frame);
-  MapWindowPoints(frameControl, dialog, reinterpret_cast<POINT*>(&frame), 2);
-  return frame;
-}
-
 }  // namespace
 
 void ShowErrorMessage(int stringId) {
@@ -361,7 +353,7 @@ void DrawPreview(HWND dialog, HDC dc, const PluginGlobals* globals) {
       height <= 0) {
     return;
   }
-  const RECT frame = FrameInDialog(dialog);
+  const RECT frame = ControlClientRectInDialog(dialog, kPreviewFrameId);
   const PreviewRequest request = CurrentRequest(globals);
 
   // What is drawn: the reduced full render once it is done (or its part at 100 %),
@@ -415,7 +407,7 @@ void DrawPreview(HWND dialog, HDC dc, const PluginGlobals* globals) {
 }
 
 bool ClickPreview(HWND dialog, const PluginGlobals* globals, int32_t x, int32_t y) {
-  const RECT frame = FrameInDialog(dialog);
+  const RECT frame = ControlClientRectInDialog(dialog, kPreviewFrameId);
   const POINT point = {x, y};
   if (!PtInRect(&frame, point)) return false;
   if (!gFull.available) return true;  // the reduced copy has no 100 % view

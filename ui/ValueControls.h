@@ -35,3 +35,6 @@ void InvalidateControl(HWND dialog, int controlId);
 void DeleteDialogPictures(HWND dialog);
 // The control's window rectangle in the dialog's client coordinates.
 RECT ControlRectInDialog(HWND dialog, int controlId);
+// The control's client area (inside its border) in the dialog's client
+// coordinates, where a click in it lands.
+RECT ControlClientRectInDialog(HWND dialog, int controlId);

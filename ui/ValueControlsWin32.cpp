@@ -89,6 +89,14 @@ RECT ControlRectInDialog(HWND dialog, int controlId) {
   return rect;
 }
 
+RECT ControlClientRectInDialog(HWND dialog, int controlId) {
+  HWND control = GetDlgItem(dialog, controlId);
+  RECT rect = {0, 0, 0, 0};
+  GetClientRect(control, &rect);
+  MapWindowPoints(control, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
 void InvalidateControl(HWND dialog, int controlId) {
   const RECT rect = ControlRectInDialog(dialog, controlId);
   InvalidateRect(dialog, &rect, FALSE);

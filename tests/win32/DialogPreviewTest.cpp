@@ -14,6 +14,7 @@
 #include "render/Samples16.h"
 #include "testing/DialogDriver.h"
 #include "tests/win32/DialogRun.h"
+#include "ui/ValueControls.h"
 
 namespace {
 
@@ -223,15 +224,6 @@ void ClickAt(HWND dialog, int32_t x, int32_t y) {
   SendMessageA(dialog, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
 }
 
-// Control 201's client rectangle in the dialog's client coordinates (a click's).
-RECT FrameInClient(HWND dialog) {
-  HWND control = GetDlgItem(dialog, kFrameId);
-  RECT rect;
-  GetClientRect(control, &rect);
-  MapWindowPoints(control, dialog, reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
-}
-
 }  // namespace
 
 TEST(DialogPreview, ThreeChannelProxyWithPaddedRowsMatchesTheRenderer) {
@@ -274,7 +266,7 @@ TEST(DialogPreview, ClickShowsTheRenderAtOneHundredPercent) {
   RECT frame = {0, 0, 0, 0};
   const int16_t result = RunContinueWithDialog(host, [&](HWND d) {
     ASSERT_TRUE(WaitForExactPreview(d));
-    const RECT proxy = Centred(FrameInClient(d), w, h);
+    const RECT proxy = Centred(ControlClientRectInDialog(d, kFrameId), w, h);
     ClickAt(d, proxy.left + clickX, proxy.top + clickY);
     ASSERT_TRUE(WaitForExactPreview(d));
     full = CaptureWindow(d);
