@@ -334,6 +334,7 @@ void PrintSummary16(const std::map<std::string, double>& ns) {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+    if (ToneRowsOf(ToneKernel(k)) == nullptr) continue;  // another processor's
     for (int32_t bpp : {3, 4}) {
       std::vector<int32_t> threadCounts = {1};
       if (RenderThreadCount() > 1) threadCounts.push_back(RenderThreadCount());
@@ -354,6 +355,7 @@ int main(int argc, char** argv) {
         ->MinTime(0.5)
         ->UseRealTime();
     for (int32_t k = int32_t(ToneKernel::kScalar); k <= int32_t(BestToneKernel()); ++k) {
+      if (ToneRowsOf(ToneKernel(k)) == nullptr) continue;
       std::vector<int32_t> threadCounts = {1};
       if (RenderThreadCount() > 1) threadCounts.push_back(RenderThreadCount());
       for (int32_t threads : threadCounts) {

@@ -31,17 +31,20 @@ enum class ToneKernel : int32_t {
   // WebAssembly's 128-bit SIMD: built only for the browser page, where no x86
   // kernel is (their rows are null there, so the choice never falls onto one).
   kWasmSimd128 = 5,
+  // AVX-512 with VBMI's byte permutes (after WebAssembly's value, which an x86
+  // processor never has: the choice steps down past its null rows to AVX-512).
+  kAvx512Vbmi = 6,
 };
 
 // The kernel's name as PATINEX_SIMD takes it ("scalar", "sse2", "avx2", "avx512",
-// "wasm-simd128").
+// "wasm-simd128", "avx512vbmi").
 const char* ToneKernelName(ToneKernel kernel);
 
 // The fastest kernel this processor and this build run.
 ToneKernel BestToneKernel();
 
 // The kernel a render takes by default when `best` is the best this processor
-// runs: `best`, but AVX2 where AVX-512 runs (see ToneKernels.cpp).
+// runs: `best`, but AVX2 where AVX-512 without VBMI runs (see ToneKernels.cpp).
 ToneKernel DefaultToneKernel(ToneKernel best);
 
 // The kernel from the best this processor runs and the text of PATINEX_SIMD
@@ -120,6 +123,16 @@ struct ToneLaneTables {
   // -255..510).
   const int8_t* drawGrain;
   const uint8_t* clamp;
+  // Where every value the row reads (the curve, or with gray on the gray
+  // levels' channels) lies within 0..255: the same values as bytes, for the
+  // kernels that look bytes up by permutes (AVX-512 VBMI), the curve and gray
+  // level L's red, green, blue at grayBytes[c][L]. For such a byte v the stored
+  // byte is the clamp of v + g as two byte saturations: min(v + max(g, 0), 255),
+  // then less max(-g, 0) down to 0 (one of the two is 0; a grain past 255
+  // either way saturates as the sum would).
+  bool valuesAreBytes;
+  alignas(64) uint8_t curveBytes[256];
+  alignas(64) uint8_t grayBytes[3][256];
 };
 const int32_t kLaneClampBias = 255;
 const int32_t kLaneClampSize = 3 * 255 + 1;
@@ -216,6 +229,7 @@ const ToneRowSet* ToneRowsSse2();
 const ToneRowSet* ToneRowsAvx2();
 const ToneRowSet* ToneRowsAvx512();
 const ToneRowSet* ToneRowsWasmSimd128();
+const ToneRowSet* ToneRowsAvx512Vbmi();
 // The AVX2 field rows (ToneKernelsAvx2.cpp, where that file is built for AVX2).
 void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t gridWidth, int32_t* scratch,
                   const int32_t* cellOf, const int32_t* weights, int32_t width, int16_t* out);

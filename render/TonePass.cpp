@@ -222,12 +222,26 @@ bool FillToneLaneValues(const int32_t* curve, const int32_t (*grayCurve)[3], int
   const int32_t low = -gHigh, high = 255 - gLow;
   t->drawGrain = nullptr;
   t->clamp = nullptr;
-  for (int32_t i = 0; i < 256; ++i) t->curve[i] = LaneBounded(curve[i], low, high);
-  if (grayCurve == nullptr) return true;
-  for (int32_t sum = 0; sum < kLaneGraySums; ++sum) {
-    for (int c = 0; c < 3; ++c) t->gray[sum][c] = LaneBounded(grayCurve[sum / 3][c], low, high);
-    t->gray[sum][3] = 0;
+  // A value within 0..255 is its own bound (low <= 0, high >= 255).
+  bool bytes = true;
+  for (int32_t i = 0; i < 256; ++i) {
+    t->curve[i] = LaneBounded(curve[i], low, high);
+    if (grayCurve == nullptr) bytes = bytes && curve[i] >= 0 && curve[i] <= 255;
+    t->curveBytes[i] = uint8_t(curve[i]);
   }
+  if (grayCurve != nullptr) {
+    for (int32_t sum = 0; sum < kLaneGraySums; ++sum) {
+      for (int c = 0; c < 3; ++c) t->gray[sum][c] = LaneBounded(grayCurve[sum / 3][c], low, high);
+      t->gray[sum][3] = 0;
+    }
+    for (int32_t level = 0; level < 256; ++level) {
+      for (int c = 0; c < 3; ++c) {
+        bytes = bytes && grayCurve[level][c] >= 0 && grayCurve[level][c] <= 255;
+        t->grayBytes[c][level] = uint8_t(grayCurve[level][c]);
+      }
+    }
+  }
+  t->valuesAreBytes = bytes;
   return true;
 }
 

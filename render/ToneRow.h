@@ -283,8 +283,20 @@ inline typename Ops::V16 FieldGrain(const int16_t* first, const int16_t* second,
   return Ops::PackS32(lo, hi);
 }
 
-// One picture row (see ToneLaneRow): whole blocks of Ops::kPixels, then the
-// last pixels one at a time with the same grain.
+// How many blocks an ops struct's byte run takes (Ops::kByteBlocks), or 0 for
+// ops without one. A byte run looks the values up as bytes
+// (ToneLaneTables::valuesAreBytes) with whatever the instruction set permutes
+// bytes by: Ops::ByteTables, LoadByteTables<gray>(t) (the tables in registers,
+// once a row) and ByteRun<gray, bpp>(s, d, tables, grain) (kByteBlocks blocks,
+// their grain in the blocks' 16-bit lanes; no loads or stores past the run).
+template <class Ops, class = void>
+constexpr int kByteBlocks = 0;
+template <class Ops>
+constexpr int kByteBlocks<Ops, std::void_t<decltype(Ops::kByteBlocks)>> = Ops::kByteBlocks;
+
+// One picture row (see ToneLaneRow): whole blocks of Ops::kPixels (after runs of
+// them as bytes, where the ops have them), then the last pixels one at a time
+// with the same grain.
 template <class Ops, bool kGray, GrainSource kGrain, int kBpp>
 void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBpp>& t,
              uint32_t* state, const GivenGrainOf<kBpp>* given) {
@@ -311,16 +323,36 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
       const GrainLanes<Ops> lanes = MakeGrainLanes<Ops>(t);
       const FieldLanes<Ops> field = MakeFieldLanes<Ops>(kGrain == GrainSource::kField ? given : nullptr);
       const int32_t kHalf = kBlock / 2;
-      for (; x <= blockEnd; x += kBlock, s += kBlock * kBpp, d += kBlock * kBpp) {
+      // The grain of the block of pixels at..at + kBlock - 1, the draws taken.
+      auto blockGrain = [&](int32_t at) {
         typename Ops::V16 g = Ops::Zero16();
         if (kGrain == GrainSource::kDrawn) {
           g = Grain<Ops>(Draws<Ops>(gen, st), lanes);
           st = st * kLaneSteps.a[kBlock - 1] + kLaneSteps.c[kBlock - 1];
         } else if (kGrain == GrainSource::kRow) {
-          g = Ops::LoadU16(given->row + x);
+          g = Ops::LoadU16(given->row + at);
         } else if (kGrain == GrainSource::kField) {
-          g = FieldGrain<Ops>(given->first + x, given->second + x, field);
+          g = FieldGrain<Ops>(given->first + at, given->second + at, field);
         }
+        return g;
+      };
+      // Kernels with byte permutes first take whole runs of kByteBlocks blocks
+      // through byte tables, where the values are bytes; the blocks below take
+      // what is left.
+      if constexpr (kByteBlocks<Ops> > 0) {
+        if (t.valuesAreBytes) {
+          const int32_t kRun = kByteBlocks<Ops> * kBlock;
+          const typename Ops::ByteTables bytes = Ops::template LoadByteTables<kGray>(t);
+          for (; x <= width - kRun; x += kRun, s += kRun * kBpp, d += kRun * kBpp) {
+            typename Ops::V16 g[kByteBlocks<Ops>];
+#pragma GCC unroll 8
+            for (int i = 0; i < kByteBlocks<Ops>; ++i) g[i] = blockGrain(x + i * kBlock);
+            Ops::template ByteRun<kGray, kBpp>(s, d, bytes, g);
+          }
+        }
+      }
+      for (; x <= blockEnd; x += kBlock, s += kBlock * kBpp, d += kBlock * kBpp) {
+        const typename Ops::V16 g = blockGrain(x);
 #pragma GCC unroll 2
         for (int half = 0; half < 2; ++half) {
           typename Ops::V a, b, ga, gb;

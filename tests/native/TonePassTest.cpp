@@ -338,6 +338,15 @@ const ParamSet kReferenceSets[] = {
     {"grain past the fast loops", {{kGrainAmount, 1000}, {kJitterProbability, 100}}},
 };
 
+// Every width from 1 to 67 (every block and tail length of the lanes' blocks),
+// then widths of one to three 64-pixel byte runs followed by blocks and a tail.
+std::vector<int32_t> KernelWidths() {
+  std::vector<int32_t> widths;
+  for (int32_t width = 1; width <= 67; ++width) widths.push_back(width);
+  for (int32_t width : {101, 150, 200}) widths.push_back(width);
+  return widths;
+}
+
 // RenderEffect with every tone kernel this processor runs, the scalar rows
 // included, against the plain formulas.
 void ExpectMatchesReference(const EffectParams& params, int32_t width, int32_t height,
@@ -539,7 +548,7 @@ TEST(ToneKernels, ChoiceFollowsTheProcessorAndPatinexSimd) {
   };
   const ToneKernel sse2 = ToneKernel::kSse2, scalar = ToneKernel::kScalar;
   const ToneKernel avx2 = ToneKernel::kAvx2, avx512 = ToneKernel::kAvx512;
-  const ToneKernel wasm = ToneKernel::kWasmSimd128;
+  const ToneKernel wasm = ToneKernel::kWasmSimd128, vbmi = ToneKernel::kAvx512Vbmi;
   const Case cases[] = {
       {sse2, nullptr, sse2},    {sse2, "scalar", scalar}, {sse2, " scalar ", scalar},
       {sse2, "sse2", sse2},     {scalar, "sse2", scalar}, {scalar, nullptr, scalar},
@@ -550,6 +559,9 @@ TEST(ToneKernels, ChoiceFollowsTheProcessorAndPatinexSimd) {
       {avx512, "avx-512", avx2}, {avx2, nullptr, avx2},
       // The page's SIMD build: its own kernel, never capped at AVX2.
       {wasm, nullptr, wasm},    {wasm, "scalar", scalar},
+      // With VBMI's byte permutes the widest is the default; below it, as asked.
+      {vbmi, nullptr, vbmi},    {vbmi, "avx512", avx512}, {vbmi, "avx2", avx2},
+      {avx512, "avx512vbmi", avx2}, {vbmi, "wasm-simd128", vbmi},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ToneKernelFrom(c.best, c.setting), c.kernel)
@@ -557,7 +569,7 @@ TEST(ToneKernels, ChoiceFollowsTheProcessorAndPatinexSimd) {
   }
 }
 
-// Every kernel gives the plain formulas' bytes at every width from 1 to 67 (so
+// Every kernel gives the plain formulas' bytes at every width of KernelWidths (so
 // every block and tail length is met), with jitter, for Grain Amounts across the
 // whole range the lanes take and past it: fractions just above and below a
 // whole half, the largest modulus, the largest grain in 16 bits and beyond it.
@@ -578,7 +590,7 @@ TEST(ToneKernels, EveryWidthAndGrainGivesThePlainFormulasBytes) {
     EffectParams params = test::ToneDefaults();
     for (const auto& change : set.changes) params.value[change.first] = change.second;
     for (bool alpha : {false, true}) {
-      for (int32_t width = 1; width <= 67; ++width) {
+      for (int32_t width : KernelWidths()) {
         ExpectMatchesReference(params, width, 3, alpha, ++seed,
                                std::string(set.name) + " " +
                                    std::to_string(params.value[kGrainAmount]) +
@@ -591,7 +603,7 @@ TEST(ToneKernels, EveryWidthAndGrainGivesThePlainFormulasBytes) {
 // A grain given per pixel instead of drawn, for every kernel and the general
 // loop: random values within each range of the table (the lanes' bounds come
 // from the range: a narrow one, one of one value, the widest the lanes take,
-// and past it), at every width from 1 to 67, with jitter, against the plain
+// and past it), at every width of KernelWidths, with jitter, against the plain
 // formulas with the same grain; no number is drawn for it.
 TEST(ToneKernels, EveryWidthAndGivenGrainGivesThePlainFormulasBytes) {
   const std::vector<std::pair<int, double>> sets[] = {
@@ -609,7 +621,7 @@ TEST(ToneKernels, EveryWidthAndGivenGrainGivesThePlainFormulasBytes) {
     for (const auto& change : changes) params.value[change.first] = change.second;
     for (const auto& range : ranges) {
       for (bool alpha : {false, true}) {
-        for (int32_t width = 1; width <= 67; ++width) {
+        for (int32_t width : KernelWidths()) {
           ++seed;
           std::vector<int16_t> grain(size_t(width) * height);
           uint32_t r = seed;
