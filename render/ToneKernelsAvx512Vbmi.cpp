@@ -105,6 +105,16 @@ constexpr RunIndexes MakeRunIndexes() {
 alignas(64) constexpr RunIndexes kRunIndexes = MakeRunIndexes();
 
 inline __m512i Load64(const uint8_t* p) { return _mm512_loadu_si512(p); }
+// 64 bytes of 3-byte pixels, or of 4-byte pixels whose fourth byte is the
+// destination's.
+template <int kBpp>
+inline void Store64(uint8_t* p, __m512i v) {
+  if (kBpp == 4) {
+    _mm512_mask_storeu_epi8(p, __mmask64(0x7777777777777777ull), v);
+  } else {
+    _mm512_storeu_si512(p, v);
+  }
+}
 
 // A 256-byte table in four registers, and its bytes at 64 indexes: the lower
 // and the upper 128 by two-register permutes, the index's top bit choosing.
@@ -148,8 +158,6 @@ struct Avx512VbmiOps : Avx2Ops {
     const __m512i minus = _mm512_inserti64x4(
         _mm512_castsi256_si512(_mm256_packus_epi16(_mm256_subs_epi16(zero, g[0]), _mm256_subs_epi16(zero, g[1]))),
         _mm256_packus_epi16(_mm256_subs_epi16(zero, g[2]), _mm256_subs_epi16(zero, g[3])), 1);
-    // With 4 bytes a pixel the fourth byte is the destination's.
-    const __mmask64 stored = kBpp == 4 ? __mmask64(0x7777777777777777ull) : ~__mmask64(0);
     __m512i in[kBpp];
 #pragma GCC unroll 4
     for (int k = 0; k < kBpp; ++k) in[k] = Load64(s + 64 * k);
@@ -159,7 +167,7 @@ struct Avx512VbmiOps : Avx2Ops {
         const __m512i at = Load64(kBpp == 3 ? x.grain3[k] : x.grain4[k]);
         const __m512i v = LookUp(t.channel[0], in[k], _mm512_movepi8_mask(in[k]));
         const __m512i out = AddGrain(v, _mm512_permutexvar_epi8(at, plus), _mm512_permutexvar_epi8(at, minus));
-        _mm512_mask_storeu_epi8(d + 64 * k, stored, out);
+        Store64<kBpp>(d + 64 * k, out);
       }
       return;
     }
@@ -192,7 +200,7 @@ struct Avx512VbmiOps : Avx2Ops {
       const __m512i redGreen = _mm512_permutex2var_epi8(red, place, green);
       const __m512i out =
           _mm512_mask_permutexvar_epi8(redGreen, kBpp == 3 ? x.blue3[k] : x.blue4[k], place, blue);
-      _mm512_mask_storeu_epi8(d + 64 * k, stored, out);
+      Store64<kBpp>(d + 64 * k, out);
     }
   }
 };

@@ -323,6 +323,10 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
       const GrainLanes<Ops> lanes = MakeGrainLanes<Ops>(t);
       const FieldLanes<Ops> field = MakeFieldLanes<Ops>(kGrain == GrainSource::kField ? given : nullptr);
       const int32_t kHalf = kBlock / 2;
+      // The given rows, read once (the stores to d could alias *given).
+      const int16_t* const givenRow = kGrain == GrainSource::kRow ? given->row : nullptr;
+      const int16_t* const first = kGrain == GrainSource::kField ? given->first : nullptr;
+      const int16_t* const second = kGrain == GrainSource::kField ? given->second : nullptr;
       // The grain of the block of pixels at..at + kBlock - 1, the draws taken.
       auto blockGrain = [&](int32_t at) {
         typename Ops::V16 g = Ops::Zero16();
@@ -330,9 +334,9 @@ void ToneRow(const uint8_t* s, uint8_t* d, int32_t width, const ToneTablesOf<kBp
           g = Grain<Ops>(Draws<Ops>(gen, st), lanes);
           st = st * kLaneSteps.a[kBlock - 1] + kLaneSteps.c[kBlock - 1];
         } else if (kGrain == GrainSource::kRow) {
-          g = Ops::LoadU16(given->row + at);
+          g = Ops::LoadU16(givenRow + at);
         } else if (kGrain == GrainSource::kField) {
-          g = FieldGrain<Ops>(given->first + at, given->second + at, field);
+          g = FieldGrain<Ops>(first + at, second + at, field);
         }
         return g;
       };
