@@ -422,48 +422,32 @@ void PlanScratch(const WorkingValues& wv, Rng& rng, float x, float age, int32_t 
   }
 }
 
-// The grid rows whose pixel rows include picture row y: lo .. hi - 1 (each
-// grid row's pixel rows start and end no earlier than the row above's).
-void GridRowsOf(const GridRowCovers& covers, int32_t rows, int32_t y, int32_t* lo, int32_t* hi) {
-  int32_t low = 0, high = rows;
-  while (low < high) {
-    const int32_t mid = low + (high - low) / 2;
-    if (covers.rows[mid].end > y) {
-      high = mid;
-    } else {
-      low = mid + 1;
-    }
-  }
-  int32_t end = low;
-  while (end < rows && covers.rows[end].first <= y) ++end;
-  *lo = low;
-  *hi = end;
-}
+// The grid rows whose pixel rows include picture row y: lo .. hi - 1, for rows
+// taken from the top down (each grid row's pixel rows start and end no
+// earlier than the row above's). At Scale 1, row y itself.
+struct GridRowsOf {
+  const WorkingValues& wv;
+  const GridRowCovers* covers;
+  int32_t lo;
+  int32_t hi;
 
-// Asks the memory for the pixels picture row y's scratches darken, a few rows
-// before they are darkened: visited row by row, scratch after scratch, their
-// addresses follow no stride the processor would guess.
-void PrefetchRow(const RenderJob& job, const WorkingValues& wv, const RowPlan& plan,
-                 const GridRowCovers* covers, int32_t y) {
-  const int32_t pixelBytes = wv.samplesPerPixel * wv.bytesPerSample;
-  const uint8_t* const row = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
-  int32_t lo = y, hi = y + 1;
-  if (wv.layout.scaled) GridRowsOf(*covers, plan.rows, y, &lo, &hi);
-  for (int32_t w = 0; w < plan.words; ++w) {
-    uint64_t any = 0;
-    for (int32_t r = lo; r < hi; ++r) any |= plan.marks[std::ptrdiff_t(r) * plan.words + w];
-    for (uint64_t m = any; m != 0; m &= m - 1) {
-      const RowScratch& sc = plan.scratches[w * 64 + __builtin_ctzll(m)];
-      __builtin_prefetch(row + std::ptrdiff_t(sc.first) * pixelBytes, 1);
-      __builtin_prefetch(row + std::ptrdiff_t(sc.end) * pixelBytes - 1, 1);
+  void MoveTo(int32_t y) {
+    if (!wv.layout.scaled) {
+      lo = y;
+      hi = y + 1;
+      return;
     }
+    const int32_t rows = wv.layout.height;
+    while (lo < rows && covers->rows[lo].end <= y) ++lo;
+    if (hi < lo) hi = lo;
+    while (hi < rows && covers->rows[hi].first <= y) ++hi;
   }
-}
+};
 
 // Darkens picture row y by each planned scratch that darkens it, in the
 // scratches' order, as DrawScratch and DrawScaledScratch darken it.
 void DarkenRow(const RenderJob& job, const WorkingValues& wv, const RowPlan& plan,
-               const GridRowCovers* covers, int32_t y) {
+               const GridRowsOf& grid, int32_t y) {
   const bool sixteenBits = wv.bytesPerSample == 2;
   const int32_t pixelBytes = wv.samplesPerPixel * wv.bytesPerSample;
   uint8_t* const row = job.dstData + std::ptrdiff_t(y) * job.dstRowBytes;
@@ -480,8 +464,8 @@ void DarkenRow(const RenderJob& job, const WorkingValues& wv, const RowPlan& pla
   // Rows that keep the background after the jitter shift stay unchanged.
   const int64_t source = int64_t(y) + wv.jitterOffset;
   if (source < 0 || source >= wv.height) return;
-  int32_t lo = 0, hi = 0;
-  GridRowsOf(*covers, plan.rows, y, &lo, &hi);
+  const GridRowCovers& covers = *grid.covers;
+  const int32_t lo = grid.lo, hi = grid.hi;
   for (int32_t w = 0; w < plan.words; ++w) {
     uint64_t any = 0;
     for (int32_t r = lo; r < hi; ++r) any |= plan.marks[std::ptrdiff_t(r) * plan.words + w];
@@ -492,7 +476,7 @@ void DarkenRow(const RenderJob& job, const WorkingValues& wv, const RowPlan& pla
       float down = 0.0f;
       for (int32_t r = lo; r < hi; ++r) {
         if (((plan.marks[std::ptrdiff_t(r) * plan.words + w] >> bit) & 1u) == 0) continue;
-        down += covers->cover[std::ptrdiff_t(r) * covers->stride + (y - covers->rows[r].first)];
+        down += covers.cover[std::ptrdiff_t(r) * covers.stride + (y - covers.rows[r].first)];
       }
       const RowScratch& sc = plan.scratches[w * 64 + bit];
       const double darkening = double(sc.s) * double(down);
@@ -542,16 +526,35 @@ bool DrawScratchByScratch(const RenderJob& job, const WorkingValues& wv, Rng& rn
   return finished;
 }
 
-// Darkens picture rows first .. end - 1, asking for each row's pixels
-// kPrefetchRows rows ahead.
+// Darkens picture rows first .. end - 1. Visited row by row, scratch after
+// scratch, the pixels' addresses follow no stride the processor would guess:
+// each row's pixels are asked for kPrefetchRows rows before they are darkened.
+// (In this function's own body: a function that only prefetches may be taken
+// for one without effects and its calls dropped.)
 void DarkenRows(const RenderJob& job, const WorkingValues& wv, const RowPlan& plan,
                 const GridRowCovers* covers, int32_t first, int32_t end) {
-  for (int32_t y = first; y < first + kPrefetchRows && y < end; ++y) {
-    PrefetchRow(job, wv, plan, covers, y);
-  }
-  for (int32_t y = first; y < end; ++y) {
-    if (y + kPrefetchRows < end) PrefetchRow(job, wv, plan, covers, y + kPrefetchRows);
-    DarkenRow(job, wv, plan, covers, y);
+  const int32_t pixelBytes = wv.samplesPerPixel * wv.bytesPerSample;
+  GridRowsOf rows = {wv, covers, 0, 0}, ahead = {wv, covers, 0, 0};
+  for (int32_t y = first - kPrefetchRows; y < end; ++y) {
+    const int32_t next = y + kPrefetchRows;
+    if (next >= first && next < end) {
+      ahead.MoveTo(next);
+      const uint8_t* const row = job.dstData + std::ptrdiff_t(next) * job.dstRowBytes;
+      for (int32_t w = 0; w < plan.words; ++w) {
+        uint64_t any = 0;
+        for (int32_t r = ahead.lo; r < ahead.hi; ++r) {
+          any |= plan.marks[std::ptrdiff_t(r) * plan.words + w];
+        }
+        for (uint64_t m = any; m != 0; m &= m - 1) {
+          const RowScratch& sc = plan.scratches[w * 64 + __builtin_ctzll(m)];
+          __builtin_prefetch(row + std::ptrdiff_t(sc.first) * pixelBytes, 1);
+          __builtin_prefetch(row + std::ptrdiff_t(sc.end) * pixelBytes - 1, 1);
+        }
+      }
+    }
+    if (y < first) continue;
+    rows.MoveTo(y);
+    DarkenRow(job, wv, plan, rows, y);
   }
 }
 
