@@ -59,7 +59,10 @@ ScratchCache* ModuleScratchCache();
 // draws nothing and returns true. It takes every scratch's draws first and then
 // darkens the picture row by row; where there is no memory for what that keeps
 // (at most 64 MB), it draws the scratches one after another: the same bytes.
-bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, ScratchCache* cache);
+// The rows are darkened in bands on up to `threads` threads (0: as many as
+// RenderThreadCount() gives), the same bytes for any number.
+bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, ScratchCache* cache,
+                    int32_t threads = 1);
 // Test-only: the most the row-by-row drawing may take (0: always scratch by
 // scratch; -1 restores 64 MB).
 void SetScratchPlanLimitForTesting(int64_t bytes);

@@ -18,6 +18,7 @@
 #include "render/Passes.h"
 #include "render/PixelBlock.h"
 #include "render/Random.h"
+#include "render/RenderThreads.h"
 #include "render/Samples16.h"
 #include "render/ScaleLayout.h"
 #include "render/ScratchCache.h"
@@ -426,18 +427,18 @@ void PlanScratch(const WorkingValues& wv, Rng& rng, float x, float age, int32_t 
 // taken from the top down (each grid row's pixel rows start and end no
 // earlier than the row above's). At Scale 1, row y itself.
 struct GridRowsOf {
-  const WorkingValues& wv;
+  const WorkingValues* wv;
   const GridRowCovers* covers;
   int32_t lo;
   int32_t hi;
 
   void MoveTo(int32_t y) {
-    if (!wv.layout.scaled) {
+    if (!wv->layout.scaled) {
       lo = y;
       hi = y + 1;
       return;
     }
-    const int32_t rows = wv.layout.height;
+    const int32_t rows = wv->layout.height;
     while (lo < rows && covers->rows[lo].end <= y) ++lo;
     if (hi < lo) hi = lo;
     while (hi < rows && covers->rows[hi].first <= y) ++hi;
@@ -526,36 +527,80 @@ bool DrawScratchByScratch(const RenderJob& job, const WorkingValues& wv, Rng& rn
   return finished;
 }
 
-// Darkens picture rows first .. end - 1. Visited row by row, scratch after
-// scratch, the pixels' addresses follow no stride the processor would guess:
-// each row's pixels are asked for kPrefetchRows rows before they are darkened.
-// (In this function's own body: a function that only prefetches may be taken
-// for one without effects and its calls dropped.)
-void DarkenRows(const RenderJob& job, const WorkingValues& wv, const RowPlan& plan,
-                const GridRowCovers* covers, int32_t first, int32_t end) {
-  const int32_t pixelBytes = wv.samplesPerPixel * wv.bytesPerSample;
-  GridRowsOf rows = {wv, covers, 0, 0}, ahead = {wv, covers, 0, 0};
-  for (int32_t y = first - kPrefetchRows; y < end; ++y) {
-    const int32_t next = y + kPrefetchRows;
-    if (next >= first && next < end) {
-      ahead.MoveTo(next);
-      const uint8_t* const row = job.dstData + std::ptrdiff_t(next) * job.dstRowBytes;
-      for (int32_t w = 0; w < plan.words; ++w) {
-        uint64_t any = 0;
-        for (int32_t r = ahead.lo; r < ahead.hi; ++r) {
-          any |= plan.marks[std::ptrdiff_t(r) * plan.words + w];
-        }
-        for (uint64_t m = any; m != 0; m &= m - 1) {
-          const RowScratch& sc = plan.scratches[w * 64 + __builtin_ctzll(m)];
-          __builtin_prefetch(row + std::ptrdiff_t(sc.first) * pixelBytes, 1);
-          __builtin_prefetch(row + std::ptrdiff_t(sc.end) * pixelBytes - 1, 1);
-        }
+// The plan's rows on the band runner (render/RenderThreads.h): the rows take
+// no draw and depend on nothing but the plan, so any number of threads gives
+// the bytes of one. Visited row by row, scratch after scratch, the pixels'
+// addresses follow no stride the processor would guess: each row's pixels are
+// asked for kPrefetchRows rows before they are darkened.
+class ScratchRows final : public BandedRows {
+ public:
+  ScratchRows(const RenderJob& job, const WorkingValues& wv, const RowPlan& plan,
+              const GridRowCovers* covers)
+      : job_(job), wv_(wv), plan_(plan), covers_(covers) {
+    for (Slot& slot : slots_) slot = Slot{-1, {&wv, covers, 0, 0}, {&wv, covers, 0, 0}};
+  }
+
+  Rng BandStart(int32_t) const override { return Rng{0}; }
+
+  // A thread's rows come band by band, each from its top down: a row that does
+  // not follow the slot's last one starts a band.
+  void Row(int32_t y, int32_t slot, Rng&) const override {
+    Slot& s = slots_[slot];
+    if (y != s.next) {
+      s.rows = GridRowsOf{&wv_, covers_, 0, 0};
+      s.ahead = GridRowsOf{&wv_, covers_, 0, 0};
+      for (int32_t k = y; k < y + kPrefetchRows && k < wv_.height; ++k) AskFor(&s.ahead, k);
+    }
+    if (y + kPrefetchRows < wv_.height) AskFor(&s.ahead, y + kPrefetchRows);
+    s.rows.MoveTo(y);
+    DarkenRow(job_, wv_, plan_, s.rows, y);
+    s.next = y + 1;
+  }
+
+ private:
+  struct Slot {
+    int32_t next;  // the row after the slot's last
+    GridRowsOf rows;
+    GridRowsOf ahead;
+  };
+
+  // Prefetches the pixels picture row y's scratches darken; `ahead` follows y.
+  // (It moves `ahead` too: a function that only prefetches may be taken for one
+  // without effects and its calls dropped.)
+  void AskFor(GridRowsOf* ahead, int32_t y) const {
+    ahead->MoveTo(y);
+    const int32_t pixelBytes = wv_.samplesPerPixel * wv_.bytesPerSample;
+    const uint8_t* const row = job_.dstData + std::ptrdiff_t(y) * job_.dstRowBytes;
+    for (int32_t w = 0; w < plan_.words; ++w) {
+      uint64_t any = 0;
+      for (int32_t r = ahead->lo; r < ahead->hi; ++r) {
+        any |= plan_.marks[std::ptrdiff_t(r) * plan_.words + w];
+      }
+      for (uint64_t m = any; m != 0; m &= m - 1) {
+        const RowScratch& sc = plan_.scratches[w * 64 + __builtin_ctzll(m)];
+        __builtin_prefetch(row + std::ptrdiff_t(sc.first) * pixelBytes, 1);
+        __builtin_prefetch(row + std::ptrdiff_t(sc.end) * pixelBytes - 1, 1);
       }
     }
-    if (y < first) continue;
-    rows.MoveTo(y);
-    DarkenRow(job, wv, plan, rows, y);
   }
+
+  const RenderJob& job_;
+  const WorkingValues& wv_;
+  const RowPlan& plan_;
+  const GridRowCovers* covers_;
+  mutable Slot slots_[kMaxRenderThreads];
+};
+
+// Darkens every row of the picture from the plan on up to `threads` threads.
+// The host is not asked in between (the pass has reported every scratch).
+void DarkenRows(const RenderJob& job, const WorkingValues& wv, const RowPlan& plan,
+                const GridRowCovers* covers, int32_t threads) {
+  RenderJob quiet = job;
+  quiet.progressProc = nullptr;
+  quiet.abortProc = nullptr;
+  const ScratchRows rows(job, wv, plan, covers);
+  int32_t reported = 0;
+  RunRowBands(rows, wv.height, threads, quiet, &reported);
 }
 
 // Steps the scratches from frame `from` to frame `frames`, storing every
@@ -580,7 +625,8 @@ void ReplayWithCache(ScratchCache* cache, const Spawner& spawner, const WorkingV
 
 }  // namespace
 
-bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, ScratchCache* cache) {
+bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, ScratchCache* cache,
+                    int32_t threads) {
   int32_t count = wv.scratchCount;
   if (count < 0) count = 0;
   if (count > kMaxScratchCount) count = kMaxScratchCount;
@@ -626,7 +672,7 @@ bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, Scr
     }
     // After a stop the scratches planned are drawn, as the scratch-by-scratch
     // drawing leaves them.
-    if (j > 0) DarkenRows(job, wv, plan, haveCovers ? &covers : nullptr, 0, wv.height);
+    if (j > 0) DarkenRows(job, wv, plan, haveCovers ? &covers : nullptr, threads);
     FreeMemBlock(plan.block);
   } else {
     finished = DrawScratchByScratch(job, wv, rng, st, count, haveCovers ? &covers : nullptr);

@@ -6,6 +6,7 @@
 
 #include "render/MemBlock.h"
 #include "render/Passes.h"
+#include "render/RenderThreads.h"
 #include "tests/native/WalkerTestSupport.h"
 
 namespace {
@@ -294,13 +295,14 @@ uint8_t PATINEX_CDECL StopAtReport() { return gStopAt > 0 && gReports >= gStopAt
 
 }  // namespace
 
-// The pass draws row by row from a plan of every scratch; without memory for
-// the plan (limit 0) it draws scratch after scratch as it always has. Both give
-// the same bytes, generator state and result: Scale 1, Auto on a short picture
-// (several grid rows to a pixel row), 2.5 and 16 (a few cells: many scratches
-// share columns), 8 and 16 bits, 3 and 4 samples, the jitter either way, a
-// count past 64 (more than one word of marks) on narrow pictures, where
-// scratches overlap, and a host that stops the pass after some scratch.
+// The pass draws row by row from a plan of every scratch, in bands on the
+// render's threads; without memory for the plan (limit 0) it draws scratch
+// after scratch as it always has. Both give the same bytes, generator state and
+// result, on any number of threads (bands of 2 rows and up): Scale 1, Auto on a
+// short picture (several grid rows to a pixel row), 2.5 and 16 (a few cells:
+// many scratches share columns), 8 and 16 bits, 3 and 4 samples, the jitter
+// either way, a count past 64 (more than one word of marks) on narrow pictures,
+// where scratches overlap, and a host that stops the pass after some scratch.
 TEST(Scratch, RowByRowGivesTheScratchByScratchBytes) {
   struct Case { double scale; int32_t w, h; double amount; int32_t jitter, stopAt; };
   const Case cases[] = {{1, 40, 37, 100, 0, 0},         {1, 23, 50, 70, 3, 0},
@@ -308,6 +310,7 @@ TEST(Scratch, RowByRowGivesTheScratchByScratchBytes) {
                         {kScaleAuto, 50, 90, 100, -5, 7}, {2.5, 61, 47, 100, 2, 0},
                         {2.5, 61, 47, 100, 0, 90},      {16, 200, 150, 100, -1, 0},
                         {16, 97, 211, 12, 1, 5}};
+  SetMinBandRowsForTesting(2);
   for (const Case& c : cases) {
     for (bool sixteen : {false, true}) {
       for (int32_t samples : {3, 4}) {
@@ -318,11 +321,12 @@ TEST(Scratch, RowByRowGivesTheScratchByScratchBytes) {
         p.value[kScratchLifespan] = 30;
         p.value[kFrameNumber] = 3;
         const ModelImage original = PatternImage(c.w, c.h, samples * (sixteen ? 2 : 1));
-        ModelImage images[2] = {original, original};
-        Rng after[2];
-        bool finished[2];
-        for (int32_t path = 0; path < 2; ++path) {
-          RenderJob job = JobOver(p, images[path]);
+        ModelImage expected = original;
+        Rng expectedAfter;
+        bool expectedFinished = false;
+        for (int32_t threads : {0, 1, 2, 3, 16}) {  // 0: scratch by scratch, on one
+          ModelImage img = original;
+          RenderJob job = JobOver(p, img);
           job.dstHasAlpha = job.srcHasAlpha = samples == 4;
           job.sixteenBits = sixteen;
           job.scale = c.scale;
@@ -332,20 +336,29 @@ TEST(Scratch, RowByRowGivesTheScratchByScratchBytes) {
           wv.layoutJitter = c.jitter;
           gStopAt = c.stopAt;
           gReports = 0;
-          SeedRng(after[path], 3);
-          SetScratchPlanLimitForTesting(path == 0 ? -1 : 0);
-          finished[path] = RunScratchPass(job, wv, after[path], nullptr);
+          Rng after;
+          SeedRng(after, 3);
+          SetScratchPlanLimitForTesting(threads == 0 ? 0 : -1);
+          const bool finished = RunScratchPass(job, wv, after, nullptr, threads == 0 ? 1 : threads);
           SetScratchPlanLimitForTesting(-1);
+          const std::string at = "scale " + std::to_string(c.scale) + " " + std::to_string(c.w) +
+                                 "x" + std::to_string(c.h) + (sixteen ? " 16 bits " : " 8 bits ") +
+                                 std::to_string(samples) + " samples, threads " +
+                                 std::to_string(threads);
+          if (threads == 0) {
+            ASSERT_NE(img.bytes, original.bytes) << at;  // scratches were drawn
+            EXPECT_EQ(finished, c.stopAt == 0) << at;
+            expected = img;
+            expectedAfter = after;
+            expectedFinished = finished;
+            continue;
+          }
+          ASSERT_EQ(img.bytes, expected.bytes) << at;
+          EXPECT_EQ(after.state, expectedAfter.state) << at;
+          EXPECT_EQ(finished, expectedFinished) << at;
         }
-        const std::string at = "scale " + std::to_string(c.scale) + " " + std::to_string(c.w) +
-                               "x" + std::to_string(c.h) + (sixteen ? " 16 bits " : " 8 bits ") +
-                               std::to_string(samples) + " samples";
-        ASSERT_NE(images[1].bytes, original.bytes) << at;  // scratches were drawn
-        ASSERT_EQ(images[0].bytes, images[1].bytes) << at;
-        EXPECT_EQ(after[0].state, after[1].state) << at;
-        EXPECT_EQ(finished[0], c.stopAt == 0) << at;
-        EXPECT_EQ(finished[1], finished[0]) << at;
       }
     }
   }
+  SetMinBandRowsForTesting(0);
 }
