@@ -56,5 +56,13 @@ ScratchCache* ModuleScratchCache();
 
 // The scratches, replayed from seed 0 through `cache` (null: in full). The pass
 // takes its arrays and frees them before it returns; without memory for them it
-// draws nothing and returns true.
-bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, ScratchCache* cache);
+// draws nothing and returns true. It takes every scratch's draws first and then
+// darkens the picture row by row; where there is no memory for what that keeps
+// (at most 64 MB), it draws the scratches one after another: the same bytes.
+// The rows are darkened in bands on up to `threads` threads (0: as many as
+// RenderThreadCount() gives), the same bytes for any number.
+bool RunScratchPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, ScratchCache* cache,
+                    int32_t threads = 1);
+// Test-only: the most the row-by-row drawing may take (0: always scratch by
+// scratch; -1 restores 64 MB).
+void SetScratchPlanLimitForTesting(int64_t bytes);

@@ -89,7 +89,7 @@ int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* c
   bool finished = RunTonePass(*job, wv, rng, context->threads, context->kernel);
   if (finished && wv.dustCountBase > 1.0) finished = RunDustPass(*job, wv, rng);
   if (finished && wv.hairCountBase > 1.0) finished = RunHairPass(*job, wv, rng);
-  if (finished) finished = RunScratchPass(*job, wv, rng, context->scratchCache);
+  if (finished) finished = RunScratchPass(*job, wv, rng, context->scratchCache, context->threads);
   return finished ? 1 : 0;
 }
 
