@@ -101,7 +101,7 @@ void MakeFieldRow(const ScaledGrain& grain, int32_t slot, int32_t gridRow, int16
       RngStateAfter(grain.startState, uint64_t(gridRow - grain.firstGridRow) * uint64_t(gridWidth));
   if (grain.fieldRow != nullptr) {
     int32_t* scratch = grain.slotScratch + std::ptrdiff_t(slot) * 2 * (gridWidth + 32);
-    grain.fieldRow(state, values, gridWidth, scratch, grain.cellOf, w, width, out);
+    grain.fieldRow(state, values, grain.period, gridWidth, scratch, grain.cellOf, w, width, out);
     return;
   }
   const int32_t* const spanEnds = grain.spanEnds;
@@ -174,6 +174,7 @@ bool BuildScaledGrain(const WorkingValues& wv, uint32_t startState, int32_t thre
   // stands for the draws equal to it modulo the period. The sums are of whole
   // numbers below 2^53: exact in any order.
   const int32_t period = modulus > 0 ? modulus : 1;
+  grain->period = period;
   double total = 0.0, lowest = 0.0, highest = 0.0;
   for (int32_t d = 0; d < period && d <= kRandMax; ++d) {
     const double n = double(TruncToInt(double(ModOrZero(d, modulus)) - half));

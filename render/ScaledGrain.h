@@ -42,6 +42,7 @@ struct ScaledGrain {
   uint32_t startState;
   int32_t firstGridRow;
   int16_t* cellValues;
+  int32_t period;  // cellValues[d] = cellValues[d % period]
   int32_t* weights;
   int32_t* spanEnds;
   int32_t* cellOf;

@@ -195,13 +195,14 @@ typedef void (*ToneLaneRow16)(const uint8_t* s, uint8_t* d, int32_t width,
 
 // A row of a scaled render's grain field (render/ScaledGrain.h): its grid
 // row's `gridWidth` cells drawn from `state` (the generator before the row's
-// first draw), each cell values[draw] (`values` has one value past its 32768);
+// first draw), each cell values[draw] (`values` has one value past its 32768,
+// and repeats with `period`: values[draw] = values[draw % period]);
 // then the row, one pixel at a time: out[x] = (cells[c] (256 - w) + cells[c +
 // 1] w + 128) >> 8, c = cellOf[x], weights[x] = (256 - w) | w << 16, with the
 // last cell repeated after the row's. `scratch` holds 2 (gridWidth + 32) values.
-typedef void (*FieldRowMaker)(uint32_t state, const int16_t* values, int32_t gridWidth,
-                              int32_t* scratch, const int32_t* cellOf, const int32_t* weights,
-                              int32_t width, int16_t* out);
+typedef void (*FieldRowMaker)(uint32_t state, const int16_t* values, int32_t period,
+                              int32_t gridWidth, int32_t* scratch, const int32_t* cellOf,
+                              const int32_t* weights, int32_t width, int16_t* out);
 
 // A kernel's rows: [gray][GrainSource] (16 bits: no field) and in each pair 3,
 // then 4 bytes (8 bits) or samples (16 bits) per pixel; for the exhaustive test, the
@@ -231,5 +232,6 @@ const ToneRowSet* ToneRowsAvx512();
 const ToneRowSet* ToneRowsWasmSimd128();
 const ToneRowSet* ToneRowsAvx512Vbmi();
 // The AVX2 field rows (ToneKernelsAvx2.cpp, where that file is built for AVX2).
-void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t gridWidth, int32_t* scratch,
-                  const int32_t* cellOf, const int32_t* weights, int32_t width, int16_t* out);
+void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t period, int32_t gridWidth,
+                  int32_t* scratch, const int32_t* cellOf, const int32_t* weights, int32_t width,
+                  int16_t* out);

@@ -47,8 +47,9 @@ inline __m256i FieldEight(const int32_t* pairs, const int32_t* of, const int32_t
 // Eight pixels whose cells lie within eight of the first's (cells as large as
 // pixels or larger) take their pairs from the eight there by a permute; others
 // gather them.
-void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t gridWidth, int32_t* scratch,
-                  const int32_t* cellOf, const int32_t* weights, int32_t width, int16_t* out) {
+void FieldRowAvx2(uint32_t state, const int16_t* values, int32_t, int32_t gridWidth,
+                  int32_t* scratch, const int32_t* cellOf, const int32_t* weights, int32_t width,
+                  int16_t* out) {
   int16_t* const cells = reinterpret_cast<int16_t*>(scratch);  // gridWidth + 32 values
   int32_t* const pairs = scratch + gridWidth + 32;              // gridWidth + 16 used
   const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLaneSteps.a));

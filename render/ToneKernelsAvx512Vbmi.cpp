@@ -205,8 +205,76 @@ struct Avx512VbmiOps : Avx2Ops {
   }
 };
 
+// A field row (see FieldRowMaker in render/ToneKernels.h) in 512-bit lanes:
+// the cells 32 draws at a time, each draw's value by a permute of the values'
+// first 64 where they repeat within them (the draw's remainder by the period
+// in 16-bit lanes, exact as the tone rows' is), else by a gather; each cell
+// beside the next in a 32-bit pair; then the pixels 16 at a time, each pixel's
+// pair times its weights in one multiply-add, the pairs of 16 pixels whose
+// cells lie within 16 of the first's by a permute, others by a gather.
+void FieldRowAvx512Vbmi(uint32_t state, const int16_t* values, int32_t period, int32_t gridWidth,
+                        int32_t* scratch, const int32_t* cellOf, const int32_t* weights,
+                        int32_t width, int16_t* out) {
+  int16_t* const cells = reinterpret_cast<int16_t*>(scratch);  // gridWidth + 32 values
+  int32_t* const pairs = scratch + gridWidth + 32;              // gridWidth + 32 used
+  const __m512i a0 = _mm512_loadu_si512(kLaneSteps.a), c0 = _mm512_loadu_si512(kLaneSteps.c);
+  const __m512i a1 = _mm512_loadu_si512(kLaneSteps.a + 16), c1 = _mm512_loadu_si512(kLaneSteps.c + 16);
+  const __m512i st = _mm512_set1_epi32(int32_t(state));
+  __m512i s0 = _mm512_add_epi32(_mm512_mullo_epi32(st, a0), c0);
+  __m512i s1 = _mm512_add_epi32(_mm512_mullo_epi32(st, a1), c1);
+  const __m512i a32 = _mm512_set1_epi32(int32_t(kLaneSteps.a[31]));
+  const __m512i c32 = _mm512_set1_epi32(int32_t(kLaneSteps.c[31]));
+  const __m512i draw = _mm512_set1_epi32(0x7FFF);
+  const bool permuted = period >= 1 && period <= 64;
+  const __m512i low = _mm512_loadu_si512(values), high = _mm512_loadu_si512(values + 32);
+  const __m512i modulus = _mm512_set1_epi16(int16_t(permuted ? period : 1));
+  const __m512i reciprocal = _mm512_set1_epi16(int16_t(uint16_t(65535 / (permuted ? period : 1))));
+  for (int32_t c = 0; c < gridWidth; c += 32) {
+    const __m512i d0 = _mm512_and_si512(_mm512_srli_epi32(s0, 16), draw);
+    const __m512i d1 = _mm512_and_si512(_mm512_srli_epi32(s1, 16), draw);
+    __m512i v;
+    if (permuted) {
+      const __m512i d = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(d0)),
+                                           _mm512_cvtepi32_epi16(d1), 1);
+      const __m512i q = _mm512_mulhi_epu16(d, reciprocal);
+      const __m512i r = _mm512_sub_epi16(d, _mm512_mullo_epi16(q, modulus));
+      v = _mm512_permutex2var_epi16(low, _mm512_min_epu16(r, _mm512_sub_epi16(r, modulus)), high);
+    } else {
+      const int* table = reinterpret_cast<const int*>(values);
+      v = _mm512_inserti64x4(
+          _mm512_castsi256_si512(_mm512_cvtepi32_epi16(_mm512_i32gather_epi32(d0, table, 2))),
+          _mm512_cvtepi32_epi16(_mm512_i32gather_epi32(d1, table, 2)), 1);
+    }
+    _mm512_storeu_si512(cells + c, v);
+    s0 = _mm512_add_epi32(_mm512_mullo_epi32(s0, a32), c32);
+    s1 = _mm512_add_epi32(_mm512_mullo_epi32(s1, a32), c32);
+  }
+  for (int32_t c = gridWidth; c < gridWidth + 32; ++c) cells[c] = cells[gridWidth - 1];
+  for (int32_t c = 0; c < gridWidth + 16; c += 16) {
+    const __m512i here = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + c)));
+    const __m512i next = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + c + 1)));
+    _mm512_storeu_si512(pairs + c, _mm512_or_si512(here, _mm512_slli_epi32(next, 16)));
+  }
+  const __m512i half = _mm512_set1_epi32(128);
+  int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m512i at = _mm512_loadu_si512(cellOf + x);
+    __m512i two;
+    if (cellOf[x + 15] - cellOf[x] < 16) {
+      two = _mm512_permutexvar_epi32(_mm512_sub_epi32(at, _mm512_set1_epi32(cellOf[x])),
+                                     _mm512_loadu_si512(pairs + cellOf[x]));
+    } else {
+      two = _mm512_i32gather_epi32(at, pairs, 4);
+    }
+    const __m512i v = _mm512_srai_epi32(
+        _mm512_add_epi32(_mm512_madd_epi16(two, _mm512_loadu_si512(weights + x)), half), 8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm512_cvtsepi32_epi16(v));
+  }
+  FieldPixels(cells, cellOf, weights, x, width, out);
+}
+
 constexpr ToneRowSet WithFieldRow(ToneRowSet rows) {
-  rows.fieldRow = FieldRowAvx2;
+  rows.fieldRow = FieldRowAvx512Vbmi;
   return rows;
 }
 constexpr ToneRowSet kRows = WithFieldRow(MakeToneRows<Avx512VbmiOps>());

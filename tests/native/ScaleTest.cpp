@@ -8,18 +8,20 @@
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "render/ScaleLayout.h"
+#include "render/ToneKernels.h"
 #include "tests/native/RenderTestSupport.h"
 
 namespace {
 
 using test::Image;
 
-Image RenderScaled(const EffectParams& params, const Image& src, double scale, uint32_t seed) {
+Image RenderScaled(const EffectParams& params, const Image& src, double scale, uint32_t seed,
+                   ToneKernel kernel = ToneKernel::kChosen) {
   Image dst = test::MakeImage(src.width, src.height, src.alpha, 7);
   RenderJob job = test::MakeJob(params, src, dst);
   job.scale = scale;
   Rng rng = {0};
-  RenderContext context = {&rng, nullptr, 1};
+  RenderContext context = {&rng, nullptr, 1, kernel};
   RenderEffectSeeded(&job, seed, &context);
   return dst;
 }
@@ -107,6 +109,39 @@ TEST(Scale, OneAndAutoAt576RowsKeepEveryByte) {
     const Image plain = RenderScaled(p, src, 1.0, 99);
     EXPECT_TRUE(RenderScaled(p, src, kScaleAuto, 99).bytes == plain.bytes);
     EXPECT_TRUE(RenderScaled(p, src, 0.25, 99).bytes == plain.bytes);
+  }
+}
+
+// Every kernel's field rows and field grain give the scalar rows' bytes: cells
+// smaller and larger than pixels (Auto on short and tall pictures, fixed
+// factors, cells just smaller than pixels), many blocks and a tail, a grain
+// whose values repeat within the
+// permuted 64 and one past them, with and without gray.
+TEST(Scale, EveryKernelGivesTheScalarBytesAtEveryScale) {
+  struct Case {
+    int32_t width, height;
+    double scale, grain;
+    bool gray;
+  };
+  const Case cases[] = {{333, 40, kScaleAuto, 25, true},   {1001, 64, 2.5, 25, true},
+                        {197, 900, kScaleAuto, 25, false}, {250, 120, 1.7, 40, true},
+                        {131, 300, 16, 25, true},          {400, 700, kScaleAuto, 100, true},
+                        {300, 550, kScaleAuto, 25, true}};
+  for (const Case& c : cases) {
+    EffectParams p;
+    SetDefaultParams(&p);
+    p.value[kShowDialog] = 0;
+    p.value[kFrameNumber] = 5;
+    p.value[kGrainAmount] = c.grain;
+    p.value[kConvertToGray] = c.gray ? 1 : 0;
+    const Image src = test::MakePattern(c.width, c.height, false, 11);
+    const Image scalar = RenderScaled(p, src, c.scale, 21, ToneKernel::kScalar);
+    for (int32_t k = int32_t(ToneKernel::kSse2); k <= int32_t(BestToneKernel()); ++k) {
+      if (ToneRowsOf(ToneKernel(k)) == nullptr) continue;
+      EXPECT_TRUE(RenderScaled(p, src, c.scale, 21, ToneKernel(k)).bytes == scalar.bytes)
+          << ToneKernelName(ToneKernel(k)) << " " << c.width << " x " << c.height << " scale "
+          << c.scale << " grain " << c.grain;
+    }
   }
 }
 
