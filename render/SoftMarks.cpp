@@ -19,6 +19,10 @@ const int32_t kFirstCapacity = 1024;
 // draw, but plots past this many are not laid, so that laying them (up to a few
 // hundred pixels each at the largest factors) costs no more than the picture.
 const int32_t kMostStamps = 1 << 17;
+// The most memory the stamps' columns take (at the largest factors, or past
+// the most stamps the dialog's settings make, each row computes them instead).
+const int32_t kMostColumnBytes = 32 << 20;
+int32_t gMostColumnBytes = kMostColumnBytes;
 
 bool PictureRow(const SoftCanvas& c, int32_t y) {
   const int64_t source = int64_t(y) + c.jitterOffset;
@@ -69,9 +73,27 @@ const MarkStamp* FirstAtOrBelow(const MarkStamp* begin, const MarkStamp* end, do
   return std::lower_bound(begin, end, y, [](const MarkStamp& s, double v) { return double(s.y) < v; });
 }
 
+// What each stamp's square covers of the columns it reaches, the same in every
+// row: from `columns[i]` (x0, x1: its first and past-the-last column in the
+// picture) `span` values each, or none (null: each row computes them).
+struct StampColumns {
+  const int32_t* columns;
+  const double* across;
+  int32_t span;
+};
+
+// A stamp's columns: those within a pixel of its square, in the picture.
+inline void ColumnsOf(const SoftCanvas& c, double ax, int32_t* x0, int32_t* x1) {
+  *x0 = TruncToInt(std::floor(ax - 1.5));
+  *x1 = TruncToInt(std::ceil(ax + c.layout.unitX + 0.5));
+  if (*x0 < 0) *x0 = 0;
+  if (*x1 > c.width) *x1 = c.width;
+}
+
 // One picture row: the most any stamp within reach covers of each pixel
 // (`cover`: width values, all 0 before and after), then blended.
-void LayRow(const SoftCanvas& c, const MarkStamp* stamps, int32_t count, int32_t y, double* cover) {
+void LayRow(const SoftCanvas& c, const MarkStamp* stamps, int32_t count, int32_t y, double* cover,
+            const StampColumns& made) {
   const double unitX = c.layout.unitX, unitY = c.layout.unitY;
   const double centre = double(y) + 0.5;
   // A stamp reaches this row when its square, [(sy - 1/2) u, (sy + 1/2) u), comes
@@ -84,12 +106,22 @@ void LayRow(const SoftCanvas& c, const MarkStamp* stamps, int32_t count, int32_t
     const double down = TentCover(ay, ay + unitY, centre);
     if (!(down > 0.0)) continue;
     const double ax = SpanStart(s->x, unitX);
-    int32_t x0 = TruncToInt(std::floor(ax - 1.5)), x1 = TruncToInt(std::ceil(ax + unitX + 0.5));
-    if (x0 < 0) x0 = 0;
-    if (x1 > c.width) x1 = c.width;
-    for (int32_t x = x0; x < x1; ++x) {
-      const double v = down * TentCover(ax, ax + unitX, double(x) + 0.5);
-      if (v > cover[x]) cover[x] = v;
+    int32_t x0, x1;
+    if (made.across != nullptr) {
+      const std::ptrdiff_t i = s - stamps;
+      x0 = made.columns[2 * i];
+      x1 = made.columns[2 * i + 1];
+      const double* across = made.across + i * made.span - x0;
+      for (int32_t x = x0; x < x1; ++x) {
+        const double v = down * across[x];
+        if (v > cover[x]) cover[x] = v;
+      }
+    } else {
+      ColumnsOf(c, ax, &x0, &x1);
+      for (int32_t x = x0; x < x1; ++x) {
+        const double v = down * TentCover(ax, ax + unitX, double(x) + 0.5);
+        if (v > cover[x]) cover[x] = v;
+      }
     }
     if (x0 < low) low = x0;
     if (x1 - 1 > high) high = x1 - 1;
@@ -112,6 +144,31 @@ void Lay(const SoftCanvas& c, MarkStamp* stamps, int32_t count) {
     LayHard(c, stamps, count);
     return;
   }
+  // Each stamp's columns made once, where there is memory for them (a stamp
+  // reaches at most ceil(unitX) + 4 columns); otherwise each row makes them.
+  StampColumns made = {nullptr, nullptr, 0};
+  const double spanColumns = std::ceil(c.layout.unitX) + 4.0;
+  int32_t* columns = nullptr;
+  double* across = nullptr;
+  if (spanColumns * double(count) * double(sizeof(double)) <= double(gMostColumnBytes)) {
+    made.span = TruncToInt(spanColumns);
+    columns = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * 2 * count));
+    across = static_cast<double*>(NewMemBlock(int32_t(sizeof(double)) * made.span * count));
+  }
+  if (columns != nullptr && across != nullptr) {
+    for (int32_t i = 0; i < count; ++i) {
+      const double ax = SpanStart(stamps[i].x, c.layout.unitX);
+      int32_t x0, x1;
+      ColumnsOf(c, ax, &x0, &x1);
+      columns[2 * i] = x0;
+      columns[2 * i + 1] = x1;
+      for (int32_t x = x0; x < x1; ++x) {
+        across[std::ptrdiff_t(i) * made.span + (x - x0)] = TentCover(ax, ax + c.layout.unitX, double(x) + 0.5);
+      }
+    }
+    made.columns = columns;
+    made.across = across;
+  }
   // The picture rows the stamps reach, each once, top down.
   int32_t next = 0;
   for (int32_t i = 0; i < count; ++i) {
@@ -119,9 +176,11 @@ void Lay(const SoftCanvas& c, MarkStamp* stamps, int32_t count) {
     int32_t y0 = TruncToInt(std::floor(ay - 1.5)), y1 = TruncToInt(std::ceil(ay + c.layout.unitY + 0.5));
     if (y0 < next) y0 = next;
     if (y1 > c.height) y1 = c.height;
-    for (int32_t y = y0; y < y1; ++y) LayRow(c, stamps, count, y, cover);
+    for (int32_t y = y0; y < y1; ++y) LayRow(c, stamps, count, y, cover, made);
     if (y1 > next) next = y1;
   }
+  FreeMemBlock(across);
+  FreeMemBlock(columns);
   FreeMemBlock(cover);
 }
 
@@ -159,4 +218,8 @@ void LayMarkStamps(const SoftCanvas& canvas, MarkStamps* marks) {
   marks->count = 0;
   marks->capacity = 0;
   marks->laid = 0;
+}
+
+void SetStampColumnBytesForTesting(int32_t bytes) {
+  gMostColumnBytes = bytes > 0 ? bytes : kMostColumnBytes;
 }

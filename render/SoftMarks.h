@@ -44,3 +44,7 @@ void AddMarkStamp(const SoftCanvas& canvas, MarkStamps* marks, float x, float y)
 
 // Lays the kept stamps over the picture and frees them.
 void LayMarkStamps(const SoftCanvas& canvas, MarkStamps* marks);
+
+// Test-only: the most memory the stamps' columns may take, made once per stamp
+// (1: never, each row makes them; 0 restores the limit).
+void SetStampColumnBytesForTesting(int32_t bytes);

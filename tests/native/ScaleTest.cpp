@@ -8,6 +8,7 @@
 #include "render/Random.h"
 #include "render/RenderJob.h"
 #include "render/ScaleLayout.h"
+#include "render/SoftMarks.h"
 #include "render/ToneKernels.h"
 #include "tests/native/RenderTestSupport.h"
 
@@ -112,7 +113,8 @@ TEST(Scale, OneAndAutoAt576RowsKeepEveryByte) {
   }
 }
 
-// Every kernel's field rows and field grain give the scalar rows' bytes: cells
+// Every kernel's field rows and field grain give the scalar rows' bytes (and the
+// soft marks made either way theirs): cells
 // smaller and larger than pixels (Auto on short and tall pictures, fixed
 // factors, cells just smaller than pixels), many blocks and a tail, a grain
 // whose values repeat within the
@@ -136,6 +138,11 @@ TEST(Scale, EveryKernelGivesTheScalarBytesAtEveryScale) {
     p.value[kConvertToGray] = c.gray ? 1 : 0;
     const Image src = test::MakePattern(c.width, c.height, false, 11);
     const Image scalar = RenderScaled(p, src, c.scale, 21, ToneKernel::kScalar);
+    // The soft marks' columns made in each row give the bytes of those made once.
+    SetStampColumnBytesForTesting(1);
+    EXPECT_TRUE(RenderScaled(p, src, c.scale, 21, ToneKernel::kScalar).bytes == scalar.bytes)
+        << "columns in each row, " << c.width << " x " << c.height << " scale " << c.scale;
+    SetStampColumnBytesForTesting(0);
     for (int32_t k = int32_t(ToneKernel::kSse2); k <= int32_t(BestToneKernel()); ++k) {
       if (ToneRowsOf(ToneKernel(k)) == nullptr) continue;
       EXPECT_TRUE(RenderScaled(p, src, c.scale, 21, ToneKernel(k)).bytes == scalar.bytes)
