@@ -12,11 +12,7 @@
 
 namespace {
 
-constexpr ToneRowSet WithFieldRow(ToneRowSet rows) {
-  rows.fieldRow = FieldRowAvx2;
-  return rows;
-}
-constexpr ToneRowSet kRows = WithFieldRow(MakeToneRows<Avx2Ops>());
+constexpr ToneRowSet kRows = MakeToneRows<Avx2Ops>(FieldRowAvx2);
 
 }  // namespace
 

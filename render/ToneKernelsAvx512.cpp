@@ -205,11 +205,7 @@ struct Avx512Ops {
 };
 
 // Its field rows are AVX2's (a processor with AVX-512 has AVX2).
-constexpr ToneRowSet WithFieldRow(ToneRowSet rows) {
-  rows.fieldRow = FieldRowAvx2;
-  return rows;
-}
-constexpr ToneRowSet kRows = WithFieldRow(MakeToneRows<Avx512Ops>());
+constexpr ToneRowSet kRows = MakeToneRows<Avx512Ops>(FieldRowAvx2);
 
 }  // namespace
 

@@ -273,11 +273,7 @@ void FieldRowAvx512Vbmi(uint32_t state, const int16_t* values, int32_t period, i
   FieldPixels(cells, cellOf, weights, x, width, out);
 }
 
-constexpr ToneRowSet WithFieldRow(ToneRowSet rows) {
-  rows.fieldRow = FieldRowAvx512Vbmi;
-  return rows;
-}
-constexpr ToneRowSet kRows = WithFieldRow(MakeToneRows<Avx512VbmiOps>());
+constexpr ToneRowSet kRows = MakeToneRows<Avx512VbmiOps>(FieldRowAvx512Vbmi);
 
 }  // namespace
 

@@ -433,8 +433,9 @@ template <class Ops, bool kGray, GrainSource kGrain>
 constexpr ToneRowSet::Pair16 Rows16() {
   return {{ToneRow<Ops, kGray, kGrain, 6>, ToneRow<Ops, kGray, kGrain, 8>}};
 }
+// `fieldRow`: the kernel's field rows, where it has its own (null: the plain loop).
 template <class Ops>
-constexpr ToneRowSet MakeToneRows() {
+constexpr ToneRowSet MakeToneRows(FieldRowMaker fieldRow = nullptr) {
   const GrainSource kNone = GrainSource::kNone, kDrawn = GrainSource::kDrawn,
                     kRow = GrainSource::kRow, kField = GrainSource::kField;
   return {{{Rows8<Ops, false, kNone>(), Rows8<Ops, false, kDrawn>(), Rows8<Ops, false, kRow>(),
@@ -443,7 +444,7 @@ constexpr ToneRowSet MakeToneRows() {
             Rows8<Ops, true, kField>()}},
           {{Rows16<Ops, false, kNone>(), Rows16<Ops, false, kDrawn>(), Rows16<Ops, false, kRow>()},
            {Rows16<Ops, true, kNone>(), Rows16<Ops, true, kDrawn>(), Rows16<Ops, true, kRow>()}},
-          LaneRemainders<Ops>, nullptr};
+          LaneRemainders<Ops>, fieldRow};
 }
 
 // A field row's pixels one at a time (FieldRowMaker): the tail of a kernel's.
