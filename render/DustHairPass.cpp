@@ -44,7 +44,7 @@ struct WalkCanvas {
 };
 
 WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const double* color,
-                      MarkStamps* marks) {
+                      MarkStamps* marks, int32_t threads) {
   WalkCanvas c;
   c.dstData = job.dstData;
   c.dstRowBytes = job.dstRowBytes;
@@ -66,7 +66,7 @@ WalkCanvas MakeCanvas(const RenderJob& job, const WorkingValues& wv, const doubl
   c.soft = SoftCanvas{job.dstData, job.dstRowBytes, c.bytesPerPixel, c.sixteenBits, wv.width,
                       wv.height, wv.jitterOffset, wv.layout,
                       {c.color[0], c.color[1], c.color[2]},
-                      {c.color16[0], c.color16[1], c.color16[2]}};
+                      {c.color16[0], c.color16[1], c.color16[2]}, threads};
   return c;
 }
 
@@ -125,10 +125,10 @@ inline int16_t DrawWalkLength(Rng& rng, double size, double extra, int32_t short
 
 }  // namespace
 
-bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
+bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads) {
   if (!(wv.dustCountBase > 1.0)) return true;
   MarkStamps marks = {nullptr, 0, 0, 0};
-  const WalkCanvas canvas = MakeCanvas(job, wv, wv.dustColor, &marks);
+  const WalkCanvas canvas = MakeCanvas(job, wv, wv.dustColor, &marks, threads);
   const int16_t dustCount = DrawWalkerCount(rng, wv.dustCountBase);
   for (int32_t i = 0; i < dustCount; ++i) {
     // x, y, dx, dy, len
@@ -159,10 +159,10 @@ bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
   return EndPass(canvas, true);
 }
 
-bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng) {
+bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads) {
   if (!(wv.hairCountBase > 1.0)) return true;
   MarkStamps marks = {nullptr, 0, 0, 0};
-  const WalkCanvas canvas = MakeCanvas(job, wv, wv.hairColor, &marks);
+  const WalkCanvas canvas = MakeCanvas(job, wv, wv.hairColor, &marks, threads);
   const int16_t hairCount = DrawWalkerCount(rng, wv.hairCountBase);
   for (int32_t i = 0; i < hairCount; ++i) {
     // x, y, dx, dy, len

@@ -48,8 +48,10 @@ bool RunTonePass16(const RenderJob& job, const WorkingValues& wv, Rng& rng, int3
 // While set, the 16-bit pass finds no memory for its tables (for the test of
 // the plain rows it then runs).
 void FailTables16ForTesting(bool fail);
-bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
-bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng);
+// Dust and hairs; a scaled render lays their marks on up to `threads` threads
+// (see RunRowBands in render/RenderThreads.h), the same bytes on any number.
+bool RunDustPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads);
+bool RunHairPass(const RenderJob& job, const WorkingValues& wv, Rng& rng, int32_t threads);
 
 // The cache RenderEffect uses (render/ScratchCache.h); lives as long as the module.
 ScratchCache* ModuleScratchCache();

@@ -87,8 +87,8 @@ int32_t RenderEffectSeeded(const RenderJob* job, uint32_t seed, RenderContext* c
   // The passes in their fixed order; the first that is stopped ends the render.
   // Each pass frees what it took before it returns.
   bool finished = RunTonePass(*job, wv, rng, context->threads, context->kernel);
-  if (finished && wv.dustCountBase > 1.0) finished = RunDustPass(*job, wv, rng);
-  if (finished && wv.hairCountBase > 1.0) finished = RunHairPass(*job, wv, rng);
+  if (finished && wv.dustCountBase > 1.0) finished = RunDustPass(*job, wv, rng, context->threads);
+  if (finished && wv.hairCountBase > 1.0) finished = RunHairPass(*job, wv, rng, context->threads);
   if (finished) finished = RunScratchPass(*job, wv, rng, context->scratchCache, context->threads);
   return finished ? 1 : 0;
 }

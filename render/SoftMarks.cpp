@@ -8,6 +8,8 @@
 #include "render/MemBlock.h"
 #include "render/Numerics.h"
 #include "render/PixelBlock.h"
+#include "render/RenderJob.h"
+#include "render/RenderThreads.h"
 #include "render/Samples16.h"
 
 namespace {
@@ -134,12 +136,50 @@ void LayRow(const SoftCanvas& c, const MarkStamp* stamps, int32_t count, int32_t
   }
 }
 
+// The rows the stamps reach, each laid by the thread that takes it into its
+// slot's cover row: a row reads only the stamps and writes only its own pixels,
+// so any number of threads lays the same bytes.
+class LayRows final : public BandedRows {
+ public:
+  LayRows(const SoftCanvas& c, const MarkStamp* stamps, int32_t count, const int32_t* rows,
+          double* covers, const StampColumns& made)
+      : c_(c), stamps_(stamps), count_(count), rows_(rows), covers_(covers), made_(made) {}
+
+  Rng BandStart(int32_t) const override { return Rng{0}; }
+  void Row(int32_t i, int32_t slot, Rng&) const override {
+    LayRow(c_, stamps_, count_, rows_[i], covers_ + std::ptrdiff_t(slot) * c_.width, made_);
+  }
+
+ private:
+  const SoftCanvas& c_;
+  const MarkStamp* stamps_;
+  int32_t count_;
+  const int32_t* rows_;
+  double* covers_;
+  const StampColumns& made_;
+};
+
 void Lay(const SoftCanvas& c, MarkStamp* stamps, int32_t count) {
   if (count <= 0 || c.width <= 0 || c.height <= 0) return;
   std::sort(stamps, stamps + count, [](const MarkStamp& a, const MarkStamp& b) {
     return a.y < b.y || (a.y == b.y && a.x < b.x);
   });
-  double* cover = static_cast<double*>(NewMemBlock(int32_t(sizeof(double)) * c.width));  // zero-filled
+  // A cover row for each thread's slot, the rows reached, in bands; without
+  // memory for them, one cover row and the rows in turn.
+  int32_t slots = RunnerSlots(c.threads);
+  double* cover = nullptr;
+  int32_t* rows = nullptr;
+  if (slots > 1 && int64_t(slots) * c.width * int64_t(sizeof(double)) <= INT32_MAX) {
+    cover = static_cast<double*>(NewMemBlock(int32_t(sizeof(double)) * slots * c.width));
+    rows = static_cast<int32_t*>(NewMemBlock(int32_t(sizeof(int32_t)) * c.height));
+  }
+  if (cover == nullptr || rows == nullptr) {
+    FreeMemBlock(cover);
+    FreeMemBlock(rows);
+    rows = nullptr;
+    slots = 1;
+    cover = static_cast<double*>(NewMemBlock(int32_t(sizeof(double)) * c.width));  // zero-filled
+  }
   if (cover == nullptr) {
     LayHard(c, stamps, count);
     return;
@@ -169,16 +209,30 @@ void Lay(const SoftCanvas& c, MarkStamp* stamps, int32_t count) {
     made.columns = columns;
     made.across = across;
   }
-  // The picture rows the stamps reach, each once, top down.
-  int32_t next = 0;
+  // The picture rows the stamps reach, each once, top down: laid in turn, or
+  // listed and laid in bands.
+  int32_t next = 0, reached = 0;
   for (int32_t i = 0; i < count; ++i) {
     const double ay = SpanStart(stamps[i].y, c.layout.unitY);
     int32_t y0 = TruncToInt(std::floor(ay - 1.5)), y1 = TruncToInt(std::ceil(ay + c.layout.unitY + 0.5));
     if (y0 < next) y0 = next;
     if (y1 > c.height) y1 = c.height;
-    for (int32_t y = y0; y < y1; ++y) LayRow(c, stamps, count, y, cover, made);
+    for (int32_t y = y0; y < y1; ++y) {
+      if (rows != nullptr) {
+        rows[reached++] = y;
+      } else {
+        LayRow(c, stamps, count, y, cover, made);
+      }
+    }
     if (y1 > next) next = y1;
   }
+  if (rows != nullptr && reached > 0) {
+    // The host is not asked in between: the pass reported its walkers.
+    const RenderJob quiet = RenderJob();
+    int32_t reported = 0;
+    RunRowBands(LayRows(c, stamps, count, rows, cover, made), reached, c.threads, quiet, &reported);
+  }
+  FreeMemBlock(rows);
   FreeMemBlock(across);
   FreeMemBlock(columns);
   FreeMemBlock(cover);

@@ -22,6 +22,9 @@ struct SoftCanvas {
   ScaleLayout layout;
   uint8_t color[3];
   uint16_t color16[3];
+  // The render's threads (see RunRowBands in render/RenderThreads.h): the
+  // stamps are laid in bands of the rows they reach.
+  int32_t threads = 1;
 };
 
 struct MarkStamp {

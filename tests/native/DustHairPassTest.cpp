@@ -13,7 +13,7 @@ namespace {
 bool RunWalkers(const RenderJob& job, const WorkingValues& wv, uint32_t seed, Rng* after = nullptr) {
   Rng rng;
   SeedRng(rng, seed);
-  bool finished = RunDustPass(job, wv, rng) && RunHairPass(job, wv, rng);
+  bool finished = RunDustPass(job, wv, rng, 1) && RunHairPass(job, wv, rng, 1);
   if (after != nullptr) *after = rng;
   return finished;
 }

@@ -442,7 +442,8 @@ TEST(BadRecords, OutOfRangeValuesRenderLikeTheReference) {
 
 // Any number of threads gives the bytes of one: across the parameter sets (grain
 // on and off, jitter, the general loop of a huge Grain Amount, dust, hairs and
-// scratches after the tone pass), both layouts, odd sizes, a host that stops
+// scratches after the tone pass, the last also at Auto and at Scale 2.5, whose
+// soft marks are laid in bands), both layouts, odd sizes, a host that stops
 // the render, and a system that refuses some or all of the workers. With a minimum band height of 2 the small images really split;
 // the bands used are asserted. The progress reports (one per row, in order) and
 // the abort tests come only from the calling thread, and the generator ends
@@ -471,45 +472,52 @@ TEST(Threads, AnyThreadCountGivesTheBytesOfOne) {
   for (const ParamSet& set : sets) {
     EffectParams params = test::ToneDefaults();
     for (const auto& change : set.changes) params.value[change.first] = change.second;
-    for (bool alpha : {false, true}) {
-      for (const Size& size : sizes) {
-        const Image src = MakePattern(size.width, size.height, alpha, ++seed);
-        for (int32_t stopAfter : {0, 13, size.height}) {
-          const std::string what = std::string(set.name) + (alpha ? " rgba " : " rgb ") +
-                                   std::to_string(size.width) + "x" +
-                                   std::to_string(size.height) + " stop " +
-                                   std::to_string(stopAfter);
-          Image one;
-          uint32_t oneState = 0;
-          test::CallbackLog oneLog;
-          int32_t oneResult = 0;
-          for (const ThreadCase& c : cases) {
-            Image dst = MakePattern(size.width, size.height, alpha, seed + 1000);
-            RenderJob job = MakeJob(params, src, dst);
-            test::WatchCallbacks(&job, stopAfter);
-            Rng rng = {0};
-            RenderContext context = {&rng, nullptr, c.threads};
-            SetWorkerStartLimitForTesting(c.workersStarted);
-            const int32_t result = RenderEffectSeeded(&job, seed, &context);
-            SetWorkerStartLimitForTesting(-1);
-            const std::string at = what + " threads " + std::to_string(c.threads) +
-                                   " workers " + std::to_string(c.workersStarted);
-            EXPECT_EQ(LastToneBandCountForTesting(),
-                      size.height == 23 ? c.bandsAt23Rows : c.bandsAt200Rows) << at;
-            EXPECT_EQ(Log().callsFromOtherThreads, 0) << at;
-            if (c.threads == 1) {
-              one = dst;
-              oneState = rng.state;
-              oneLog = Log();
-              oneResult = result;
-              EXPECT_EQ(result, stopAfter == 0 ? 1 : 0) << at;
-              continue;
+    const bool marks = &set == &sets.back();
+    // The soft marks' set also at Auto and at Scale 2.5.
+    for (double scale : {1.0, double(kScaleAuto), 2.5}) {
+      if (scale != 1.0 && !marks) continue;
+      for (bool alpha : {false, true}) {
+        for (const Size& size : sizes) {
+          const Image src = MakePattern(size.width, size.height, alpha, ++seed);
+          for (int32_t stopAfter : {0, 13, size.height}) {
+            const std::string what = std::string(set.name) + " scale " + std::to_string(scale) +
+                                     (alpha ? " rgba " : " rgb ") +
+                                     std::to_string(size.width) + "x" +
+                                     std::to_string(size.height) + " stop " +
+                                     std::to_string(stopAfter);
+            Image one;
+            uint32_t oneState = 0;
+            test::CallbackLog oneLog;
+            int32_t oneResult = 0;
+            for (const ThreadCase& c : cases) {
+              Image dst = MakePattern(size.width, size.height, alpha, seed + 1000);
+              RenderJob job = MakeJob(params, src, dst);
+              job.scale = scale;
+              test::WatchCallbacks(&job, stopAfter);
+              Rng rng = {0};
+              RenderContext context = {&rng, nullptr, c.threads};
+              SetWorkerStartLimitForTesting(c.workersStarted);
+              const int32_t result = RenderEffectSeeded(&job, seed, &context);
+              SetWorkerStartLimitForTesting(-1);
+              const std::string at = what + " threads " + std::to_string(c.threads) +
+                                     " workers " + std::to_string(c.workersStarted);
+              EXPECT_EQ(LastToneBandCountForTesting(),
+                        size.height == 23 ? c.bandsAt23Rows : c.bandsAt200Rows) << at;
+              EXPECT_EQ(Log().callsFromOtherThreads, 0) << at;
+              if (c.threads == 1) {
+                one = dst;
+                oneState = rng.state;
+                oneLog = Log();
+                oneResult = result;
+                EXPECT_EQ(result, stopAfter == 0 ? 1 : 0) << at;
+                continue;
+              }
+              EXPECT_EQ(result, oneResult) << at;
+              EXPECT_EQ(rng.state, oneState) << at;
+              EXPECT_EQ(Log().progress, oneLog.progress) << at;
+              EXPECT_EQ(Log().abortCalls, oneLog.abortCalls) << at;
+              ASSERT_TRUE(dst.bytes == one.bytes) << at;
             }
-            EXPECT_EQ(result, oneResult) << at;
-            EXPECT_EQ(rng.state, oneState) << at;
-            EXPECT_EQ(Log().progress, oneLog.progress) << at;
-            EXPECT_EQ(Log().abortCalls, oneLog.abortCalls) << at;
-            ASSERT_TRUE(dst.bytes == one.bytes) << at;
           }
         }
       }
