@@ -166,7 +166,7 @@ void Lay(const SoftCanvas& c, MarkStamp* stamps, int32_t count) {
   });
   // A cover row for each thread's slot, the rows reached, in bands; without
   // memory for them, one cover row and the rows in turn.
-  int32_t slots = RunnerSlots(c.threads);
+  const int32_t slots = RunnerSlots(c.threads);
   double* cover = nullptr;
   int32_t* rows = nullptr;
   if (slots > 1 && int64_t(slots) * c.width * int64_t(sizeof(double)) <= INT32_MAX) {
@@ -177,7 +177,6 @@ void Lay(const SoftCanvas& c, MarkStamp* stamps, int32_t count) {
     FreeMemBlock(cover);
     FreeMemBlock(rows);
     rows = nullptr;
-    slots = 1;
     cover = static_cast<double*>(NewMemBlock(int32_t(sizeof(double)) * c.width));  // zero-filled
   }
   if (cover == nullptr) {
